@@ -1,0 +1,36 @@
+// Encoding a squad to the bytes that Save writes.
+#include "squad/squadwriter.h"
+
+#include <benchmark/benchmark.h>
+
+using namespace squad;
+
+static SquadData makeSquad(int members) {
+    SquadData d;
+    d.properties = {
+        "=TB=", "Troopbook Test Brigade", "leader@example.org", "www.example.org", "logo.paa",
+        "TB"};
+    d.mmbdata.reserve(members);
+    for (int i = 0; i < members; ++i) {
+        const QString n = QString::number(i);
+        d.mmbdata.append(Member{QString::number(10000000 + i), "Nick" + n, "Full Name " + n,
+                                "member" + n + "@example.org", QString::number(100000000 + i),
+                                "Remark for member " + n});
+    }
+    return d;
+}
+
+static void BM_EncodeToFileBytes(benchmark::State &state) {
+    const SquadData squad = makeSquad(int(state.range(0)));
+    qsizetype bytes = 0;
+    for (auto _ : state) {
+        const QByteArray out = fileContents(squad);
+        bytes = out.size();
+        benchmark::DoNotOptimize(out.constData());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * bytes);
+    state.counters["file_bytes"] = double(bytes);
+}
+BENCHMARK(BM_EncodeToFileBytes)->Arg(10)->Arg(1000)->Arg(100000)->Unit(benchmark::kMicrosecond);
+
+BENCHMARK_MAIN();

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "membertable.h"
+
+#include <QAbstractListModel>
+
+namespace squad {
+
+// The six squad properties, in the order the file writes them after the tag.
+enum class Property { Tag = 0, Name, Mail, Web, Picture, Title };
+inline constexpr int PropertyCount = 6;
+
+// What a squad file holds: the squad's properties and its member table.
+struct SquadData {
+    std::array<QString, PropertyCount> properties;
+    MemberTable mmbdata;
+
+    const QString &property(Property p) const { return properties[int(p)]; }
+    friend bool operator==(const SquadData &, const SquadData &) = default;
+};
+
+// The one squad document of a run. As a list model it is the member list: row i shows the nick
+// of member i, so a view over it is always in step with the member table.
+class SquadDocument : public QAbstractListModel {
+    Q_OBJECT
+public:
+    explicit SquadDocument(QObject *parent = nullptr);
+
+    const SquadData &data() const { return m_data; }
+    const MemberTable &mmbdata() const { return m_data.mmbdata; }
+    int memberCount() const { return m_data.mmbdata.memberCount(); }
+    const QString &property(Property p) const { return m_data.property(p); }
+    const QString &cell(Field field, int column) const {
+        return m_data.mmbdata.cell(field, column);
+    }
+
+    bool modified() const { return m_modified; }
+    void setModified(bool modified);
+    bool loading() const { return m_loading; }
+    void setLoading(bool loading) { m_loading = loading; }
+
+    // A user's change of a squad property. Unless loading, it marks the document modified.
+    void setProperty(Property p, const QString &value);
+    // A user's change of a member field. Unless loading, it stores the value and marks the
+    // document modified. Returns false, storing nothing, when `column` is no member.
+    bool setMemberField(int column, Field field, const QString &value);
+    // Appends a member "Newbie"; returns its position.
+    int addMember();
+    // Removes the member at `column`. Returns the position that is selected afterwards: the same
+    // position, now holding the member that followed, or -1 when the last one was removed or
+    // `column` named no member.
+    int removeMember(int column);
+    // Empties the document: properties, members and list. `modified` is left as it is.
+    void clear();
+    // Replaces the whole content with what a file held. `modified` is left as it is.
+    void load(SquadData data);
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+
+Q_SIGNALS:
+    void modifiedChanged(bool modified);
+    void propertyChanged(squad::Property property);
+    void memberFieldChanged(int column, squad::Field field);
+    // The whole content was replaced (clear or load).
+    void contentReset();
+
+private:
+    void markModified();
+
+    SquadData m_data;
+    bool m_loading = false;
+    bool m_modified = false;
+};
+
+} // namespace squad

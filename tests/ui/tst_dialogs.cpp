@@ -1,0 +1,90 @@
+#include "ui/commondialog.h"
+#include "ui/messagebox.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using ui::CommonDialog;
+using ui::MessageBox;
+
+class TestDialogs : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void filterBecomesQtNameFilters() {
+        QCOMPARE(CommonDialog::nameFilters(CommonDialog::squadFilter),
+                 (QStringList{"Squad definitions (*.xml)", "AllFiles (*.*)"}));
+        QCOMPARE(CommonDialog::nameFilters("Pictures|*.jpg;*.paa"),
+                 QStringList{"Pictures (*.jpg *.paa)"});
+    }
+
+    void startFolderOfAFileIsItsFolder() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString file = dir.filePath("Squad.xml");
+        QCOMPARE(CommonDialog::startFolder(file), dir.path());
+        QCOMPARE(CommonDialog::startFolder(dir.path()), dir.path());
+        QCOMPARE(CommonDialog::startFolder(QString()), QString());
+    }
+
+    void presetPathsAnswerAndCancelKeepsTheLastChoice() {
+        CommonDialog cdb;
+        cdb.setFileName("Squad.xml");
+        cdb.setFlags(CommonDialog::FileMustExist);
+        CommonDialog::setNextPath("/tmp/a/squad.xml");
+        QVERIFY(cdb.showOpen(nullptr));
+        QCOMPARE(cdb.fileName(), QString("/tmp/a/squad.xml"));
+        cdb.setFileName("Squad.xml");
+        CommonDialog::setNextPath(QString());
+        QVERIFY(!cdb.showSave(nullptr));
+        QCOMPARE(cdb.fileName(), QString("/tmp/a/squad.xml"));
+        const auto uses = CommonDialog::takeUses();
+        QCOMPARE(uses.size(), 2);
+        QVERIFY(!uses[0].save);
+        QCOMPARE(uses[0].flags, int(CommonDialog::FileMustExist));
+        QVERIFY(uses[1].save);
+        QCOMPARE(uses[1].fileName, QString("Squad.xml"));
+    }
+
+    void queuedAnswersAreReturnedInOrderAndRecorded() {
+        MessageBox::setNextAnswer(MessageBox::No);
+        MessageBox::setNextAnswer(MessageBox::Cancel);
+        QCOMPARE(MessageBox::show(nullptr, "one", 35, "Warning"), MessageBox::No);
+        QCOMPARE(MessageBox::show(nullptr, "two", 35), MessageBox::Cancel);
+        QVERIFY(!MessageBox::hasPendingAnswers());
+        const auto shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), 2);
+        QCOMPARE(shown[0].title, QString("Warning"));
+        QCOMPARE(shown[1].title, QString("Troopbook"));
+        QCOMPARE(shown[1].style, 35);
+    }
+
+    void realBoxMapsStyleToIconButtonsAndDefault() {
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QStringList buttons;
+        QString defaultButton;
+        QTimer::singleShot(0, this, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            icon = box->icon();
+            for (QAbstractButton *b : box->buttons())
+                buttons << b->text().remove(u'&');
+            defaultButton = box->defaultButton()->text().remove(u'&');
+            QTest::keyClick(box, Qt::Key_Escape);
+        });
+        QCOMPARE(MessageBox::show(nullptr, "File was modified !\r\nSave it now?", 35, "Warning"),
+                 MessageBox::Cancel);
+        QCOMPARE(icon, QMessageBox::Question);
+        buttons.sort();
+        QCOMPARE(buttons, (QStringList{"Cancel", "No", "Yes"}));
+        QCOMPARE(defaultButton, QString("Yes"));
+        MessageBox::takeShown();
+    }
+};
+
+QTEST_MAIN(TestDialogs)
+#include "tst_dialogs.moc"

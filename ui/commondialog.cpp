@@ -1,0 +1,94 @@
+#include "commondialog.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+
+namespace ui {
+namespace {
+
+QList<QString> &queuedPaths() {
+    static QList<QString> paths;
+    return paths;
+}
+
+QList<CommonDialog::Use> &uses() {
+    static QList<CommonDialog::Use> list;
+    return list;
+}
+
+} // namespace
+
+CommonDialog::CommonDialog(QObject *parent)
+    : QObject(parent) {}
+
+QStringList CommonDialog::nameFilters(const QString &filter) {
+    const QStringList parts = filter.split(u'|');
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QString &description = parts[i];
+        const QString patterns = QString(parts[i + 1]).replace(u';', u' ');
+        filters << (description.contains(u'(' + patterns + u')')
+                        ? description
+                        : description + QStringLiteral(" (") + patterns + u')');
+    }
+    return filters;
+}
+
+QString CommonDialog::startFolder(const QString &initDir) {
+    if (initDir.isEmpty())
+        return {};
+    const QFileInfo info(initDir);
+    if (info.isDir())
+        return info.absoluteFilePath();
+    return info.absolutePath();
+}
+
+bool CommonDialog::showOpen(QWidget *parent) {
+    return show(parent, false);
+}
+
+bool CommonDialog::showSave(QWidget *parent) {
+    return show(parent, true);
+}
+
+bool CommonDialog::show(QWidget *parent, bool save) {
+    uses().append({save, m_fileName, m_initDir, m_flags});
+    QString chosen;
+    if (!queuedPaths().isEmpty()) {
+        chosen = queuedPaths().takeFirst();
+    } else {
+        QFileDialog dialog(parent);
+        dialog.setObjectName(QStringLiteral("cdb"));
+        // Qt's own dialog behaves the same on every desktop and can be driven by tests.
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+        dialog.setFileMode((m_flags & FileMustExist) ? QFileDialog::ExistingFile
+                                                     : QFileDialog::AnyFile);
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, !(m_flags & OverwritePrompt));
+        dialog.setNameFilters(nameFilters(m_filter));
+        const QString folder = startFolder(m_initDir);
+        if (!folder.isEmpty())
+            dialog.setDirectory(folder);
+        if (!m_fileName.isEmpty())
+            dialog.selectFile(m_fileName);
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            chosen = dialog.selectedFiles().constFirst();
+    }
+    if (chosen.isEmpty()) {
+        // The next dialog still starts where the last choice was made.
+        m_fileName = m_lastChosen;
+        return false;
+    }
+    m_fileName = m_lastChosen = QFileInfo(chosen).absoluteFilePath();
+    return true;
+}
+
+void CommonDialog::setNextPath(const QString &path) {
+    queuedPaths().append(path);
+}
+
+QList<CommonDialog::Use> CommonDialog::takeUses() {
+    return std::exchange(uses(), {});
+}
+
+} // namespace ui
