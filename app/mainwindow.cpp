@@ -1,9 +1,17 @@
 #include "mainwindow.h"
 
+#include "squadfile.h"
+
+#include "squad/squadreader.h"
+#include "squad/squadwriter.h"
+#include "ui/commondialog.h"
 #include "ui/geometry.h"
 #include "ui/messagebox.h"
+#include "upload/uploadwindow.h"
 
 #include <QAction>
+#include <QCloseEvent>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -12,6 +20,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScopedValueRollback>
 
 using squad::Field;
@@ -52,7 +61,8 @@ void label(QWidget *parent, const char *name, const QString &caption, QRect geom
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
-    , m_document(new squad::SquadDocument(this)) {
+    , m_document(new squad::SquadDocument(this))
+    , m_cdb(new ui::CommonDialog(this)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Troopbook - Morvane"));
     createControls();
@@ -63,6 +73,11 @@ MainWindow::MainWindow(QWidget *parent)
     // The controls keep their places when the window is resized, so the client area is sized
     // once, below the menu bar.
     resize(centralWidget()->width(), centralWidget()->height() + menuBar()->sizeHint().height());
+}
+
+MainWindow::~MainWindow() {
+    // The upload window has no owner, so that it is not kept above the editor.
+    delete m_uploadWindow;
 }
 
 void MainWindow::createControls() {
@@ -155,6 +170,11 @@ void MainWindow::createMenus() {
     mnuHelpHelp = action(mnuHelp, "mnuHelpHelp", QStringLiteral("&Help"));
     mnuHelpAbout = action(mnuHelp, "mnuHelpAbout", QStringLiteral("&About"));
 
+    connect(mnuFileNew, &QAction::triggered, this, &MainWindow::mnuFileNew_Click);
+    connect(mnuFileOpen, &QAction::triggered, this, &MainWindow::mnuFileOpen_Click);
+    connect(mnuFileSave, &QAction::triggered, this, &MainWindow::mnuFileSave_Click);
+    connect(mnuFileUpload, &QAction::triggered, this, &MainWindow::mnuFileUpload_Click);
+    connect(mnuFileExit, &QAction::triggered, this, &MainWindow::mnuFileExit_Click);
     connect(mnuHelpHelp, &QAction::triggered, this, &MainWindow::mnuHelpHelp_Click);
     connect(mnuHelpAbout, &QAction::triggered, this, &MainWindow::mnuHelpAbout_Click);
 }
@@ -190,6 +210,10 @@ void MainWindow::connectEditing() {
         showProperties();
         List1_Click();
     });
+    connect(Command3, &QPushButton::clicked, mnuFileNew, &QAction::trigger);
+    connect(Command1, &QPushButton::clicked, mnuFileOpen, &QAction::trigger);
+    connect(Command2, &QPushButton::clicked, mnuFileSave, &QAction::trigger);
+    connect(Command6, &QPushButton::clicked, mnuFileUpload, &QAction::trigger);
     connect(Command4, &QPushButton::clicked, this, &MainWindow::Command4_Click);
     connect(Command5, &QPushButton::clicked, this, &MainWindow::Command5_Click);
 }
@@ -292,6 +316,108 @@ QString MainWindow::aboutText() {
 
 void MainWindow::mnuHelpAbout_Click() {
     ui::MessageBox::show(this, aboutText(), ui::MessageBox::Information, QStringLiteral("About"));
+}
+
+bool MainWindow::settleUnsavedChanges() {
+    if (!m_document->modified())
+        return true;
+    switch (ui::MessageBox::show(this, QStringLiteral("File was modified !\r\nSave it now?"),
+                                 ui::MessageBox::YesNoCancel | ui::MessageBox::Question,
+                                 QStringLiteral("Warning"))) {
+    case ui::MessageBox::Yes:
+        return mnuFileSave_Click();
+    case ui::MessageBox::No:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void MainWindow::mnuFileNew_Click() {
+    if (!settleUnsavedChanges())
+        return;
+    clear();
+    m_document->setModified(false);
+}
+
+void MainWindow::mnuFileOpen_Click() {
+    if (!settleUnsavedChanges())
+        return;
+    m_cdb->setInitDir(m_cdb->fileName());
+    m_cdb->setFlags(ui::CommonDialog::FileMustExist);
+    m_cdb->setFileName(QStringLiteral("Squad.xml"));
+    if (!m_cdb->showOpen(this))
+        return;
+    openFile(m_cdb->fileName());
+}
+
+bool MainWindow::openFile(const QString &path) {
+    SquadFileRead read = readSquadFile(path);
+    if (read.headerCorrupt)
+        ui::MessageBox::show(this, squad::headerWarningText, squad::headerWarningStyle,
+                             squad::headerWarningTitle);
+    if (!read.ok) {
+        ui::MessageBox::show(this, read.error, ui::MessageBox::Critical);
+        return false;
+    }
+    m_document->setLoading(true);
+    const auto loaded = qScopeGuard([this] { m_document->setLoading(false); });
+    m_document->load(std::move(read.data));
+    if (m_document->memberCount() > 0)
+        setListIndex(0);
+    m_document->setModified(false);
+    return true;
+}
+
+bool MainWindow::openAtStart(const QString &path) {
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    if (!openFile(absolute))
+        return false;
+    // The next dialog starts where this file is, as after opening it through the dialog.
+    m_cdb->setFileName(absolute);
+    return true;
+}
+
+bool MainWindow::mnuFileSave_Click() {
+    // The file holds the document as it is when Save is chosen.
+    const QByteArray contents = squad::fileContents(m_document->data());
+    m_cdb->setInitDir(m_cdb->fileName());
+    m_cdb->setFlags(ui::CommonDialog::OverwritePrompt);
+    m_cdb->setFileName(QStringLiteral("Squad.xml"));
+    if (!m_cdb->showSave(this))
+        return false;
+    const QString failure = writeSquadFile(m_cdb->fileName(), contents);
+    if (!failure.isEmpty()) {
+        ui::MessageBox::show(this, failure, ui::MessageBox::Critical);
+        return false;
+    }
+    m_document->setModified(false);
+    return true;
+}
+
+void MainWindow::mnuFileUpload_Click() {
+    if (!m_uploadWindow) {
+        m_uploadWindow = new upload::UploadWindow(
+            *m_cdb, [document = m_document] { return document->property(Property::Picture); });
+        m_uploadWindow->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_uploadWindow->show();
+    m_uploadWindow->raise();
+    m_uploadWindow->activateWindow();
+}
+
+void MainWindow::mnuFileExit_Click() {
+    close();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event) {
+    if (!settleUnsavedChanges()) {
+        event->ignore();
+        return;
+    }
+    if (m_uploadWindow)
+        m_uploadWindow->hide();
+    event->accept();
 }
 
 } // namespace app

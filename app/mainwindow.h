@@ -1,8 +1,10 @@
 #pragma once
 
 #include "squad/squaddocument.h"
+#include "upload/uploadwindow.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <array>
 
@@ -14,6 +16,10 @@ class QListView;
 class QMenu;
 class QPushButton;
 
+namespace ui {
+class CommonDialog;
+}
+
 namespace app {
 
 // The editor window `Form1`: it owns the squad document for the whole run. Every text box
@@ -22,8 +28,17 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
 
     squad::SquadDocument &document() { return *m_document; }
+    // The window's one file dialog `cdb`, shared with the upload window.
+    ui::CommonDialog &cdb() { return *m_cdb; }
+    // The upload window while it is open, else null.
+    upload::UploadWindow *uploadWindow() const { return m_uploadWindow; }
+
+    // Opens a file named on the command line as Open does after its dialog: a file that cannot
+    // be read leaves the empty document and says why.
+    bool openAtStart(const QString &path);
 
     // The selected member's position (the list's ListIndex), -1 when none is selected.
     int listIndex() const;
@@ -32,7 +47,22 @@ public:
 
     static QString aboutText();
 
+protected:
+    // Closing the window runs Exit.
+    void closeEvent(QCloseEvent *event) override;
+
 private:
+    void mnuFileNew_Click();
+    void mnuFileOpen_Click();
+    // True when the document was saved.
+    bool mnuFileSave_Click();
+    void mnuFileUpload_Click();
+    void mnuFileExit_Click();
+    // Asks about unsaved changes. True when the command may go on: nothing to save, the user
+    // said No, or said Yes and the save succeeded.
+    bool settleUnsavedChanges();
+    bool openFile(const QString &path);
+
     void mmbshow(int index);
     void lockmmbfields(bool locked);
     void clear();
@@ -52,6 +82,8 @@ private:
     void showMemberTexts(const squad::Member &member);
 
     squad::SquadDocument *m_document;
+    ui::CommonDialog *m_cdb;
+    QPointer<upload::UploadWindow> m_uploadWindow;
     // While the program itself fills the boxes or moves the selection, the change handling
     // must not take the texts for the user's edits.
     bool m_displaying = false;

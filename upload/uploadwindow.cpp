@@ -2,7 +2,7 @@
 
 namespace upload {
 
-UploadWindow::UploadWindow(QWidget *parent)
+UploadWindow::UploadWindow(ui::CommonDialog &, std::function<QString()>, QWidget *parent)
     : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("Upload"));
