@@ -188,6 +188,8 @@ private:
         const qsizetype size = end - begin;
         switch (m_charset) {
         case Charset::Utf8:
+            if (size >= 3 && startsWith(begin, end, "\xEF\xBB\xBF"sv))
+                return withLeadingMarks(begin, end);
             return QString::fromUtf8(begin, size);
         case Charset::Latin1:
             return QString::fromLatin1(begin, size);
@@ -201,6 +203,16 @@ private:
             *o++ = (c >= 0x80 && c < 0xA0) ? windows1252High[c - 0x80] : char16_t(c);
         }
         return out;
+    }
+
+    // QString::fromUtf8 drops a byte-order mark at the start; inside a value it is a character.
+    static QString withLeadingMarks(const char *begin, const char *end) {
+        QString out;
+        while (startsWith(begin, end, "\xEF\xBB\xBF"sv)) {
+            out += QChar(char16_t(0xFEFF));
+            begin += 3;
+        }
+        return out + QString::fromUtf8(begin, end - begin);
     }
 
     void append(QString &out, const char *begin, const char *end) const {
