@@ -369,6 +369,8 @@ CommandResult FtpSession::failure(int code) {
         result.text = QStringLiteral("The upload was cancelled.");
     } else if (m_refusedReconnect) {
         result.text = QStringLiteral("The server closed the connection.");
+    } else if (code == CURLE_RECV_ERROR || code == CURLE_SEND_ERROR || code == CURLE_GOT_NOTHING) {
+        result.text = QStringLiteral("The connection to the server was lost (%1).").arg(detail);
     } else if (code == CURLE_LOGIN_DENIED) {
         result.text = QStringLiteral("The server refused the login: %1").arg(m_lastReply);
     } else if (code == CURLE_OPERATION_TIMEDOUT) {

@@ -20,15 +20,14 @@ def main():
     p.add_argument("--log", required=True)
     p.add_argument("--user", default="squad")
     p.add_argument("--password", default="secret")
-    p.add_argument("--home", default="", help="login directory below the root")
+    p.add_argument("--home", default="", help="login directory, below the root")
     p.add_argument("--read-only", action="store_true")
     p.add_argument("--fault", default="", choices=["", "close-in-stor", "stall-pwd", "no-epsv"])
     p.add_argument("--lifetime", type=float, default=120.0)
     args = p.parse_args()
 
-    home = os.path.join(args.root, args.home) if args.home else args.root
     authorizer = DummyAuthorizer()
-    authorizer.add_user(args.user, args.password, home,
+    authorizer.add_user(args.user, args.password, args.root,
                         perm="elr" if args.read_only else "elradfmwMT")
     log = open(args.log, "a", buffering=1)
 
@@ -39,9 +38,15 @@ def main():
             if args.fault == "close-in-stor" and self.receive:
                 self.cmd_channel.close()
 
+        handle_read_event = handle_read
+
     class LoggingHandler(FTPHandler):
         dtp_handler = ClosingDTPHandler
         banner = "troopbook test server ready"
+
+        def on_login(self, username):
+            if args.home:
+                self.fs.cwd = "/" + args.home
 
         def pre_process_command(self, line, cmd, arg):
             log.write("%s %s\n" % (cmd, "******" if cmd == "PASS" else arg or ""))
