@@ -415,8 +415,11 @@ void MainWindow::closeEvent(QCloseEvent *event) {
         event->ignore();
         return;
     }
-    if (m_uploadWindow)
+    if (m_uploadWindow) {
+        // A transfer must not outlive the program half-done in the background.
+        m_uploadWindow->cancelUpload();
         m_uploadWindow->hide();
+    }
     event->accept();
 }
 

@@ -13,7 +13,10 @@
 #include <QTimer>
 
 #include <csignal>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace editortest;
 using squad::Member;
@@ -539,6 +542,39 @@ private Q_SLOTS:
         action(w, "mnuFileExit")->trigger();
         QVERIFY(!w.isVisible());
         QVERIFY(w.uploadWindow() && !w.uploadWindow()->isVisible());
+    }
+
+    void exitCancelsARunningUpload() {
+        // A loopback server that takes the connection and never greets: the upload hangs on.
+        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        const auto closeListener = qScopeGuard([listener] { ::close(listener); });
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        QCOMPARE(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        QCOMPARE(::listen(listener, 4), 0);
+        socklen_t size = sizeof address;
+        ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size);
+
+        Shown s;
+        app::MainWindow &w = s.window;
+        action(w, "mnuFileUpload")->trigger();
+        upload::UploadWindow *form2 = w.uploadWindow();
+        QVERIFY(form2);
+        auto *host = form2->findChild<QLineEdit *>("ftphost");
+        auto *locdir = form2->findChild<QLineEdit *>("locdir");
+        QVERIFY(host && locdir);
+        QTest::keyClicks(host, QString("127.0.0.1:%1").arg(ntohs(address.sin_port)));
+        CommonDialog::setNextPath(path("Squad.xml"));
+        QTest::mouseClick(locdir, Qt::LeftButton);
+        QTRY_VERIFY(!locdir->text().isEmpty());
+        QTest::mouseClick(form2->findChild<QPushButton *>("Command1"), Qt::LeftButton);
+        QVERIFY(form2->isUploading());
+
+        action(w, "mnuFileExit")->trigger();
+        QVERIFY(!w.isVisible());
+        QVERIFY(!form2->isUploading());
+        QVERIFY(!form2->isVisible());
     }
 
     void fileNamedAtStartIsOpened() {
