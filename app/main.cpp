@@ -6,22 +6,73 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
 namespace {
 
-// Help, version and --check print and end without a window, so they must also work where no
-// display can be reached.
+struct Options {
+    QCommandLineOption check{
+        QStringLiteral("check"),
+        QStringLiteral("Read <file> without opening a window, print how many members it holds "
+                       "and exit 0; print why it cannot be read and exit 1."),
+        QStringLiteral("file")};
+};
+
+void describe(QCommandLineParser &parser, const Options &options) {
+    parser.setApplicationDescription(
+        QStringLiteral("Editor for squad.xml squad definition files."));
+    // Qt's own options are single-dash words such as -platform.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption(options.check);
+    parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The squad file to open."),
+                                 QStringLiteral("[file]"));
+}
+
+// Help, version, --check and a mistyped option print and end without a window, so they must
+// work where no display can be reached. Qt's own window options still go to QApplication.
 std::unique_ptr<QCoreApplication> createApplication(int &argc, char **argv) {
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray arg(argv[i]);
-        if (arg == "--")
-            break;
-        if (arg == "--check" || arg.startsWith("--check=") || arg == "-h" || arg == "--help" ||
-            arg == "--help-all" || arg == "-v" || arg == "--version")
-            return std::make_unique<QCoreApplication>(argc, argv);
-    }
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    const Options options;
+    describe(parser, options);
+    const bool parsed = parser.parse(arguments);
+    static const QStringList qtWindowOptions{"platform",
+                                             "platformpluginpath",
+                                             "platformtheme",
+                                             "plugin",
+                                             "qwindowgeometry",
+                                             "qwindowicon",
+                                             "qwindowtitle",
+                                             "reverse",
+                                             "session",
+                                             "style",
+                                             "stylesheet",
+                                             "widgetcount",
+                                             "display",
+                                             "geometry",
+                                             "name",
+                                             "title",
+                                             "visual",
+                                             "dialogs",
+                                             "fontengine",
+                                             "nograb",
+                                             "dograb",
+                                             "sync",
+                                             "qmljsdebugger"};
+    const QStringList unknown = parser.unknownOptionNames();
+    const bool onlyQtOptions = std::all_of(unknown.begin(), unknown.end(), [](const QString &o) {
+        return qtWindowOptions.contains(o);
+    });
+    if ((!parsed && !onlyQtOptions) || parser.isSet(options.check) ||
+        parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")) ||
+        parser.isSet(QStringLiteral("version")))
+        return std::make_unique<QCoreApplication>(argc, argv);
     return std::make_unique<QApplication>(argc, argv);
 }
 
@@ -46,22 +97,12 @@ int main(int argc, char *argv[]) {
     QCoreApplication::setApplicationVersion(QStringLiteral(TROOPBOOK_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Editor for squad.xml squad definition files."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption checkOption(
-        QStringLiteral("check"),
-        QStringLiteral("Read <file> without opening a window, print how many members it holds "
-                       "and exit 0; print why it cannot be read and exit 1."),
-        QStringLiteral("file"));
-    parser.addOption(checkOption);
-    parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The squad file to open."),
-                                 QStringLiteral("[file]"));
+    const Options options;
+    describe(parser, options);
     parser.process(*application);
 
-    if (parser.isSet(checkOption))
-        return check(parser.value(checkOption));
+    if (parser.isSet(options.check))
+        return check(parser.value(options.check));
     const QStringList files = parser.positionalArguments();
     if (files.size() > 1) {
         std::fputs("troopbook: only one file can be opened\n", stderr);
