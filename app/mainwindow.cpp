@@ -180,12 +180,12 @@ void MainWindow::createMenus() {
 }
 
 void MainWindow::orderTabs() {
-    const QWidget *const order[] = {Command3,  Command1,     Command2,  squadnick,  squadname,
-                                    squadmail, squadpicture, squadweb,  squadtitle, Command4,
-                                    Command5,  List1,        mmbId,     mmbnick,    mmbname,
-                                    mmbmail,   mmbicq,       mmbremark, Command6};
+    QWidget *const order[] = {Command3,  Command1,     Command2,  squadnick,  squadname,
+                              squadmail, squadpicture, squadweb,  squadtitle, Command4,
+                              Command5,  List1,        mmbId,     mmbnick,    mmbname,
+                              mmbmail,   mmbicq,       mmbremark, Command6};
     for (size_t i = 0; i + 1 < std::size(order); ++i)
-        QWidget::setTabOrder(const_cast<QWidget *>(order[i]), const_cast<QWidget *>(order[i + 1]));
+        QWidget::setTabOrder(order[i], order[i + 1]);
 }
 
 void MainWindow::connectEditing() {
@@ -407,20 +407,24 @@ void MainWindow::mnuFileUpload_Click() {
 }
 
 void MainWindow::mnuFileExit_Click() {
+    // The run ends with this window; whether it may close is decided in one place for the menu
+    // and the window's close button alike.
     close();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event) {
-    if (!settleUnsavedChanges()) {
-        event->ignore();
-        return;
-    }
+    event->setAccepted(Form_Unload());
+}
+
+bool MainWindow::Form_Unload() {
+    if (!settleUnsavedChanges())
+        return false;
     if (m_uploadWindow) {
         // A transfer must not outlive the program half-done in the background.
         m_uploadWindow->cancelUpload();
         m_uploadWindow->hide();
     }
-    event->accept();
+    return true;
 }
 
 } // namespace app

@@ -58,6 +58,8 @@ private:
     bool mnuFileSave_Click();
     void mnuFileUpload_Click();
     void mnuFileExit_Click();
+    // True when the window may close: unsaved work is settled and the upload window is put away.
+    bool Form_Unload();
     // Asks about unsaved changes. True when the command may go on: nothing to save, the user
     // said No, or said Yes and the save succeeded.
     bool settleUnsavedChanges();
