@@ -4,6 +4,7 @@
 #include "ui/geometry.h"
 #include "ui/messagebox.h"
 
+#include <QAccessible>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
@@ -131,6 +132,10 @@ private Q_SLOTS:
             QCOMPARE((*named)->text(), caption);
             QCOMPARE((*named)->parentWidget(), box(w, field)->parentWidget());
             QCOMPARE((*named)->focusPolicy(), Qt::NoFocus);
+            // What a screen reader announces for the field.
+            QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(box(w, field));
+            QVERIFY(accessible);
+            QCOMPARE(accessible->text(QAccessible::Name), caption);
         }
     }
 
