@@ -1,12 +1,125 @@
 #include "app/mainwindow.h"
+#include "app/squadfile.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QScreen>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+struct Options {
+    QCommandLineOption check{
+        QStringLiteral("check"),
+        QStringLiteral("Read <file> without opening a window, print how many members it holds "
+                       "and exit 0; print why it cannot be read and exit 1."),
+        QStringLiteral("file")};
+};
+
+void describe(QCommandLineParser &parser, const Options &options) {
+    parser.setApplicationDescription(
+        QStringLiteral("Editor for squad.xml squad definition files."));
+    // Qt's own options are single-dash words such as -platform.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption(options.check);
+    parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The squad file to open."),
+                                 QStringLiteral("[file]"));
+}
+
+// Help, version, --check and a mistyped option print and end without a window, so they must
+// work where no display can be reached. Qt's own window options still go to QApplication.
+std::unique_ptr<QCoreApplication> createApplication(int &argc, char **argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    const Options options;
+    describe(parser, options);
+    const bool parsed = parser.parse(arguments);
+    static const QStringList qtWindowOptions{"platform",
+                                             "platformpluginpath",
+                                             "platformtheme",
+                                             "plugin",
+                                             "qwindowgeometry",
+                                             "qwindowicon",
+                                             "qwindowtitle",
+                                             "reverse",
+                                             "session",
+                                             "style",
+                                             "stylesheet",
+                                             "widgetcount",
+                                             "display",
+                                             "geometry",
+                                             "name",
+                                             "title",
+                                             "visual",
+                                             "dialogs",
+                                             "fontengine",
+                                             "nograb",
+                                             "dograb",
+                                             "sync",
+                                             "qmljsdebugger"};
+    const QStringList unknown = parser.unknownOptionNames();
+    const bool onlyQtOptions = std::all_of(unknown.begin(), unknown.end(), [](const QString &o) {
+        return qtWindowOptions.contains(o);
+    });
+    if ((!parsed && !onlyQtOptions) || parser.isSet(options.check) ||
+        parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")) ||
+        parser.isSet(QStringLiteral("version")))
+        return std::make_unique<QCoreApplication>(argc, argv);
+    return std::make_unique<QApplication>(argc, argv);
+}
+
+int check(const QString &path) {
+    const app::SquadFileRead read = app::readSquadFile(path);
+    if (!read.ok) {
+        std::fputs(qPrintable(read.error + u'\n'), stderr);
+        return 1;
+    }
+    std::fputs(
+        qPrintable(
+            QStringLiteral("%1: %2 members\n").arg(path).arg(read.data.mmbdata.memberCount())),
+        stdout);
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char *argv[]) {
-    QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Troopbook"));
-    QApplication::setApplicationVersion(QStringLiteral(TROOPBOOK_VERSION));
+    const std::unique_ptr<QCoreApplication> application = createApplication(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Troopbook"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TROOPBOOK_VERSION));
+
+    QCommandLineParser parser;
+    const Options options;
+    describe(parser, options);
+    parser.process(*application);
+
+    if (parser.isSet(options.check))
+        return check(parser.value(options.check));
+    const QStringList files = parser.positionalArguments();
+    if (files.size() > 1) {
+        std::fputs("troopbook: only one file can be opened\n", stderr);
+        return 1;
+    }
+
     app::MainWindow window;
+    if (const QScreen *screen = window.screen()) {
+        QRect frame = window.frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        window.move(frame.topLeft());
+    }
     window.show();
-    return application.exec();
+    if (!files.isEmpty()) {
+        // Once the window is up, so that a message about the file stands over it.
+        QTimer::singleShot(0, &window,
+                           [&window, file = files.first()] { window.openAtStart(file); });
+    }
+    return application->exec();
 }

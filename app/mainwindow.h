@@ -1,21 +1,130 @@
 #pragma once
 
 #include "squad/squaddocument.h"
+#include "upload/uploadwindow.h"
 
 #include <QMainWindow>
+#include <QPointer>
+
+#include <array>
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListView;
+class QMenu;
+class QPushButton;
+
+namespace ui {
+class CommonDialog;
+}
 
 namespace app {
 
-// The editor window `Form1`: it owns the squad document for the whole run.
+// The editor window `Form1`: it owns the squad document for the whole run. Every text box
+// hands each change to the document at once; the member list is a view over the document.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
 
     squad::SquadDocument &document() { return *m_document; }
+    // The window's one file dialog `cdb`, shared with the upload window.
+    ui::CommonDialog &cdb() { return *m_cdb; }
+    // The upload window while it is open, else null.
+    upload::UploadWindow *uploadWindow() const { return m_uploadWindow; }
+
+    // Opens a file named on the command line as Open does after its dialog: a file that cannot
+    // be read leaves the empty document and says why.
+    bool openAtStart(const QString &path);
+
+    // The selected member's position (the list's ListIndex), -1 when none is selected.
+    int listIndex() const;
+    // Selects the member at `row` (-1 selects none) and shows it, as a click on it would.
+    void setListIndex(int row);
+
+    static QString aboutText();
+
+protected:
+    // Closing the window runs Exit.
+    void closeEvent(QCloseEvent *event) override;
 
 private:
+    void mnuFileNew_Click();
+    void mnuFileOpen_Click();
+    // True when the document was saved.
+    bool mnuFileSave_Click();
+    void mnuFileUpload_Click();
+    void mnuFileExit_Click();
+    // True when the window may close: unsaved work is settled and the upload window is put away.
+    bool Form_Unload();
+    // Asks about unsaved changes. True when the command may go on: nothing to save, the user
+    // said No, or said Yes and the save succeeded.
+    bool settleUnsavedChanges();
+    bool openFile(const QString &path);
+
+    void mmbshow(int index);
+    void lockmmbfields(bool locked);
+    void clear();
+
+    void List1_Click();
+    void Command4_Click();
+    void Command5_Click();
+    void mnuHelpHelp_Click();
+    void mnuHelpAbout_Click();
+
+    void createControls();
+    void createMenus();
+    void connectEditing();
+    void orderTabs();
+    // Puts the document's squad properties into their boxes without counting as an edit.
+    void showProperties();
+    void showMemberTexts(const squad::Member &member);
+
     squad::SquadDocument *m_document;
+    ui::CommonDialog *m_cdb;
+    QPointer<upload::UploadWindow> m_uploadWindow;
+    // While the program itself fills the boxes or moves the selection, the change handling
+    // must not take the texts for the user's edits.
+    bool m_displaying = false;
+
+    QPushButton *Command3 = nullptr;
+    QPushButton *Command1 = nullptr;
+    QPushButton *Command2 = nullptr;
+    QPushButton *Command6 = nullptr;
+    QGroupBox *Frame2 = nullptr;
+    QLineEdit *squadnick = nullptr;
+    QLineEdit *squadname = nullptr;
+    QLineEdit *squadmail = nullptr;
+    QLineEdit *squadpicture = nullptr;
+    QLineEdit *squadweb = nullptr;
+    QLineEdit *squadtitle = nullptr;
+    QGroupBox *Frame1 = nullptr;
+    QPushButton *Command4 = nullptr;
+    QPushButton *Command5 = nullptr;
+    QListView *List1 = nullptr;
+    QLineEdit *mmbId = nullptr;
+    QLineEdit *mmbnick = nullptr;
+    QLineEdit *mmbname = nullptr;
+    QLineEdit *mmbmail = nullptr;
+    QLineEdit *mmbicq = nullptr;
+    QLineEdit *mmbremark = nullptr;
+
+    QMenu *mnuFile = nullptr;
+    QAction *mnuFileNew = nullptr;
+    QAction *mnuFileOpen = nullptr;
+    QAction *mnuFileSave = nullptr;
+    QAction *mnuFileUpload = nullptr;
+    QAction *mnuFileExit = nullptr;
+    QMenu *mnuHelp = nullptr;
+    QAction *mnuHelpHelp = nullptr;
+    QAction *mnuHelpAbout = nullptr;
+
+    // The same boxes in property order and in field order.
+    std::array<QLineEdit *, squad::PropertyCount> m_squadBoxes{};
+    std::array<QLineEdit *, squad::FieldCount> m_memberBoxes{};
 };
 
 } // namespace app

@@ -87,6 +87,10 @@ void CommonDialog::setNextPath(const QString &path) {
     queuedPaths().append(path);
 }
 
+bool CommonDialog::hasPendingPaths() {
+    return !queuedPaths().isEmpty();
+}
+
 QList<CommonDialog::Use> CommonDialog::takeUses() {
     return std::exchange(uses(), {});
 }

@@ -44,6 +44,7 @@ public:
 
     // For tests: the next dialog is not shown and answers with `path`; an empty path cancels.
     static void setNextPath(const QString &path);
+    static bool hasPendingPaths();
     struct Use {
         bool save;
         QString fileName;

@@ -9,10 +9,16 @@
 namespace ui {
 
 double layoutScale() {
-    // The line height of the 8-point font the layout was drawn for.
+    // The line height and the width of the lower-case alphabet in the 8-point font the layout
+    // was drawn for. Today's default fonts are wider for their height, so both count.
     constexpr double designLineHeight = 13.0;
-    static const double scale =
-        std::max(1.0, QFontMetricsF(QApplication::font()).height() / designLineHeight);
+    constexpr double designAlphabetWidth = 140.0;
+    static const double scale = [] {
+        const QFontMetricsF metrics(QApplication::font());
+        const double alphabet =
+            metrics.horizontalAdvance(QStringLiteral("abcdefghijklmnopqrstuvwxyz"));
+        return std::max({1.0, metrics.height() / designLineHeight, alphabet / designAlphabetWidth});
+    }();
     return scale;
 }
 

@@ -1,14 +1,91 @@
 #pragma once
 
+#include <QString>
 #include <QWidget>
+
+#include <functional>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace ui {
+class CommonDialog;
+}
 
 namespace upload {
 
-// The upload window `Form2`.
+class FtpSession;
+class UploadWorker;
+
+// The upload window `Form2`: the settings of one FTP upload, the squad file picker and the
+// transfer's status line. The transfer itself runs on a worker thread.
 class UploadWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit UploadWindow(QWidget *parent = nullptr);
+    // `cdb` is the editor's file dialog, shared with its Open and Save; `pictureName` reads the
+    // editor's picture field when an upload starts.
+    UploadWindow(ui::CommonDialog &cdb, std::function<QString()> pictureName,
+                 QWidget *parent = nullptr);
+    ~UploadWindow() override;
+
+    // Stops a running upload; returns once its worker has finished.
+    void cancelUpload();
+    bool isUploading() const { return m_worker != nullptr; }
+
+    // True for an existing ordinary file (not a directory); never fails.
+    static bool FileExists(const QString &strPath);
+
+    // Adjusts each session before it starts, for example to shorten its time-out.
+    void setSessionSetup(std::function<void(FtpSession &)> setup) {
+        m_sessionSetup = std::move(setup);
+    }
+
+    QString locfile() const { return m_locfile; }
+
+Q_SIGNALS:
+    // A run ended and its messages have been shown (none when it was cancelled).
+    void uploadFinished();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void Form_Load();
+    void locdir_Click();
+    void locdir_DblClick();
+    void locdir_GotFocus();
+    void Command1_Click();
+    void Inet1_StateChanged(int state);
+
+    void openPickerOnce();
+    void finishUpload();
+
+    ui::CommonDialog &m_cdb;
+    std::function<QString()> m_pictureName;
+    std::function<void(FtpSession &)> m_sessionSetup;
+
+    QLineEdit *ftphost;
+    QLineEdit *ftpuser;
+    QLineEdit *ftppass;
+    QLineEdit *ftpdir;
+    QLineEdit *locdir;
+    QPushButton *Command1;
+    QLineEdit *Status;
+    QLabel *Label1;
+    QLabel *Label2;
+    QLabel *Label3;
+    QLabel *Label4;
+    QLabel *Label5;
+
+    QString m_locfile;
+    UploadWorker *m_worker = nullptr;
+    quint64 m_run = 0;
+    bool m_pickerPending = false;
+    bool m_pickerOpen = false;
+    bool m_placed = false;
 };
 
 } // namespace upload

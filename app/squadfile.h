@@ -1,0 +1,26 @@
+#pragma once
+
+#include "squad/squaddocument.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace app {
+
+struct SquadFileRead {
+    bool ok = false;
+    // The file was read, but its head is not the one the program writes.
+    bool headerCorrupt = false;
+    squad::SquadData data;
+    // When !ok: the message for the user, naming the file and what went wrong.
+    QString error;
+};
+
+// Reads a squad file the way Open does, without touching any document.
+SquadFileRead readSquadFile(const QString &path);
+
+// Replaces the file with `contents` as a whole or not at all. Returns the message for the user
+// when that failed, naming the file and the reason; an empty string on success.
+QString writeSquadFile(const QString &path, const QByteArray &contents);
+
+} // namespace app

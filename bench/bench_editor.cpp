@@ -1,0 +1,141 @@
+// The editor window with 100,000 members: every step a user takes must stay within one frame.
+// Each iteration includes the event processing that lays out and paints the window.
+#include "app/mainwindow.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <QTest>
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+
+namespace {
+
+constexpr int Members = 100000;
+
+squad::SquadData makeSquad(int members) {
+    squad::SquadData d;
+    d.properties = {"=NO=", "Night Owls", "owls@example.org", "www.example.org", "owls.paa", "NO"};
+    d.mmbdata.reserve(members);
+    for (int i = 0; i < members; ++i) {
+        const QString n = QString::number(i);
+        d.mmbdata.append(squad::Member{QString::number(10000000 + i), "Nick" + n, "Full Name " + n,
+                                       "member" + n + "@example.org",
+                                       QString::number(100000000 + i), "Remark for member " + n});
+    }
+    return d;
+}
+
+const squad::SquadData &bigSquad() {
+    static const squad::SquadData squad = makeSquad(Members);
+    return squad;
+}
+
+void settle() {
+    QCoreApplication::processEvents();
+}
+
+// A shown window holding the big squad.
+std::unique_ptr<app::MainWindow> loadedWindow() {
+    auto window = std::make_unique<app::MainWindow>();
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window.get()))
+        qFatal("window not exposed");
+    window->document().load(bigSquad());
+    settle();
+    return window;
+}
+
+void BM_LoadIntoList(benchmark::State &state) {
+    app::MainWindow window;
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        qFatal("window not exposed");
+    for (auto _ : state) {
+        state.PauseTiming();
+        squad::SquadData copy = bigSquad();
+        state.ResumeTiming();
+        window.document().load(std::move(copy));
+        window.setListIndex(0);
+        settle();
+    }
+}
+
+void BM_Add(benchmark::State &state) {
+    const auto window = loadedWindow();
+    auto *add = window->findChild<QPushButton *>("Command4");
+    for (auto _ : state) {
+        QTest::mouseClick(add, Qt::LeftButton);
+        settle();
+    }
+}
+
+// Removes at the first, middle or last position; the squad shrinks by one member per iteration.
+void BM_Remove(benchmark::State &state) {
+    const auto window = loadedWindow();
+    auto *remove = window->findChild<QPushButton *>("Command5");
+    for (auto _ : state) {
+        state.PauseTiming();
+        const int count = window->document().memberCount();
+        const int row = state.range(0) == 0 ? 0 : state.range(0) == 1 ? count / 2 : count - 1;
+        window->setListIndex(row);
+        settle();
+        state.ResumeTiming();
+        QTest::mouseClick(remove, Qt::LeftButton);
+        settle();
+    }
+}
+
+void BM_SelectMember(benchmark::State &state) {
+    const auto window = loadedWindow();
+    int row = 0;
+    for (auto _ : state) {
+        row = (row + 37919) % Members;
+        window->setListIndex(row);
+        settle();
+    }
+}
+
+void BM_SelectNextByKey(benchmark::State &state) {
+    const auto window = loadedWindow();
+    auto *list = window->findChild<QListView *>("List1");
+    window->setListIndex(Members / 2);
+    list->setFocus();
+    for (auto _ : state) {
+        QTest::keyClick(list, Qt::Key_Down);
+        settle();
+    }
+}
+
+void BM_KeystrokeInNick(benchmark::State &state) {
+    const auto window = loadedWindow();
+    window->setListIndex(Members / 2);
+    auto *nick = window->findChild<QLineEdit *>("mmbnick");
+    nick->setFocus();
+    for (auto _ : state) {
+        QTest::keyClick(nick, Qt::Key_X);
+        settle();
+    }
+}
+
+} // namespace
+
+BENCHMARK(BM_LoadIntoList)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_Add)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Remove)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(200);
+BENCHMARK(BM_SelectMember)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SelectNextByKey)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_KeystrokeInNick)->Unit(benchmark::kMillisecond)->Iterations(500);
+
+int main(int argc, char **argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

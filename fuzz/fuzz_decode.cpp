@@ -1,0 +1,82 @@
+// Fuzzes the squad file reader. Besides crashes, leaks and hangs it checks what decode promises:
+// a failure leaves nothing behind and names a line; a success is a whole document, and writing
+// that document and reading it again gives the same document (less what the writer leaves out).
+#include "squad/squadreader.h"
+#include "squad/squadwriter.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+using namespace squad;
+
+namespace {
+
+[[noreturn]] void fail(const char *what) {
+    std::fprintf(stderr, "fuzz_decode: %s\n", what);
+    std::abort();
+}
+
+// The value as the writer carries it: without the characters XML cannot hold.
+QString writable(const QString &value) {
+    QString out;
+    const qsizetype n = value.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = value.at(i).unicode();
+        if (QChar::isHighSurrogate(c)) {
+            if (i + 1 < n && QChar::isLowSurrogate(value.at(i + 1).unicode())) {
+                out += value.at(i);
+                out += value.at(++i);
+            }
+            continue;
+        }
+        if (QChar::isLowSurrogate(c) || c == 0xFFFE || c == 0xFFFF)
+            continue;
+        if (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r')
+            continue;
+        out += QChar(c);
+    }
+    return out;
+}
+
+SquadData writable(const SquadData &data) {
+    SquadData out;
+    for (int p = 0; p < PropertyCount; ++p)
+        out.properties[p] = writable(data.properties[p]);
+    for (int i = 0; i < data.mmbdata.memberCount(); ++i) {
+        Member m;
+        for (int f = 0; f < FieldCount; ++f)
+            m[f] = writable(data.mmbdata.cell(Field(f), i));
+        out.mmbdata.append(m);
+    }
+    return out;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    const QByteArray bytes =
+        QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
+    const DecodeResult result = decode(bytes);
+    if (!result.ok) {
+        if (result.error.isEmpty() || result.errorLine < 1)
+            fail("a failure without message or line");
+        if (!(result.data == SquadData{}))
+            fail("a failure left a document behind");
+        return 0;
+    }
+    const MemberTable &table = result.data.mmbdata;
+    if (table.columnCount() < 1)
+        fail("no spare column");
+    for (int f = 0; f < FieldCount; ++f) {
+        if (!table.cell(Field(f), table.columnCount() - 1).isEmpty())
+            fail("the spare column is not empty");
+    }
+    const SquadData expected = writable(result.data);
+    const DecodeResult again = decode(fileContents(result.data));
+    if (!again.ok || again.headerCorrupt)
+        fail("the written document does not read back");
+    if (!(again.data == expected))
+        fail("the written document reads back different");
+    return 0;
+}

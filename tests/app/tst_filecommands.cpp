@@ -1,0 +1,606 @@
+// New, Open, Save, Upload and Exit through the menu, the buttons and the shortcuts, with the file
+// dialog and the message boxes answered through their wrappers.
+#include "editorhelpers.h"
+
+#include "squad/squadreader.h"
+#include "squad/squadwriter.h"
+#include "ui/commondialog.h"
+#include "ui/messagebox.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace editortest;
+using squad::Member;
+using squad::SquadData;
+using ui::CommonDialog;
+using ui::MessageBox;
+
+namespace {
+
+struct Shown {
+    app::MainWindow window;
+    Shown() {
+        window.show();
+        window.activateWindow();
+        if (!QTest::qWaitForWindowActive(&window))
+            qFatal("window not active");
+    }
+};
+
+// Values that a careless writer or reader would get wrong.
+SquadData hardSquad() {
+    SquadData d;
+    d.properties = {" =N&O= ",          "A&B <1> \"quoted\" 'single'",
+                    "owls@example.org", "ü中文😀",
+                    "owls.paa",         "tag\twith tab"};
+    d.mmbdata.append(
+        Member{"7 nick=\"x\"", "Ann\"", "<name>x</name>", "", "]]> &amp;", " trailing "});
+    d.mmbdata.append(Member{"", "", "", "", "", ""});
+    d.mmbdata.append(Member{"3", "Zoë", "Zoë Q", "zoe@example.org", "123", "line\nbreak"});
+    return d;
+}
+
+QByteArray readAll(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+void writeBytes(const QString &path, const QByteArray &bytes) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+// An edited document: loaded, then one keystroke, so that `modified` is set by a user's change.
+void editedDocument(app::MainWindow &w, const SquadData &data) {
+    w.document().load(data);
+    w.setListIndex(0);
+    QTest::keyClick(box(w, "squadname"), Qt::Key_End);
+    QTest::keyClicks(box(w, "squadname"), "!");
+    if (!w.document().modified())
+        qFatal("typing did not mark the document");
+}
+
+SquadData withNameSuffix(SquadData d, const QString &suffix) {
+    d.properties[int(squad::Property::Name)] += suffix;
+    return d;
+}
+
+const QString question = QStringLiteral("File was modified !\r\nSave it now?");
+
+} // namespace
+
+class TestFileCommands : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QStringList m_unexpectedModals;
+    QTimer m_modalWatch;
+
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        // A dialog that a test did not answer would wait for ever; close it and fail instead.
+        m_modalWatch.setInterval(200);
+        connect(&m_modalWatch, &QTimer::timeout, this, [this] {
+            if (QWidget *modal = QApplication::activeModalWidget()) {
+                m_unexpectedModals
+                    << modal->metaObject()->className() + (": " + modal->windowTitle());
+                modal->close();
+            }
+        });
+        m_modalWatch.start();
+    }
+
+    void init() {
+        CommonDialog::takeUses();
+        MessageBox::takeShown();
+    }
+
+    void cleanup() {
+        const QStringList unexpected = std::exchange(m_unexpectedModals, {});
+        bool pending = false;
+        while (MessageBox::hasPendingAnswers()) {
+            pending = true;
+            MessageBox::show(nullptr, QString(), 0);
+        }
+        while (CommonDialog::hasPendingPaths()) {
+            pending = true;
+            CommonDialog(nullptr).showOpen(nullptr);
+        }
+        QVERIFY2(unexpected.isEmpty(), qPrintable(unexpected.join(", ")));
+        QVERIFY2(!pending, "answers or paths were left unused");
+    }
+
+    void saveAndReopenGiveTheSameSquad() {
+        Shown s;
+        app::MainWindow &w = s.window;
+        const SquadData squad = hardSquad();
+        editedDocument(w, squad);
+        const SquadData edited = w.document().data();
+        const QString file = path("roundtrip.xml");
+
+        CommonDialog::setNextPath(file);
+        QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(readAll(file), squad::fileContents(edited));
+        QVERIFY(readAll(file).endsWith("</squad>\r\n"));
+        QVERIFY(!w.document().modified());
+
+        QTest::keyClick(&w, Qt::Key_N, Qt::ControlModifier);
+        QCOMPARE(w.document().memberCount(), 0);
+        QCOMPARE(box(w, "squadname")->text(), QString());
+        QVERIFY(MessageBox::takeShown().isEmpty()); // saved, so New asks nothing
+
+        CommonDialog::setNextPath(file);
+        QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(w.document().data(), edited);
+        QCOMPARE(listEntries(w), (QStringList{"Ann\"", "", "Zoë"}));
+        QCOMPARE(w.listIndex(), 0);
+        QCOMPARE(shownMember(w), edited.mmbdata.column(0));
+        QCOMPARE(box(w, "squadnick")->text(), QString(" =N&O= "));
+        QVERIFY(!memberBoxesLocked(w));
+        QVERIFY(!w.document().modified());
+        QVERIFY(!w.document().loading());
+        QVERIFY(MessageBox::takeShown().isEmpty());
+    }
+
+    void buttonsRunTheCommands() {
+        Shown s;
+        app::MainWindow &w = s.window;
+        editedDocument(w, hardSquad());
+        const QString file = path("buttons.xml");
+        CommonDialog::setNextPath(file);
+        QTest::mouseClick(button(w, "Command2"), Qt::LeftButton);
+        QVERIFY(QFile::exists(file));
+        QTest::mouseClick(button(w, "Command3"), Qt::LeftButton);
+        QCOMPARE(w.document().memberCount(), 0);
+        CommonDialog::setNextPath(file);
+        QTest::mouseClick(button(w, "Command1"), Qt::LeftButton);
+        QCOMPARE(w.document().memberCount(), 3);
+        const auto uses = CommonDialog::takeUses();
+        QCOMPARE(uses.size(), 2);
+        QVERIFY(uses[0].save);
+        QVERIFY(!uses[1].save);
+    }
+
+    void cancelledDialogsChangeNothing() {
+        Shown s;
+        app::MainWindow &w = s.window;
+        editedDocument(w, hardSquad());
+        const SquadData before = w.document().data();
+        const QString file = path("never.xml");
+        CommonDialog::setNextPath(QString());
+        QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
+        QVERIFY(!QFile::exists(file));
+        QVERIFY(w.document().modified());
+
+        MessageBox::setNextAnswer(MessageBox::No); // the question before Open
+        CommonDialog::setNextPath(QString());
+        QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(w.document().data(), before);
+        QVERIFY(w.document().modified());
+        QCOMPARE(shownMember(w), before.mmbdata.column(0));
+        QCOMPARE(CommonDialog::takeUses().size(), 2);
+        QCOMPARE(MessageBox::takeShown().size(), 1); // the question, no message after a cancel
+    }
+
+    void dialogCarriesItsSettingsFromUseToUse() {
+        Shown s;
+        app::MainWindow &w = s.window;
+        QTemporaryDir other;
+        const QString first = path("first.xml");
+        const QString second = other.filePath("second.xml");
+        writeBytes(first, squad::fileContents(hardSquad()));
+
+        CommonDialog::setNextPath(first);
+        QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+        CommonDialog::setNextPath(second);
+        QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
+        CommonDialog::setNextPath(QString());
+        QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+        // The upload window's picker leaves its choice in the shared dialog.
+        w.cdb().setFlags(CommonDialog::FileMustExist);
+        w.cdb().setFileName(path("picked.xml"));
+        CommonDialog::setNextPath(QString());
+        QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
+
+        const auto uses = CommonDialog::takeUses();
+        QCOMPARE(uses.size(), 4);
+        const auto expect = [&](int i, bool save, const QString &initDir) {
+            QCOMPARE(uses[i].save, save);
+            QCOMPARE(uses[i].fileName, QString("Squad.xml"));
+            QCOMPARE(uses[i].initDir, initDir);
+            QCOMPARE(uses[i].flags, save ? 2 : 4096);
+        };
+        expect(0, false, QString());
+        expect(1, true, first);
+        expect(2, false, second);
+        expect(3, true, path("picked.xml"));
+        QCOMPARE(w.cdb().filter(), CommonDialog::squadFilter);
+    }
+
+    void openFailuresNameTheFileAndLeaveTheDocument_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("contents");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<bool>("headerWarning");
+        QTest::newRow("missing file") << "missing.xml" << QByteArray() << "No such file" << false;
+        QTest::newRow("folder") << "folder.xml" << QByteArray() << "directory" << false;
+        QTest::newRow("no squad in it")
+            << "text.xml" << QByteArray("just some notes\r\n") << "Line 1:" << true;
+        QTest::newRow("value without end")
+            << "cut.xml"
+            << QByteArray("<?xml version=\"1.0\"?>\r\n<!DOCTYPE squad SYSTEM \"squad.dtd\">\r\n"
+                          "<?xml-stylesheet href=\"squad.xsl?\" type=\"text/xsl\"?>\r\n"
+                          "<squad nick=\"cut")
+            << "Line 4:" << false;
+    }
+    void openFailuresNameTheFileAndLeaveTheDocument() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, contents);
+        QFETCH(QString, reason);
+        QFETCH(bool, headerWarning);
+        const QString file = path(name);
+        if (name == "folder.xml")
+            QVERIFY(QDir().mkpath(file));
+        else if (!contents.isEmpty())
+            writeBytes(file, contents);
+
+        Shown s;
+        app::MainWindow &w = s.window;
+        editedDocument(w, hardSquad());
+        w.setListIndex(2);
+        const SquadData before = w.document().data();
+        MessageBox::setNextAnswer(MessageBox::No);
+        if (headerWarning)
+            MessageBox::setNextAnswer(MessageBox::Ok);
+        MessageBox::setNextAnswer(MessageBox::Ok);
+        CommonDialog::setNextPath(file);
+        QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+
+        const auto shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), headerWarning ? 3 : 2);
+        QCOMPARE(shown[0].text, question);
+        if (headerWarning) {
+            QCOMPARE(shown[1].text, QString("XML-Header is corrupt!"));
+            QCOMPARE(shown[1].title, QString("Error in XML-Header"));
+            QCOMPARE(shown[1].style, 48);
+        }
+        const MessageBox::Shown &failure = shown.last();
+        QVERIFY2(failure.text.contains(QDir::toNativeSeparators(file)), qPrintable(failure.text));
+        QVERIFY2(failure.text.contains(reason), qPrintable(failure.text));
+        QCOMPARE(failure.style, 16);
+
+        QCOMPARE(w.document().data(), before);
+        QCOMPARE(listEntries(w), (QStringList{"Ann\"", "", "Zoë"}));
+        QCOMPARE(w.listIndex(), 2);
+        QCOMPARE(shownMember(w), before.mmbdata.column(2));
+        QVERIFY(w.document().modified());
+        QVERIFY(!w.document().loading());
+    }
+
+    void oddHeaderWarnsAndStillLoads() {
+        QByteArray bytes = squad::fileContents(hardSquad());
+        bytes.replace("<?xml version=\"1.0\"?>", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
+        const QString file = path("odd-header.xml");
+        writeBytes(file, bytes);
+        Shown s;
+        app::MainWindow &w = s.window;
+        MessageBox::setNextAnswer(MessageBox::Ok);
+        CommonDialog::setNextPath(file);
+        QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+        const auto shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].text, QString("XML-Header is corrupt!"));
+        QCOMPARE(w.document().data(), hardSquad());
+        QVERIFY(!w.document().modified());
+    }
+
+    void fileWithoutMembersLeavesTheMemberBoxesLocked() {
+        SquadData empty = hardSquad();
+        empty.mmbdata.reset();
+        const QString file = path("no-members.xml");
+        writeBytes(file, squad::fileContents(empty));
+        Shown s;
+        app::MainWindow &w = s.window;
+        w.document().load(hardSquad());
+        w.setListIndex(1);
+        QVERIFY(!memberBoxesLocked(w));
+        CommonDialog::setNextPath(file);
+        QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(w.document().data(), empty);
+        QVERIFY(listEntries(w).isEmpty());
+        QCOMPARE(w.listIndex(), -1);
+        QCOMPARE(shownMember(w), Member{});
+        QVERIFY(memberBoxesLocked(w));
+        QCOMPARE(box(w, "squadtitle")->text(), QString("tag\twith tab"));
+    }
+
+    void saveFailuresNameTheFileAndKeepTheDocumentModified_data() {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing folder") << "no-such-folder/Squad.xml"
+                                        << "";
+        QTest::newRow("folder given as file") << "a-folder"
+                                              << "directory";
+        QTest::newRow("file given as folder") << "plain-file/Squad.xml"
+                                              << "";
+    }
+    void saveFailuresNameTheFileAndKeepTheDocumentModified() {
+        QFETCH(QString, target);
+        QFETCH(QString, reason);
+        QVERIFY(QDir().mkpath(path("a-folder")));
+        writeBytes(path("plain-file"), "x");
+        Shown s;
+        app::MainWindow &w = s.window;
+        editedDocument(w, hardSquad());
+        MessageBox::setNextAnswer(MessageBox::Ok);
+        CommonDialog::setNextPath(path(target));
+        QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
+        const auto shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown[0].text.contains(QDir::toNativeSeparators(path(target))),
+                 qPrintable(shown[0].text));
+        QVERIFY2(shown[0].text.contains(reason), qPrintable(shown[0].text));
+        QVERIFY(shown[0].text.count('\n') >= 1); // the reason follows the file's name
+        QCOMPARE(shown[0].style, 16);
+        QVERIFY(w.document().modified());
+        QCOMPARE(readAll(path("plain-file")), QByteArray("x"));
+        QVERIFY(QFileInfo(path("a-folder")).isDir());
+    }
+
+    void failedWriteLeavesTheOldFileWhole() {
+        const QString file = path("kept.xml");
+        const QByteArray old = squad::fileContents(SquadData{});
+        writeBytes(file, old);
+        Shown s;
+        app::MainWindow &w = s.window;
+        editedDocument(w, hardSquad());
+
+        // A file size limit makes the write itself fail, whoever runs the test.
+        rlimit saved{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved;
+        small.rlim_cur = 64;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        MessageBox::setNextAnswer(MessageBox::Ok);
+        CommonDialog::setNextPath(file);
+        QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+
+        const auto shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY(shown[0].text.contains(QDir::toNativeSeparators(file)));
+        QCOMPARE(readAll(file), old);
+        QCOMPARE(QDir(m_dir.path()).entryList({"kept.xml*"}, QDir::Files), QStringList{"kept.xml"});
+        QVERIFY(w.document().modified());
+    }
+
+    void readOnlyFolder() {
+        const QString folder = path("read-only");
+        QVERIFY(QDir().mkpath(folder));
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+        const auto restore = qScopeGuard([&] {
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        });
+        if (QFile probe(folder + "/probe"); probe.open(QIODevice::WriteOnly)) {
+            probe.remove();
+            QSKIP("this user may write into read-only folders");
+        }
+        Shown s;
+        app::MainWindow &w = s.window;
+        editedDocument(w, hardSquad());
+        MessageBox::setNextAnswer(MessageBox::Ok);
+        CommonDialog::setNextPath(folder + "/Squad.xml");
+        QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
+        const auto shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), 1);
+        QVERIFY(shown[0].text.contains("Permission denied") ||
+                shown[0].text.contains("permission"));
+        QVERIFY(w.document().modified());
+    }
+
+    // The question on New, Open, Exit and closing the window, with every way of answering it.
+    void unsavedChangesAreNeverLostSilently_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<bool>("goesOn");
+        for (const char *command : {"new", "open", "exit", "close"}) {
+            const auto row = [&](const char *answer, bool goesOn) {
+                QTest::addRow("%s, %s", command, answer) << command << answer << goesOn;
+            };
+            row("yes, saved", true);
+            row("yes, save cancelled", false);
+            row("yes, save failed", false);
+            row("no", true);
+            row("cancel", false);
+        }
+    }
+    void unsavedChangesAreNeverLostSilently() {
+        QFETCH(QString, command);
+        QFETCH(QString, answer);
+        QFETCH(bool, goesOn);
+        const QString saved = path("answer-saved.xml");
+        QFile::remove(saved);
+        const QString other = path("other.xml");
+        SquadData otherSquad;
+        otherSquad.properties[0] = "OTHER";
+        writeBytes(other, squad::fileContents(otherSquad));
+
+        Shown s;
+        app::MainWindow &w = s.window;
+        editedDocument(w, hardSquad());
+        const SquadData edited = w.document().data();
+
+        if (answer.startsWith("yes")) {
+            MessageBox::setNextAnswer(MessageBox::Yes);
+            if (answer == "yes, saved") {
+                CommonDialog::setNextPath(saved);
+            } else if (answer == "yes, save cancelled") {
+                CommonDialog::setNextPath(QString());
+            } else {
+                CommonDialog::setNextPath(path("no-such-folder/x.xml"));
+                MessageBox::setNextAnswer(MessageBox::Ok);
+            }
+        } else {
+            MessageBox::setNextAnswer(answer == "no" ? MessageBox::No : MessageBox::Cancel);
+        }
+        if (command == "open" && goesOn)
+            CommonDialog::setNextPath(other);
+
+        if (command == "new")
+            QTest::keyClick(&w, Qt::Key_N, Qt::ControlModifier);
+        else if (command == "open")
+            QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+        else if (command == "exit")
+            action(w, "mnuFileExit")->trigger();
+        else
+            w.close();
+
+        const auto shown = MessageBox::takeShown();
+        QVERIFY(!shown.isEmpty());
+        QCOMPARE(shown[0].text, question);
+        QCOMPARE(shown[0].title, QString("Warning"));
+        QCOMPARE(shown[0].style, 35);
+        QCOMPARE(QFile::exists(saved), answer == "yes, saved");
+        if (answer == "yes, saved")
+            QCOMPARE(readAll(saved), squad::fileContents(edited));
+
+        if (!goesOn) {
+            QVERIFY(w.isVisible());
+            QCOMPARE(w.document().data(), edited);
+            QVERIFY(w.document().modified());
+            return;
+        }
+        if (command == "new") {
+            QCOMPARE(w.document().data(), SquadData{});
+            QVERIFY(memberBoxesLocked(w));
+        } else if (command == "open") {
+            QCOMPARE(w.document().data(), otherSquad);
+        } else {
+            QVERIFY(!w.isVisible());
+            return;
+        }
+        QVERIFY(w.isVisible());
+        QVERIFY(!w.document().modified());
+    }
+
+    void unmodifiedDocumentIsLeftWithoutAQuestion() {
+        Shown s;
+        app::MainWindow &w = s.window;
+        w.document().load(hardSquad());
+        w.setListIndex(1); // looking is no change
+        QTest::keyClick(&w, Qt::Key_N, Qt::ControlModifier);
+        QCOMPARE(w.document().memberCount(), 0);
+        w.document().load(hardSquad());
+        action(w, "mnuFileExit")->trigger();
+        QVERIFY(!w.isVisible());
+        QVERIFY(MessageBox::takeShown().isEmpty());
+    }
+
+    void uploadWindowIsModelessSingleAndDiscardedWhenClosed() {
+        Shown s;
+        app::MainWindow &w = s.window;
+        QVERIFY(!w.uploadWindow());
+        QTest::mouseClick(button(w, "Command6"), Qt::LeftButton);
+        QPointer<upload::UploadWindow> first = w.uploadWindow();
+        QVERIFY(first);
+        QVERIFY(first->isVisible());
+        QVERIFY(first->isWindow());
+        QCOMPARE(first->objectName(), QString("Form2"));
+        QCOMPARE(first->windowTitle(), QString("Upload"));
+        QCOMPARE(first->windowModality(), Qt::NonModal);
+        QVERIFY(!QApplication::activeModalWidget());
+
+        action(w, "mnuFileUpload")->trigger();
+        QCOMPARE(w.uploadWindow(), first.data());
+
+        // The editor stays usable beside it.
+        QTest::keyClicks(box(w, "squadname"), "x");
+        QCOMPARE(w.document().property(squad::Property::Name), QString("x"));
+
+        first->close();
+        QTRY_VERIFY(!first);
+        QVERIFY(!w.uploadWindow());
+        QTest::mouseClick(button(w, "Command6"), Qt::LeftButton);
+        QVERIFY(w.uploadWindow());
+        QVERIFY(w.uploadWindow() != nullptr);
+
+        MessageBox::setNextAnswer(MessageBox::No);
+        action(w, "mnuFileExit")->trigger();
+        QVERIFY(!w.isVisible());
+        QVERIFY(w.uploadWindow() && !w.uploadWindow()->isVisible());
+    }
+
+    void exitCancelsARunningUpload() {
+        // A loopback server that takes the connection and never greets: the upload hangs on.
+        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        const auto closeListener = qScopeGuard([listener] { ::close(listener); });
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        QCOMPARE(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        QCOMPARE(::listen(listener, 4), 0);
+        socklen_t size = sizeof address;
+        ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size);
+
+        Shown s;
+        app::MainWindow &w = s.window;
+        action(w, "mnuFileUpload")->trigger();
+        upload::UploadWindow *form2 = w.uploadWindow();
+        QVERIFY(form2);
+        auto *host = form2->findChild<QLineEdit *>("ftphost");
+        auto *locdir = form2->findChild<QLineEdit *>("locdir");
+        QVERIFY(host && locdir);
+        QTest::keyClicks(host, QString("127.0.0.1:%1").arg(ntohs(address.sin_port)));
+        CommonDialog::setNextPath(path("Squad.xml"));
+        QTest::mouseClick(locdir, Qt::LeftButton);
+        QTRY_VERIFY(!locdir->text().isEmpty());
+        QTest::mouseClick(form2->findChild<QPushButton *>("Command1"), Qt::LeftButton);
+        QVERIFY(form2->isUploading());
+
+        action(w, "mnuFileExit")->trigger();
+        QVERIFY(!w.isVisible());
+        QVERIFY(!form2->isUploading());
+        QVERIFY(!form2->isVisible());
+    }
+
+    void fileNamedAtStartIsOpened() {
+        const QString file = path("start.xml");
+        writeBytes(file, squad::fileContents(hardSquad()));
+        {
+            app::MainWindow w;
+            QVERIFY(w.openAtStart(file));
+            QCOMPARE(w.document().data(), hardSquad());
+            QCOMPARE(w.listIndex(), 0);
+            QVERIFY(!w.document().modified());
+            QCOMPARE(w.cdb().fileName(), file);
+        }
+        {
+            app::MainWindow w;
+            MessageBox::setNextAnswer(MessageBox::Ok);
+            QVERIFY(!w.openAtStart(path("absent.xml")));
+            const auto shown = MessageBox::takeShown();
+            QCOMPARE(shown.size(), 1);
+            QVERIFY(shown[0].text.contains(path("absent.xml")));
+            QCOMPARE(w.document().data(), SquadData{});
+            QVERIFY(memberBoxesLocked(w));
+            QCOMPARE(w.cdb().fileName(), QString());
+        }
+    }
+};
+
+QTEST_MAIN(TestFileCommands)
+#include "tst_filecommands.moc"

@@ -1,0 +1,97 @@
+// What a person sees: no caption is cut off, and a picture of the window for the README.
+#include "app/mainwindow.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QTest>
+
+class TestLook : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void captionsFitTheirControls() {
+        app::MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        int checked = 0;
+        for (const QLabel *label : window.findChildren<QLabel *>()) {
+            const QSize needed = label->fontMetrics().size(0, label->text());
+            QVERIFY2(needed.width() <= label->contentsRect().width() &&
+                         needed.height() <= label->contentsRect().height(),
+                     qPrintable(label->objectName()));
+            ++checked;
+        }
+        for (const QPushButton *button : window.findChildren<QPushButton *>()) {
+            QStyleOptionButton option;
+            option.initFrom(button);
+            option.text = button->text();
+            const QSize needed = button->style()->sizeFromContents(
+                QStyle::CT_PushButton, &option,
+                button->fontMetrics().size(Qt::TextShowMnemonic, button->text()), button);
+            // Qt's size hint adds a generous minimum width; the text itself plus the bevel must
+            // fit.
+            const int textWidth = button->fontMetrics().horizontalAdvance(button->text());
+            QVERIFY2(textWidth + 8 <= button->width() && needed.height() <= button->height() + 4,
+                     qPrintable(button->objectName()));
+            ++checked;
+        }
+        for (const QGroupBox *frame : window.findChildren<QGroupBox *>()) {
+            QVERIFY2(frame->fontMetrics().horizontalAdvance(frame->title()) < frame->width() / 2,
+                     qPrintable(frame->objectName()));
+            // The frame's caption must not run under its first row of controls.
+            const int captionBottom = frame->fontMetrics().height();
+            for (const QWidget *child : frame->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+                QVERIFY2(child->y() >= captionBottom - 2, qPrintable(child->objectName()));
+            ++checked;
+        }
+        for (const QLineEdit *box : window.findChildren<QLineEdit *>()) {
+            // One line of text fits inside the box's frame.
+            QVERIFY2(box->fontMetrics().height() + 4 <= box->height(),
+                     qPrintable(box->objectName()));
+            ++checked;
+        }
+        QCOMPARE(checked, 12 + 6 + 2 + 12);
+    }
+
+    void screenshotWithAFewMembers() {
+        const QString target = qEnvironmentVariable("TROOPBOOK_SCREENSHOT");
+        app::MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const auto type = [&](const char *name, const QString &text) {
+            auto *box = window.findChild<QLineEdit *>(QString::fromLatin1(name));
+            box->selectAll();
+            QTest::keyClicks(box, text);
+        };
+        type("squadnick", "=NO=");
+        type("squadname", "Night Owls");
+        type("squadmail", "owls@example.org");
+        type("squadpicture", "owls.paa");
+        type("squadweb", "www.example.org/owls");
+        type("squadtitle", "=NO=");
+        auto *add = window.findChild<QPushButton *>("Command4");
+        const QStringList nicks{"Mudskipper", "Lady Fennec", "Bramblejack", "Otterpop"};
+        for (const QString &nick : nicks) {
+            QTest::mouseClick(add, Qt::LeftButton);
+            type("mmbnick", nick);
+        }
+        type("mmbId", "1004");
+        type("mmbname", "Otto Popp");
+        type("mmbmail", "otterpop@example.org");
+        type("mmbicq", "123456789");
+        type("mmbremark", "medic");
+        QCOMPARE(window.document().memberCount(), 4);
+        const QImage picture = window.grab().toImage();
+        QVERIFY(!picture.isNull());
+        if (target.isEmpty())
+            QSKIP("set TROOPBOOK_SCREENSHOT to a file name to keep the picture");
+        QVERIFY(picture.save(target));
+    }
+};
+
+QTEST_MAIN(TestLook)
+#include "tst_look.moc"

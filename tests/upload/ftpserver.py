@@ -1,0 +1,70 @@
+#!/usr/bin/python3
+"""Plain FTP server for the upload tests, on loopback only.
+
+Prints "PORT <n>" once it listens, logs every command it receives (one per line,
+the PASS argument masked) and stops by itself after --lifetime seconds.
+"""
+import argparse
+import os
+import sys
+import threading
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.servers import FTPServer
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("--root", required=True)
+    p.add_argument("--log", required=True)
+    p.add_argument("--user", default="squad")
+    p.add_argument("--password", default="secret")
+    p.add_argument("--home", default="", help="login directory, below the root")
+    p.add_argument("--read-only", action="store_true")
+    p.add_argument("--fault", default="", choices=["", "close-in-stor", "stall-pwd", "no-epsv"])
+    p.add_argument("--lifetime", type=float, default=120.0)
+    args = p.parse_args()
+
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(args.user, args.password, args.root,
+                        perm="elr" if args.read_only else "elradfmwMT")
+    log = open(args.log, "a", buffering=1)
+
+    class ClosingDTPHandler(DTPHandler):
+        # Hangs up the whole session once the first piece of an upload has arrived.
+        def handle_read(self):
+            DTPHandler.handle_read(self)
+            if args.fault == "close-in-stor" and self.receive:
+                self.cmd_channel.close()
+
+        handle_read_event = handle_read
+
+    class LoggingHandler(FTPHandler):
+        dtp_handler = ClosingDTPHandler
+        banner = "troopbook test server ready"
+
+        def on_login(self, username):
+            if args.home:
+                self.fs.cwd = "/" + args.home
+
+        def pre_process_command(self, line, cmd, arg):
+            log.write("%s %s\n" % (cmd, "******" if cmd == "PASS" else arg or ""))
+            if args.fault == "stall-pwd" and cmd == "PWD":
+                return  # never answers
+            if args.fault == "no-epsv" and cmd == "EPSV":
+                self.respond("500 Command not understood.")
+                return
+            FTPHandler.pre_process_command(self, line, cmd, arg)
+
+    LoggingHandler.authorizer = authorizer
+    LoggingHandler.passive_ports = None
+    server = FTPServer(("127.0.0.1", 0), LoggingHandler)
+    print("PORT %d" % server.socket.getsockname()[1], flush=True)
+    # Stops by itself even if the test that started it never does.
+    threading.Timer(args.lifetime, lambda: os._exit(0)).start()
+    server.serve_forever(timeout=0.2, handle_exit=False)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,216 @@
+// FTP servers on loopback for the upload tests. Each one lives in a temporary directory, logs
+// the commands it receives and ends with its fixture, or by itself after two minutes.
+#pragma once
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace testftp {
+
+inline QByteArray readAll(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline bool writeFile(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+inline bool canConnect(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(quint16(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// A loopback port nobody listens on at the moment of asking.
+inline int freePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    socklen_t size = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+// The non-empty lines of a command log.
+inline QStringList logLines(const QString &path) {
+    QStringList lines;
+    for (const QByteArray &line : readAll(path).split('\n')) {
+        if (!line.trimmed().isEmpty())
+            lines << QString::fromUtf8(line).trimmed();
+    }
+    return lines;
+}
+
+struct PyFtpOptions {
+    QString home; // login directory below the root
+    bool readOnly = false;
+    QString fault;
+};
+
+// Plain FTP by pyftpdlib; user "squad", password "secret".
+class PyFtpServer {
+public:
+    explicit PyFtpServer(const PyFtpOptions &options = PyFtpOptions()) {
+        QDir(m_dir.path()).mkdir(QStringLiteral("root"));
+        QStringList arguments{QStringLiteral(TROOPBOOK_TEST_SOURCE_DIR "/ftpserver.py"),
+                              QStringLiteral("--root"), root(), QStringLiteral("--log"), logPath()};
+        if (!options.home.isEmpty())
+            arguments << QStringLiteral("--home") << options.home;
+        if (options.readOnly)
+            arguments << QStringLiteral("--read-only");
+        if (!options.fault.isEmpty())
+            arguments << QStringLiteral("--fault") << options.fault;
+        m_process.setStandardErrorFile(m_dir.filePath(QStringLiteral("server.err")));
+        m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
+        while (m_process.waitForReadyRead(10000)) {
+            const QByteArray line = m_process.readLine().trimmed();
+            if (line.startsWith("PORT ")) {
+                m_port = line.mid(5).toInt();
+                break;
+            }
+        }
+    }
+    ~PyFtpServer() {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+
+    bool isRunning() const { return m_port > 0; }
+    int port() const { return m_port; }
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+    QString root() const { return m_dir.filePath(QStringLiteral("root")); }
+    QString logPath() const { return m_dir.filePath(QStringLiteral("commands.log")); }
+    QStringList commands() const { return logLines(logPath()); }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    int m_port = 0;
+};
+
+// FTP over TLS by ProFTPD, with a certificate made for 127.0.0.1 and localhost; user "clan",
+// password "secret".
+class ProFtpServer {
+public:
+    explicit ProFtpServer(bool implicitTls) {
+        const QString dir = m_dir.path();
+        QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                       QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                       QFile::ExeOther);
+        QDir(dir).mkdir(QStringLiteral("root"));
+        // The server works in the account of the unprivileged user "nobody".
+        if (::chown(QFile::encodeName(root()).constData(), 65534, 65534) != 0)
+            return;
+        if (!run(QStringLiteral("openssl"),
+                 {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj",
+                  "/CN=localhost", "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost",
+                  "-keyout", dir + "/key.pem", "-out", certificate()}))
+            return;
+        QProcess hash;
+        hash.start(QStringLiteral("openssl"), {"passwd", "-1", "secret"});
+        if (!hash.waitForFinished(10000))
+            return;
+        const QByteArray crypted = hash.readAllStandardOutput().trimmed();
+        writeFile(dir + "/ftpd.passwd", "clan:" + crypted + ":65534:65534::" +
+                                            QFile::encodeName(root()) + ":/bin/false\n");
+        writeFile(dir + "/ftpd.group", "clan:x:65534:\n");
+        for (const char *secret : {"/ftpd.passwd", "/ftpd.group", "/key.pem"})
+            QFile::setPermissions(dir + QLatin1String(secret),
+                                  QFile::ReadOwner | QFile::WriteOwner);
+
+        m_port = freePort();
+        QByteArray config = "ServerType standalone\n"
+                            "ServerName \"troopbook test\"\n"
+                            "Port " +
+                            QByteArray::number(m_port) +
+                            "\n"
+                            "DefaultAddress 127.0.0.1\n"
+                            "SocketBindTight on\n"
+                            "UseIPv6 off\n"
+                            "User nobody\n"
+                            "Group nogroup\n"
+                            "PidFile @/proftpd.pid\n"
+                            "ScoreboardFile @/proftpd.scoreboard\n"
+                            "DelayTable none\n"
+                            "WtmpLog off\n"
+                            "UseReverseDNS off\n"
+                            "TransferLog none\n"
+                            "SystemLog @/system.log\n"
+                            "AuthOrder mod_auth_file.c\n"
+                            "AuthUserFile @/ftpd.passwd\n"
+                            "AuthGroupFile @/ftpd.group\n"
+                            "RequireValidShell off\n"
+                            "DefaultRoot ~\n"
+                            "LogFormat commands \"%r\"\n"
+                            "ExtendedLog @/commands.log ALL commands\n"
+                            "ModulePath /usr/lib/proftpd\n"
+                            "LoadModule mod_tls.c\n"
+                            "TLSEngine on\n"
+                            "TLSLog @/tls.log\n"
+                            "TLSProtocol TLSv1.2 TLSv1.3\n"
+                            "TLSRSACertificateFile @/cert.pem\n"
+                            "TLSRSACertificateKeyFile @/key.pem\n"
+                            "TLSRequired on\n"
+                            "TLSVerifyClient off\n";
+        if (implicitTls)
+            config += "TLSOptions UseImplicitSSL\n";
+        config.replace('@', QFile::encodeName(dir));
+        writeFile(dir + "/proftpd.conf", config);
+
+        m_process.setProcessChannelMode(QProcess::ForwardedChannels);
+        // timeout passes the fixture's TERM on to the server and ends it by itself otherwise.
+        m_process.start(QStringLiteral("timeout"), {"120", "proftpd", "--nodaemon", "--quiet",
+                                                    "--config", dir + "/proftpd.conf"});
+        for (int i = 0; i < 100 && !canConnect(m_port); ++i)
+            QTest::qSleep(50);
+        m_running = canConnect(m_port);
+    }
+    ~ProFtpServer() {
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+    bool isRunning() const { return m_running; }
+    int port() const { return m_port; }
+    QString root() const { return m_dir.filePath(QStringLiteral("root")); }
+    QString certificate() const { return m_dir.filePath(QStringLiteral("cert.pem")); }
+    QStringList commands() const {
+        return logLines(m_dir.filePath(QStringLiteral("commands.log")));
+    }
+
+private:
+    static bool run(const QString &program, const QStringList &arguments) {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(program, arguments);
+        return process.waitForFinished(30000) && process.exitCode() == 0;
+    }
+
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    int m_port = 0;
+    bool m_running = false;
+};
+
+} // namespace testftp

@@ -1,0 +1,315 @@
+// Uploads to a real FTP server on loopback: what lands on the server, which commands it saw,
+// and what the user is told when something goes wrong.
+#include "ftpservers.h"
+#include "upload/ftpsession.h"
+#include "upload/uploadsequence.h"
+
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <thread>
+
+using namespace upload;
+using namespace std::chrono_literals;
+using testftp::PyFtpServer;
+
+namespace {
+
+struct Run {
+    UploadOutcome outcome;
+    QList<int> states;
+};
+
+Run uploadTo(const UploadRequest &request, std::chrono::milliseconds timeout = 20s) {
+    Run run;
+    FtpSession session(*ServerAddress::parse(request.host, nullptr), request.user,
+                       request.password);
+    session.setTimeout(timeout);
+    session.setStateHandler([&run](int state) { run.states << state; });
+    run.outcome = runUpload(request, session);
+    return run;
+}
+
+QByteArray randomBytes(int size) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char &c : bytes)
+        c = char(QRandomGenerator::global()->bounded(256));
+    return bytes;
+}
+
+QStringList messageTexts(const UploadOutcome &outcome) {
+    QStringList texts;
+    for (const UploadMessage &m : outcome.messages)
+        texts << m.text;
+    return texts;
+}
+
+} // namespace
+
+class TestFtpUpload : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_local;
+    QHash<QString, QByteArray> m_files;
+
+    QString localDirectory() const { return m_local.path() + u'/'; }
+
+    UploadRequest request(const PyFtpServer &server, const QString &remote) const {
+        return {server.address(), QStringLiteral("squad"),     QStringLiteral("secret"),  remote,
+                localDirectory(), QStringLiteral("squad.xml"), QStringLiteral("logo.paa")};
+    }
+
+    void verifyStored(const QString &serverDirectory, const QStringList &names) {
+        for (const QString &name : names)
+            QCOMPARE(testftp::readAll(serverDirectory + u'/' + name), m_files.value(name));
+        QCOMPARE(QDir(serverDirectory).entryList(QDir::Files).size(), names.size());
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(m_local.isValid());
+        m_files["squad.xml"] = "<?xml version=\"1.0\"?>\r\n<squad nick=\"TB\">\r\n</squad>\r\n";
+        m_files["squad.dtd"] = "<!ELEMENT squad (name)>\r\n";
+        m_files["squad.xsl"] = "<xsl:stylesheet/>\n";
+        // Line ends and NULs must arrive untouched: the transfer is binary.
+        m_files["logo.paa"] = randomBytes(200000) + "\r\n\n\0\r";
+        for (auto it = m_files.cbegin(); it != m_files.cend(); ++it)
+            QVERIFY(testftp::writeFile(localDirectory() + it.key(), it.value()));
+    }
+
+    void allFourFilesIntoTheSquadDirectory_data() {
+        QTest::addColumn<QString>("remote");
+        QTest::newRow("squad") << "squad";
+        QTest::newRow("/squad") << "/squad";
+    }
+    void allFourFilesIntoTheSquadDirectory() {
+        QFETCH(QString, remote);
+        PyFtpServer server;
+        QVERIFY(server.isRunning());
+        QVERIFY(QDir(server.root()).mkdir("squad"));
+        const Run run = uploadTo(request(server, remote));
+        QCOMPARE(messageTexts(run.outcome), QStringList());
+        verifyStored(server.root() + "/squad", {"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"});
+        // Login (libcurl asks PWD as part of it), CWD, PWD, TYPE once, then one passive-mode
+        // command and one STOR per file, QUIT: nothing more.
+        const QStringList expected{
+            "USER squad", "PASS ******",
+            "PWD",        "CWD " + remote,
+            "PWD",        "EPSV",
+            "TYPE I",     "STOR /squad/squad.xml",
+            "EPSV",       "STOR /squad/squad.dtd",
+            "EPSV",       "STOR /squad/squad.xsl",
+            "EPSV",       "STOR /squad/logo.paa",
+            "QUIT",
+        };
+        QCOMPARE(server.commands(), expected);
+        QCOMPARE(run.states.first(), int(ResolvingHost));
+        QCOMPARE(run.states.last(), int(Disconnected));
+        for (int state : {HostResolved, Connecting, Connected, SendingRequest, RequestSent,
+                          ReceivingResponse, ResponseReceived, ResponseCompleted, Disconnecting})
+            QVERIFY2(run.states.contains(state), qPrintable(stateText(state)));
+        QVERIFY(!run.states.contains(RemoteError));
+    }
+
+    void emptyRemoteDirectoryStoresAtTheRoot() {
+        PyFtpServer server;
+        QVERIFY(server.isRunning());
+        const Run run = uploadTo(request(server, QString()));
+        QCOMPARE(messageTexts(run.outcome), QStringList());
+        verifyStored(server.root(), {"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"});
+        const QStringList commands = server.commands();
+        QVERIFY(!commands.join(u',').contains("CWD"));
+        QVERIFY(commands.contains("STOR //squad.xml"));
+        QCOMPARE(commands.last(), QString("QUIT"));
+    }
+
+    void missingDirectorySendsNothingAndStillQuits() {
+        PyFtpServer server;
+        QVERIFY(server.isRunning());
+        const Run run = uploadTo(request(server, "squad"));
+        QCOMPARE(
+            messageTexts(run.outcome),
+            QStringList{"Connection accomplished,\r\nbut the remote directory doesn't exist."});
+        QCOMPARE(run.outcome.messages[0].style, 16);
+        QVERIFY(QDir(server.root()).entryList(QDir::Files).isEmpty());
+        const QStringList commands = server.commands();
+        QCOMPARE(commands.mid(3), (QStringList{"CWD squad", "PWD", "QUIT"}));
+        QVERIFY(run.states.contains(RemoteError));
+    }
+
+    void loginDirectoryOtherThanTheRoot() {
+        PyFtpServer server({"clan"});
+        QVERIFY(server.isRunning());
+        QVERIFY(QDir(server.root()).mkpath("clan/squad"));
+        // Given relative to the login directory, the directory is reached but the server
+        // names it /clan/squad: the upload does not claim a directory it cannot confirm.
+        Run run = uploadTo(request(server, "squad"));
+        QCOMPARE(
+            messageTexts(run.outcome),
+            QStringList{"Connection accomplished,\r\nbut the remote directory doesn't exist."});
+        QVERIFY(QDir(server.root() + "/clan/squad").entryList(QDir::Files).isEmpty());
+
+        run = uploadTo(request(server, "/clan/squad"));
+        QCOMPARE(messageTexts(run.outcome), QStringList());
+        verifyStored(server.root() + "/clan/squad",
+                     {"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"});
+
+        // No directory given: the files go where the login put the session.
+        run = uploadTo(request(server, QString()));
+        QCOMPARE(messageTexts(run.outcome), QStringList());
+        verifyStored(server.root() + "/clan", {"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"});
+    }
+
+    void missingCompanionAndPictureAreSkipped() {
+        QTemporaryDir local;
+        QVERIFY(testftp::writeFile(local.filePath("squad.xml"), m_files["squad.xml"]));
+        QVERIFY(testftp::writeFile(local.filePath("squad.xsl"), m_files["squad.xsl"]));
+        PyFtpServer server;
+        QVERIFY(server.isRunning());
+        UploadRequest r = request(server, QString());
+        r.localDirectory = local.path() + u'/';
+        Run run = uploadTo(r);
+        QCOMPARE(messageTexts(run.outcome), QStringList());
+        verifyStored(server.root(), {"squad.xml", "squad.xsl"});
+        QCOMPARE(server.commands().filter("STOR").size(), 2);
+
+        r.pictureName.clear();
+        r.localDirectory = localDirectory();
+        QVERIFY(QDir(server.root()).mkdir("b"));
+        r.remoteDirectory = "b";
+        run = uploadTo(r);
+        verifyStored(server.root() + "/b", {"squad.xml", "squad.dtd", "squad.xsl"});
+    }
+
+    void blanksInFolderAndFileNames() {
+        QTemporaryDir local;
+        const QString folder = local.path() + "/my clan files/";
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(testftp::writeFile(folder + "our squad.xml", m_files["squad.xml"]));
+        QVERIFY(testftp::writeFile(folder + "squad.dtd", m_files["squad.dtd"]));
+        QVERIFY(testftp::writeFile(folder + "clan logo.paa", m_files["logo.paa"]));
+        PyFtpServer server;
+        QVERIFY(server.isRunning());
+        QVERIFY(QDir(server.root()).mkdir("the squad"));
+        UploadRequest r = request(server, "the squad");
+        r.localDirectory = folder;
+        r.squadFile = "our squad.xml";
+        r.pictureName = "clan logo.paa";
+        const Run run = uploadTo(r);
+        QCOMPARE(messageTexts(run.outcome), QStringList());
+        const QString remote = server.root() + "/the squad/";
+        QCOMPARE(testftp::readAll(remote + "our squad.xml"), m_files["squad.xml"]);
+        QCOMPARE(testftp::readAll(remote + "squad.dtd"), m_files["squad.dtd"]);
+        QCOMPARE(testftp::readAll(remote + "clan logo.paa"), m_files["logo.paa"]);
+        QVERIFY(server.commands().contains("STOR /the squad/clan logo.paa"));
+    }
+
+    void wrongPasswordIsReportedWithoutThePassword() {
+        PyFtpServer server;
+        QVERIFY(server.isRunning());
+        UploadRequest r = request(server, "squad");
+        r.password = "Wr0ngPassw0rd";
+        const Run run = uploadTo(r);
+        QCOMPARE(run.outcome.messages.size(), 1);
+        const QString text = run.outcome.messages[0].text;
+        QVERIFY2(text.startsWith("The server refused the login: 530"), qPrintable(text));
+        QVERIFY(!text.contains("Wr0ngPassw0rd"));
+        QCOMPARE(run.outcome.messages[0].style, 16);
+        const QStringList commands = server.commands();
+        QCOMPARE(commands.mid(0, 2), (QStringList{"USER squad", "PASS ******"}));
+        QVERIFY(!commands.contains("QUIT"));
+        QVERIFY(!commands.join(u',').contains("CWD"));
+        QCOMPARE(run.states.last(), int(RemoteError));
+    }
+
+    void nothingListening() {
+        UploadRequest r;
+        r.host = QStringLiteral("127.0.0.1:%1").arg(testftp::freePort());
+        r.localDirectory = localDirectory();
+        const Run run = uploadTo(r);
+        QCOMPARE(run.outcome.messages.size(), 1);
+        QVERIFY2(run.outcome.messages[0].text.contains("onnect"),
+                 qPrintable(run.outcome.messages[0].text));
+        QVERIFY(run.outcome.stored.isEmpty());
+    }
+
+    void readOnlyAccountListsEveryFileItCouldNotStore() {
+        PyFtpServer server({QString(), true});
+        QVERIFY(server.isRunning());
+        QVERIFY(QDir(server.root()).mkdir("squad"));
+        const Run run = uploadTo(request(server, "squad"));
+        QCOMPARE(run.outcome.messages.size(), 1);
+        const QString text = run.outcome.messages[0].text;
+        QCOMPARE(run.outcome.messages[0].style, 16);
+        QVERIFY(text.startsWith("These files were not stored on the server:"));
+        for (const char *name : {"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"})
+            QVERIFY2(text.contains(QLatin1String(name) + QLatin1String(": 550")), qPrintable(text));
+        QVERIFY(QDir(server.root() + "/squad").entryList(QDir::Files).isEmpty());
+        QCOMPARE(server.commands().filter("STOR").size(), 4);
+        QCOMPARE(server.commands().last(), QString("QUIT"));
+    }
+
+    void passiveModeFallsBackFromEpsvToPasv() {
+        PyFtpServer server({QString(), false, "no-epsv"});
+        QVERIFY(server.isRunning());
+        const Run run = uploadTo(request(server, QString()));
+        QCOMPARE(messageTexts(run.outcome), QStringList());
+        verifyStored(server.root(), {"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"});
+        const QStringList commands = server.commands();
+        QCOMPARE(commands.filter("EPSV").size(), 1);
+        QCOMPARE(commands.filter("PASV").size(), 4);
+    }
+
+    void serverHangingUpDuringATransfer() {
+        PyFtpServer server({QString(), false, "close-in-stor"});
+        QVERIFY(server.isRunning());
+        UploadRequest r = request(server, QString());
+        r.squadFile = "logo.paa"; // big enough to be cut off part-way
+        const Run run = uploadTo(r);
+        QCOMPARE(run.outcome.messages.size(), 1);
+        QVERIFY2(run.outcome.messages[0].text.startsWith("The connection to the server was lost"),
+                 qPrintable(run.outcome.messages[0].text));
+        QVERIFY(run.outcome.stored.isEmpty());
+        QCOMPARE(server.commands().filter("STOR").size(), 1);
+        QVERIFY(!server.commands().contains("QUIT"));
+    }
+
+    void stallingServerTimesOut() {
+        PyFtpServer server({QString(), false, "stall-pwd"});
+        QVERIFY(server.isRunning());
+        QElapsedTimer clock;
+        clock.start();
+        const Run run = uploadTo(request(server, QString()), 1s);
+        QVERIFY(clock.elapsed() < 15000);
+        QCOMPARE(run.outcome.messages.size(), 1);
+        QVERIFY2(run.outcome.messages[0].text.startsWith("The server did not answer within 1 "),
+                 qPrintable(run.outcome.messages[0].text));
+        QVERIFY(!server.commands().contains("QUIT"));
+    }
+
+    void cancelFromAnotherThreadEndsTheSessionPromptly() {
+        PyFtpServer server({QString(), false, "stall-pwd"});
+        QVERIFY(server.isRunning());
+        const UploadRequest r = request(server, QString());
+        FtpSession session(*ServerAddress::parse(r.host, nullptr), r.user, r.password);
+        std::atomic<bool> waiting{false};
+        session.setStateHandler([&](int state) {
+            if (state == RequestSent)
+                waiting = true;
+        });
+        UploadOutcome outcome;
+        std::thread worker([&] { outcome = runUpload(r, session); });
+        QTRY_VERIFY_WITH_TIMEOUT(waiting && server.commands().contains("PWD"), 10000);
+        QElapsedTimer clock;
+        clock.start();
+        session.cancel();
+        worker.join();
+        QVERIFY(clock.elapsed() < 5000);
+        QVERIFY(outcome.cancelled);
+        QVERIFY(outcome.messages.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFtpUpload)
+#include "tst_ftpupload.moc"

@@ -1,0 +1,335 @@
+// The upload sequence against a scripted transfer: which commands it issues, with which
+// operands, and what it tells the user.
+#include "upload/ftpsession.h"
+#include "upload/uploadsequence.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace upload;
+
+namespace {
+
+class ScriptedTransfer : public Transfer {
+public:
+    // Every command as the words it was given, operands kept apart.
+    QList<QStringList> commands;
+    QString pwdReply = QStringLiteral("/");
+    CommandResult cdResult;
+    // Remote path -> result of storing it; Done when absent.
+    QHash<QString, CommandResult> putResults;
+    std::optional<CommandResult> pwdResult;
+
+    CommandResult changeDirectory(const QString &directory) override {
+        commands.append({QStringLiteral("CD"), directory});
+        return cdResult;
+    }
+    CommandResult printDirectory() override {
+        commands.append({QStringLiteral("PWD")});
+        return pwdResult ? *pwdResult : CommandResult{CommandResult::Done, pwdReply};
+    }
+    CommandResult put(const QString &localPath, const QString &remotePath) override {
+        commands.append({QStringLiteral("PUT"), localPath, remotePath});
+        return putResults.value(remotePath);
+    }
+    void quit() override { commands.append({QStringLiteral("QUIT")}); }
+    void drop() override { commands.append({QStringLiteral("DROP")}); }
+};
+
+void touch(const QString &path) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("x");
+}
+
+} // namespace
+
+class TestUploadSequence : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_local; // with its trailing separator, as the picker leaves it
+
+    UploadRequest request(const QString &remote) const {
+        return {QStringLiteral("ftp.example.org"),
+                QStringLiteral("leader"),
+                QStringLiteral("pw"),
+                remote,
+                m_local,
+                QStringLiteral("myclan.xml"),
+                QStringLiteral("logo.paa")};
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        m_local = m_dir.path() + u'/';
+        for (const char *name : {"myclan.xml", "squad.dtd", "squad.xsl", "logo.paa"})
+            touch(m_local + QLatin1String(name));
+    }
+
+    void allFourFilesGoIntoTheDirectoryTheServerReports_data() {
+        QTest::addColumn<QString>("remote");
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<QString>("prefix");
+        QTest::newRow("relative") << "squad"
+                                  << "/squad"
+                                  << "/squad/";
+        QTest::newRow("absolute") << "/squad"
+                                  << "/squad"
+                                  << "/squad/";
+        QTest::newRow("trailing slash") << "squad/"
+                                        << "/squad"
+                                        << "/squad/";
+        QTest::newRow("empty at root") << ""
+                                       << "/"
+                                       << "//";
+        QTest::newRow("empty in login directory") << ""
+                                                  << "/home/clan"
+                                                  << "/home/clan/";
+        QTest::newRow("reply without slash") << "squad"
+                                             << "squad"
+                                             << "squad/";
+    }
+    void allFourFilesGoIntoTheDirectoryTheServerReports() {
+        QFETCH(QString, remote);
+        QFETCH(QString, reply);
+        QFETCH(QString, prefix);
+        ScriptedTransfer transfer;
+        transfer.pwdReply = reply;
+        const UploadOutcome outcome = runUpload(request(remote), transfer);
+        const QList<QStringList> expected{
+            {"CD", remote},
+            {"PWD"},
+            {"PUT", m_local + "myclan.xml", prefix + "myclan.xml"},
+            {"PUT", m_local + "squad.dtd", prefix + "squad.dtd"},
+            {"PUT", m_local + "squad.xsl", prefix + "squad.xsl"},
+            {"PUT", m_local + "logo.paa", prefix + "logo.paa"},
+            {"QUIT"},
+        };
+        QCOMPARE(transfer.commands, expected);
+        QVERIFY(outcome.messages.isEmpty());
+        QCOMPARE(outcome.stored.size(), 4);
+    }
+
+    void missingCompanionsAndEmptyPictureAreSkipped() {
+        QTemporaryDir dir;
+        const QString local = dir.path() + u'/';
+        touch(local + "squad.xml");
+        touch(local + "squad.xsl");
+        QDir().mkdir(local + "logo.paa"); // a directory of that name is no picture
+        UploadRequest r = request("squad");
+        r.localDirectory = local;
+        r.squadFile = QString(); // typed by hand, never picked
+        ScriptedTransfer transfer;
+        transfer.pwdReply = "/squad";
+        runUpload(r, transfer);
+        QCOMPARE(transfer.commands.size(), 5);
+        QCOMPARE(transfer.commands[2],
+                 (QStringList{"PUT", local + "squad.xml", "/squad/squad.xml"}));
+        QCOMPARE(transfer.commands[3],
+                 (QStringList{"PUT", local + "squad.xsl", "/squad/squad.xsl"}));
+
+        r.pictureName.clear();
+        touch(local + "squad.dtd");
+        transfer.commands.clear();
+        runUpload(r, transfer);
+        QCOMPARE(transfer.commands.size(), 6);
+        QCOMPARE(transfer.commands[4].last(), QString("/squad/squad.xsl"));
+    }
+
+    void localDirectoryTypedWithoutSeparatorAndBlanks() {
+        QTemporaryDir dir;
+        const QString local = dir.path() + "/my clan";
+        QVERIFY(QDir().mkpath(local));
+        touch(local + "/squad file.xml");
+        UploadRequest r = request("our squad");
+        r.localDirectory = local;
+        r.squadFile = "squad file.xml";
+        r.pictureName = "clan logo.paa";
+        touch(local + "/clan logo.paa");
+        ScriptedTransfer transfer;
+        transfer.pwdReply = "/our squad";
+        runUpload(r, transfer);
+        QCOMPARE(transfer.commands[0], (QStringList{"CD", "our squad"}));
+        QCOMPARE(transfer.commands[2],
+                 (QStringList{"PUT", local + "/squad file.xml", "/our squad/squad file.xml"}));
+        QCOMPARE(transfer.commands[3],
+                 (QStringList{"PUT", local + "/clan logo.paa", "/our squad/clan logo.paa"}));
+    }
+
+    void directoryNotReachedSendsNothingButQuits_data() {
+        QTest::addColumn<QString>("reply");
+        QTest::newRow("stayed at root") << "/";
+        QTest::newRow("stayed in login directory") << "/home/clan";
+        QTest::newRow("other case") << "/Squad";
+    }
+    void directoryNotReachedSendsNothingButQuits() {
+        QFETCH(QString, reply);
+        ScriptedTransfer transfer;
+        transfer.cdResult = {CommandResult::Refused, "550 No such directory."};
+        transfer.pwdReply = reply;
+        const UploadOutcome outcome = runUpload(request("squad"), transfer);
+        QCOMPARE(transfer.commands, (QList<QStringList>{{"CD", "squad"}, {"PWD"}, {"QUIT"}}));
+        QCOMPARE(outcome.messages.size(), 1);
+        QCOMPARE(outcome.messages[0].text,
+                 QString("Connection accomplished,\r\nbut the remote directory doesn't exist."));
+        QCOMPARE(outcome.messages[0].style, 16);
+        QCOMPARE(outcome.messages[0].title, QString("Troopbook"));
+    }
+
+    void refusedFilesAreListedAfterTheRunWhichGoesOn() {
+        ScriptedTransfer transfer;
+        transfer.pwdReply = "/squad";
+        transfer.putResults["/squad/myclan.xml"] = {CommandResult::Refused,
+                                                    "550 Not enough privileges."};
+        transfer.putResults["/squad/logo.paa"] = {CommandResult::Refused, "552 Quota exceeded."};
+        const UploadOutcome outcome = runUpload(request("squad"), transfer);
+        QCOMPARE(transfer.commands.size(), 7);
+        QCOMPARE(transfer.commands.last(), QStringList{"QUIT"});
+        QCOMPARE(outcome.messages.size(), 1);
+        QCOMPARE(outcome.messages[0].style, 16);
+        QCOMPARE(outcome.messages[0].text, QString("These files were not stored on the server:\r\n"
+                                                   "myclan.xml: 550 Not enough privileges.\r\n"
+                                                   "logo.paa: 552 Quota exceeded."));
+        QCOMPARE(outcome.stored, (QStringList{"/squad/squad.dtd", "/squad/squad.xsl"}));
+    }
+
+    void aFailureDropsTheSessionWithoutQuit() {
+        ScriptedTransfer transfer;
+        transfer.pwdReply = "/squad";
+        transfer.putResults["/squad/squad.dtd"] = {CommandResult::Failed,
+                                                   "The server closed the connection."};
+        const UploadOutcome outcome = runUpload(request("squad"), transfer);
+        QCOMPARE(transfer.commands.size(), 5);
+        QCOMPARE(transfer.commands.last(), QStringList{"DROP"});
+        QCOMPARE(outcome.messages.size(), 1);
+        QCOMPARE(outcome.messages[0].text, QString("The server closed the connection."));
+        QCOMPARE(outcome.messages[0].style, 16);
+
+        ScriptedTransfer loginRefused;
+        loginRefused.cdResult = {CommandResult::Failed, "The server refused the login: 530"};
+        runUpload(request("squad"), loginRefused);
+        QCOMPARE(loginRefused.commands, (QList<QStringList>{{"CD", "squad"}, {"DROP"}}));
+
+        ScriptedTransfer noPwd;
+        noPwd.pwdResult = CommandResult{CommandResult::Refused, "502 Not implemented."};
+        const UploadOutcome o = runUpload(request("squad"), noPwd);
+        QCOMPARE(noPwd.commands.last(), QStringList{"DROP"});
+        QVERIFY(o.messages[0].text.contains("502 Not implemented."));
+    }
+
+    void aCancelShowsNothing() {
+        ScriptedTransfer transfer;
+        transfer.pwdReply = "/squad";
+        transfer.putResults["/squad/myclan.xml"] = {CommandResult::Failed, "cancelled", true};
+        const UploadOutcome outcome = runUpload(request("squad"), transfer);
+        QVERIFY(outcome.cancelled);
+        QVERIFY(outcome.messages.isEmpty());
+        QCOMPARE(transfer.commands.last(), QStringList{"DROP"});
+    }
+
+    void fieldsAreCheckedBeforeAnythingIsSent() {
+        UploadRequest r = request("squad");
+        QVERIFY(!checkFields(r));
+
+        r.host.clear();
+        auto problem = checkFields(r);
+        QVERIFY(problem);
+        QCOMPARE(problem->text, QString("Hmm, I'm sure you forgot something !"));
+        QCOMPARE(problem->title, QString("Error"));
+        QCOMPARE(problem->style, 0);
+        r = request("squad");
+        r.localDirectory.clear();
+        QCOMPARE(checkFields(r)->title, QString("Error"));
+
+        const QList<std::pair<QString UploadRequest::*, QString>> fields{
+            {&UploadRequest::host, "FTP-Host"},
+            {&UploadRequest::user, "Username"},
+            {&UploadRequest::password, "Password"},
+            {&UploadRequest::remoteDirectory, "Remote Directory"},
+            {&UploadRequest::localDirectory, "Local Directory"},
+            {&UploadRequest::pictureName, "Picture"},
+        };
+        for (const QString &bad : QStringList{"a\r\nDELE x", "a\nb", QString("a") + QChar(0)}) {
+            for (const auto &[member, label] : fields) {
+                r = request("squad");
+                r.*member += bad;
+                problem = checkFields(r);
+                QVERIFY2(problem, qPrintable(label));
+                QVERIFY2(problem->text.contains('"' + label + '"'), qPrintable(problem->text));
+                QCOMPARE(problem->style, 16);
+                QVERIFY(!problem->text.contains("DELE"));
+            }
+        }
+        r = request("squad");
+        r.password = "hunter2\r\n";
+        QVERIFY(!checkFields(r)->text.contains("hunter2"));
+        r = request("squad");
+        r.host = "ftp.example.org:99999";
+        QVERIFY(checkFields(r)->text.contains("FTP-Host"));
+    }
+
+    void hostFieldForms_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<int>("security");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        QTest::newRow("name") << "ftp.example.org" << true << 0 << "ftp.example.org" << 21;
+        QTest::newRow("name:port")
+            << "ftp.example.org:2121" << true << 0 << "ftp.example.org" << 2121;
+        QTest::newRow("ftp url") << "ftp://127.0.0.1/" << true << 0 << "127.0.0.1" << 21;
+        QTest::newRow("ftps") << "ftps://ftp.example.org" << true << 1 << "ftp.example.org" << 990;
+        QTest::newRow("ftps port") << "FTPS://h:4990" << true << 1 << "h" << 4990;
+        QTest::newRow("ftpes") << "ftpes://h" << true << 2 << "h" << 21;
+        QTest::newRow("ipv6") << "[::1]:2121" << true << 0 << "::1" << 2121;
+        QTest::newRow("blanks around") << "  h  " << true << 0 << "h" << 21;
+        QTest::newRow("sftp") << "sftp://h" << false << 0 << "" << 0;
+        QTest::newRow("path") << "ftp://h/squad" << false << 0 << "" << 0;
+        QTest::newRow("user") << "ftp://me@h" << false << 0 << "" << 0;
+        QTest::newRow("bad port") << "h:port" << false << 0 << "" << 0;
+        QTest::newRow("port 0") << "h:0" << false << 0 << "" << 0;
+        QTest::newRow("blank inside") << "ftp example" << false << 0 << "" << 0;
+    }
+    void hostFieldForms() {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        QString error;
+        const auto address = ServerAddress::parse(text, &error);
+        QCOMPARE(bool(address), valid);
+        if (!valid) {
+            QVERIFY(error.contains("FTP-Host"));
+            return;
+        }
+        QFETCH(int, security);
+        QFETCH(QString, host);
+        QFETCH(int, port);
+        QCOMPARE(int(address->security), security);
+        QCOMPARE(address->host, host);
+        QCOMPARE(address->port, port);
+    }
+
+    void pwdReplyQuotingIsUndone() {
+        QCOMPARE(FtpSession::pathFromPwdReply(R"(257 "/squad" is the current directory.)"),
+                 QString("/squad"));
+        QCOMPARE(FtpSession::pathFromPwdReply(R"(257 "/a ""quoted"" dir" created)"),
+                 QString(R"(/a "quoted" dir)"));
+        QCOMPARE(FtpSession::pathFromPwdReply(R"(257 "/")"), QString("/"));
+        QCOMPARE(FtpSession::pathFromPwdReply("257 /plain"), QString("/plain"));
+    }
+
+    void stateTexts() {
+        QCOMPARE(stateText(0), QString());
+        QCOMPARE(stateText(1), QString("Resolving Host"));
+        QCOMPARE(stateText(8), QString("Response Received"));
+        QCOMPARE(stateText(11), QString("Remote Error"));
+        QCOMPARE(stateText(12), QString("Response Completed"));
+        QCOMPARE(stateText(13), QString());
+        QCOMPARE(stateText(-1), QString());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUploadSequence)
+#include "tst_uploadsequence.moc"

@@ -1,0 +1,443 @@
+#include "ftpsession.h"
+
+#include <QFile>
+#include <QUrl>
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace upload {
+namespace {
+
+void initialiseCurl() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+        // Writing to a connection the server has hung up on must fail, not end the program;
+        // TLS writes do not all pass MSG_NOSIGNAL.
+        std::signal(SIGPIPE, SIG_IGN);
+    });
+}
+
+bool isFinalReplyLine(const QByteArray &line) {
+    return line.size() >= 3 &&
+           std::all_of(line.begin(), line.begin() + 3,
+                       [](char c) { return c >= '0' && c <= '9'; }) &&
+           (line.size() == 3 || line[3] == ' ');
+}
+
+bool isErrorReply(const QString &reply) {
+    return reply.startsWith(u'4') || reply.startsWith(u'5');
+}
+
+long wholeSeconds(std::chrono::milliseconds timeout) {
+    return std::max(1L, long((timeout.count() + 999) / 1000));
+}
+
+} // namespace
+
+std::optional<ServerAddress> ServerAddress::parse(const QString &text, QString *error) {
+    const QString field = text.trimmed();
+    QString rest = field;
+    ServerAddress address;
+    const qsizetype schemeEnd = rest.indexOf(QStringLiteral("://"));
+    if (schemeEnd >= 0) {
+        const QString scheme = rest.left(schemeEnd).toLower();
+        if (scheme == u"ftps") {
+            address.security = ImplicitTls;
+            address.port = 990;
+        } else if (scheme == u"ftpes") {
+            address.security = ExplicitTls;
+        } else if (scheme != u"ftp") {
+            if (error)
+                *error = QStringLiteral("The FTP-Host \"%1\" starts with \"%2://\"; the server can "
+                                        "be reached with ftp://, ftps:// or ftpes:// only.")
+                             .arg(field, rest.left(schemeEnd));
+            return std::nullopt;
+        }
+        rest = rest.mid(schemeEnd + 3);
+    }
+    if (rest.endsWith(u'/'))
+        rest.chop(1);
+    const QUrl url(QStringLiteral("ftp://") + rest, QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty() || !url.path().isEmpty() ||
+        !url.userInfo().isEmpty() || url.hasQuery() || url.hasFragment() || url.port() == 0) {
+        if (error)
+            *error = QStringLiteral("The FTP-Host \"%1\" is not a server name or address, with "
+                                    "or without a port (for example ftp.example.org:21).")
+                         .arg(field);
+        return std::nullopt;
+    }
+    address.host = url.host(QUrl::FullyEncoded);
+    if (url.port() > 0)
+        address.port = url.port();
+    return address;
+}
+
+// libcurl calls these on the session's thread, except where cancel() says otherwise.
+struct CurlCallbacks {
+    static int debug(CURL *, curl_infotype type, char *data, size_t size, void *userp) {
+        auto *session = static_cast<FtpSession *>(userp);
+        switch (type) {
+        case CURLINFO_HEADER_IN:
+            session->takeReplyLines(data, size);
+            break;
+        case CURLINFO_HEADER_OUT:
+            // The line itself is not kept anywhere: one of them carries the password.
+            session->raise(SendingRequest);
+            session->raise(RequestSent);
+            break;
+        case CURLINFO_DATA_OUT:
+            session->raise(SendingRequest);
+            break;
+        default:
+            break;
+        }
+        return 0;
+    }
+
+    static int progress(void *userp, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+        return static_cast<FtpSession *>(userp)->m_cancelled ? 1 : 0;
+    }
+
+    static curl_socket_t openSocket(void *userp, curlsocktype, curl_sockaddr *address) {
+        auto *session = static_cast<FtpSession *>(userp);
+        if (session->m_cancelled)
+            return CURL_SOCKET_BAD;
+        bool opensSession = false;
+        {
+            std::lock_guard lock(session->m_socketMutex);
+            if (session->m_everConnected && session->m_controlSocket == CURL_SOCKET_BAD) {
+                // The control connection is gone; a new one would log in afresh and lose the
+                // directory, so the session ends here instead.
+                session->m_refusedReconnect = true;
+                return CURL_SOCKET_BAD;
+            }
+            opensSession = !session->m_everConnected;
+        }
+        if (opensSession) {
+            session->raise(HostResolved);
+            session->raise(Connecting);
+        }
+        const curl_socket_t fd =
+            ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+        if (fd == CURL_SOCKET_BAD)
+            return fd;
+        std::lock_guard lock(session->m_socketMutex);
+        session->m_sockets.push_back(fd);
+        if (session->m_cancelled)
+            ::shutdown(fd, SHUT_RDWR);
+        return fd;
+    }
+
+    static int closeSocket(void *userp, curl_socket_t fd) {
+        auto *session = static_cast<FtpSession *>(userp);
+        bool wasControl = false;
+        {
+            std::lock_guard lock(session->m_socketMutex);
+            std::erase(session->m_sockets, fd);
+            wasControl =
+                fd == session->m_controlSocket || (!session->m_everConnected && session->m_greeted);
+            if (fd == session->m_controlSocket)
+                session->m_controlSocket = CURL_SOCKET_BAD;
+        }
+        ::close(fd);
+        if (wasControl)
+            session->raise(Disconnected);
+        return 0;
+    }
+
+    static size_t read(char *buffer, size_t size, size_t count, void *userp) {
+        const qint64 n = static_cast<QFile *>(userp)->read(buffer, qint64(size * count));
+        return n < 0 ? CURL_READFUNC_ABORT : size_t(n);
+    }
+};
+
+FtpSession::FtpSession(const ServerAddress &server, const QString &user, const QString &password)
+    : m_server(server)
+    , m_user(user.toUtf8())
+    , m_password(password.toUtf8())
+    , m_errorBuffer(CURL_ERROR_SIZE, '\0') {
+    initialiseCurl();
+}
+
+FtpSession::~FtpSession() {
+    drop();
+}
+
+QString FtpSession::pathFromPwdReply(const QString &reply) {
+    const qsizetype open = reply.indexOf(u'"');
+    if (open < 0)
+        return reply.mid(4).trimmed();
+    QString path;
+    for (qsizetype i = open + 1; i < reply.size(); ++i) {
+        if (reply[i] == u'"') {
+            if (i + 1 < reply.size() && reply[i + 1] == u'"') {
+                path += u'"';
+                ++i;
+                continue;
+            }
+            break;
+        }
+        path += reply[i];
+    }
+    return path;
+}
+
+CommandResult FtpSession::changeDirectory(const QString &directory) {
+    if (directory.isEmpty()) {
+        if (m_everConnected)
+            return {};
+        return quoteCommand({});
+    }
+    return quoteCommand("CWD " + directory.toUtf8());
+}
+
+CommandResult FtpSession::printDirectory() {
+    CommandResult result = quoteCommand("PWD");
+    if (result.ok())
+        result.text = pathFromPwdReply(result.text);
+    return result;
+}
+
+CommandResult FtpSession::put(const QString &localPath, const QString &remotePath) {
+    if (!ensureHandle())
+        return failure(CURLE_FAILED_INIT);
+    QFile file(localPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return {CommandResult::Refused,
+                QStringLiteral("the local file cannot be read (%1)").arg(file.errorString())};
+    raise(SendingRequest);
+    prepare(remotePath);
+    CURL *curl = m_curl;
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, &CurlCallbacks::read);
+    curl_easy_setopt(curl, CURLOPT_READDATA, &file);
+    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(file.size()));
+    const int code = perform();
+    if (code == CURLE_OK) {
+        raise(ResponseCompleted);
+        return {CommandResult::Done, m_lastReply};
+    }
+    return refusedOrFailed(code);
+}
+
+void FtpSession::quit() {
+    if (!m_curl)
+        return;
+    raise(Disconnecting);
+    closeSession(true);
+}
+
+void FtpSession::drop() {
+    if (!m_curl)
+        return;
+    closeSession(false);
+}
+
+void FtpSession::cancel() {
+    m_cancelled = true;
+    // shutdown() wakes a libcurl waiting on the socket at once; the session's thread still owns
+    // and closes the descriptors.
+    std::lock_guard lock(m_socketMutex);
+    for (const int fd : m_sockets)
+        ::shutdown(fd, SHUT_RDWR);
+}
+
+bool FtpSession::ensureHandle() {
+    if (!m_curl && !m_closed)
+        m_curl = curl_easy_init();
+    return m_curl != nullptr;
+}
+
+void FtpSession::prepare(const QString &remotePath) {
+    CURL *curl = m_curl;
+    // Options go, the connection stays.
+    curl_easy_reset(curl);
+    QByteArray host = m_server.host.toUtf8();
+    if (host.contains(':'))
+        host = '[' + host + ']';
+    const QByteArray url =
+        (m_server.security == ServerAddress::ImplicitTls ? "ftps://" : "ftp://") + host + ':' +
+        QByteArray::number(m_server.port) + '/' + QUrl::toPercentEncoding(remotePath);
+    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp,ftps");
+    if (!m_user.isEmpty()) {
+        curl_easy_setopt(curl, CURLOPT_USERNAME, m_user.constData());
+        curl_easy_setopt(curl, CURLOPT_PASSWORD, m_password.constData());
+    }
+    if (m_server.security != ServerAddress::Plain)
+        curl_easy_setopt(curl, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
+    if (!m_trustedCertificates.isEmpty())
+        curl_easy_setopt(curl, CURLOPT_CAINFO,
+                         QFile::encodeName(m_trustedCertificates).constData());
+    // Remote paths are always absolute, so no CWD is needed before a transfer.
+    curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
+    curl_easy_setopt(curl, CURLOPT_FTP_USE_EPSV, 1L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, long(m_timeout.count()));
+    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, wholeSeconds(m_timeout));
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, wholeSeconds(m_timeout));
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, m_errorBuffer.data());
+    curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, &CurlCallbacks::debug);
+    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, this);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &CurlCallbacks::progress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
+    curl_easy_setopt(curl, CURLOPT_OPENSOCKETFUNCTION, &CurlCallbacks::openSocket);
+    curl_easy_setopt(curl, CURLOPT_OPENSOCKETDATA, this);
+    curl_easy_setopt(curl, CURLOPT_CLOSESOCKETFUNCTION, &CurlCallbacks::closeSocket);
+    curl_easy_setopt(curl, CURLOPT_CLOSESOCKETDATA, this);
+}
+
+int FtpSession::perform() {
+    m_errorBuffer.fill('\0');
+    m_lastReply.clear();
+    m_partialLine.clear();
+    return curl_easy_perform(m_curl);
+}
+
+CommandResult FtpSession::quoteCommand(const QByteArray &command) {
+    if (!ensureHandle())
+        return failure(CURLE_FAILED_INIT);
+    const bool opensSession = !m_everConnected;
+    raise(opensSession ? ResolvingHost : SendingRequest);
+    prepare(QStringLiteral("/"));
+    curl_easy_setopt(m_curl, CURLOPT_NOBODY, 1L);
+    // "*": a refusal is the server's answer, not the end of the session.
+    const QByteArray line = "*" + command;
+    curl_slist *quote = command.isEmpty() ? nullptr : curl_slist_append(nullptr, line.constData());
+    curl_easy_setopt(m_curl, CURLOPT_QUOTE, quote);
+    const int code = perform();
+    curl_easy_setopt(m_curl, CURLOPT_QUOTE, nullptr);
+    curl_slist_free_all(quote);
+    if (code != CURLE_OK)
+        return failure(code);
+    if (opensSession) {
+        curl_socket_t control = CURL_SOCKET_BAD;
+        curl_easy_getinfo(m_curl, CURLINFO_ACTIVESOCKET, &control);
+        std::lock_guard lock(m_socketMutex);
+        m_controlSocket = control;
+        m_everConnected = true;
+    }
+    if (!command.isEmpty() && !m_lastReply.startsWith(u'2')) {
+        raise(RemoteError);
+        return {CommandResult::Refused, masked(m_lastReply)};
+    }
+    raise(ResponseCompleted);
+    return {CommandResult::Done, m_lastReply};
+}
+
+CommandResult FtpSession::refusedOrFailed(int code) {
+    switch (code) {
+    case CURLE_UPLOAD_FAILED:
+    case CURLE_REMOTE_ACCESS_DENIED:
+    case CURLE_REMOTE_FILE_NOT_FOUND:
+    case CURLE_REMOTE_DISK_FULL:
+    case CURLE_FILESIZE_EXCEEDED:
+    case CURLE_PARTIAL_FILE: {
+        bool sessionAlive = false;
+        {
+            std::lock_guard lock(m_socketMutex);
+            sessionAlive = m_controlSocket != CURL_SOCKET_BAD;
+        }
+        if (sessionAlive && !m_cancelled && isErrorReply(m_lastReply)) {
+            raise(RemoteError);
+            return {CommandResult::Refused, masked(m_lastReply)};
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return failure(code);
+}
+
+CommandResult FtpSession::failure(int code) {
+    raise(RemoteError);
+    CommandResult result{CommandResult::Failed, {}, m_cancelled};
+    const QString detail = m_errorBuffer.front() != '\0'
+                               ? QString::fromUtf8(m_errorBuffer.constData())
+                               : QString::fromUtf8(curl_easy_strerror(CURLcode(code)));
+    if (m_cancelled) {
+        result.text = QStringLiteral("The upload was cancelled.");
+    } else if (m_refusedReconnect) {
+        result.text = QStringLiteral("The server closed the connection.");
+    } else if (code == CURLE_RECV_ERROR || code == CURLE_SEND_ERROR || code == CURLE_GOT_NOTHING) {
+        result.text = QStringLiteral("The connection to the server was lost (%1).").arg(detail);
+    } else if (code == CURLE_LOGIN_DENIED) {
+        result.text = QStringLiteral("The server refused the login: %1").arg(m_lastReply);
+    } else if (code == CURLE_OPERATION_TIMEDOUT) {
+        result.text = QStringLiteral("The server did not answer within %1 seconds (%2).")
+                          .arg(wholeSeconds(m_timeout))
+                          .arg(detail);
+    } else if (code == CURLE_USE_SSL_FAILED) {
+        result.text = QStringLiteral("The server does not offer TLS encryption (%1). Nothing was "
+                                     "sent without it.")
+                          .arg(m_lastReply.isEmpty() ? detail : m_lastReply);
+    } else if (code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_CACERT_BADFILE) {
+        result.text =
+            QStringLiteral("The server's certificate could not be verified: %1").arg(detail);
+    } else if (code == CURLE_COULDNT_RESOLVE_HOST) {
+        result.text = QStringLiteral("The FTP-Host \"%1\" was not found.").arg(m_server.host);
+    } else {
+        result.text = detail;
+    }
+    result.text = masked(result.text);
+    return result;
+}
+
+void FtpSession::raise(int state) {
+    if (state == m_state)
+        return;
+    m_state = state;
+    if (m_stateHandler)
+        m_stateHandler(state);
+}
+
+QString FtpSession::masked(QString text) const {
+    // Replies are the server's words; a confused server could echo what it was sent.
+    if (m_password.size() >= 3)
+        text.replace(QString::fromUtf8(m_password), QStringLiteral("******"));
+    return text;
+}
+
+void FtpSession::closeSession(bool polite) {
+    if (!polite) {
+        std::lock_guard lock(m_socketMutex);
+        for (const int fd : m_sockets)
+            ::shutdown(fd, SHUT_RDWR);
+    }
+    // Closes the cached control connection; libcurl sends QUIT on it if it still can.
+    curl_easy_cleanup(m_curl);
+    m_curl = nullptr;
+    m_closed = true;
+}
+
+void FtpSession::takeReplyLines(const char *data, size_t size) {
+    m_partialLine.append(data, qsizetype(size));
+    qsizetype end;
+    while ((end = m_partialLine.indexOf('\n')) >= 0) {
+        QByteArray line = m_partialLine.left(end);
+        m_partialLine.remove(0, end + 1);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (!m_greeted) {
+            m_greeted = true;
+            raise(Connected);
+        }
+        raise(ReceivingResponse);
+        if (isFinalReplyLine(line)) {
+            m_lastReply = QString::fromUtf8(line);
+            raise(ResponseReceived);
+        }
+    }
+}
+
+} // namespace upload

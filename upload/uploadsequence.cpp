@@ -1,0 +1,123 @@
+#include "uploadsequence.h"
+
+#include "ftpsession.h"
+#include "ui/messagebox.h"
+#include "uploadwindow.h"
+
+namespace upload {
+namespace {
+
+const QString directoryMissing =
+    QStringLiteral("Connection accomplished,\r\nbut the remote directory doesn't exist.");
+
+bool carriesControlCharacters(const QString &value) {
+    return value.contains(u'\r') || value.contains(u'\n') || value.contains(QChar(0));
+}
+
+} // namespace
+
+std::optional<UploadMessage> checkFields(const UploadRequest &request) {
+    if (request.host.isEmpty() || request.localDirectory.isEmpty())
+        return UploadMessage{QStringLiteral("Hmm, I'm sure you forgot something !"),
+                             QStringLiteral("Error"), ui::MessageBox::OkOnly};
+    const std::pair<QString, const QString *> fields[] = {
+        {QStringLiteral("FTP-Host"), &request.host},
+        {QStringLiteral("Username"), &request.user},
+        {QStringLiteral("Password"), &request.password},
+        {QStringLiteral("Remote Directory"), &request.remoteDirectory},
+        {QStringLiteral("Local Directory"), &request.localDirectory},
+        {QStringLiteral("squad file name"), &request.squadFile},
+        {QStringLiteral("Picture"), &request.pictureName},
+    };
+    for (const auto &[label, value] : fields) {
+        if (carriesControlCharacters(*value))
+            return UploadMessage{
+                QStringLiteral("The field \"%1\" contains a line break or a NUL character, which "
+                               "cannot be sent to an FTP server. Nothing was sent.")
+                    .arg(label),
+                ui::MessageBox::defaultTitle, ui::MessageBox::Critical};
+    }
+    QString error;
+    if (!ServerAddress::parse(request.host, &error))
+        return UploadMessage{error, ui::MessageBox::defaultTitle, ui::MessageBox::Critical};
+    return std::nullopt;
+}
+
+QString squadFileName(const UploadRequest &request) {
+    return request.squadFile.isEmpty() ? QStringLiteral("squad.xml") : request.squadFile;
+}
+
+QString localPath(const QString &localDirectory, const QString &name) {
+    if (localDirectory.endsWith(u'/'))
+        return localDirectory + name;
+    return localDirectory + u'/' + name;
+}
+
+bool directoryMatches(const QString &remoteDirectory, const QString &reply) {
+    if (remoteDirectory.isEmpty())
+        return true;
+    QString wanted = remoteDirectory;
+    if (wanted.size() > 1 && wanted.endsWith(u'/'))
+        wanted.chop(1);
+    return reply == u'/' + wanted || reply == wanted;
+}
+
+UploadOutcome runUpload(const UploadRequest &request, Transfer &transfer) {
+    UploadOutcome outcome;
+    const auto abandon = [&](const CommandResult &result) {
+        transfer.drop();
+        outcome.cancelled = result.cancelled;
+        if (!result.cancelled)
+            outcome.messages.append(
+                {result.text, ui::MessageBox::defaultTitle, ui::MessageBox::Critical});
+        return outcome;
+    };
+
+    CommandResult result = transfer.changeDirectory(request.remoteDirectory);
+    if (result.outcome == CommandResult::Failed)
+        return abandon(result);
+    result = transfer.printDirectory();
+    if (result.outcome == CommandResult::Refused)
+        result = {
+            CommandResult::Failed,
+            QStringLiteral("The server did not tell its current directory: %1").arg(result.text)};
+    if (result.outcome == CommandResult::Failed)
+        return abandon(result);
+    const QString reply = result.text;
+
+    if (directoryMatches(request.remoteDirectory, reply)) {
+        QStringList names{squadFileName(request)};
+        for (const QString &companion :
+             {QStringLiteral("squad.dtd"), QStringLiteral("squad.xsl")}) {
+            if (UploadWindow::FileExists(localPath(request.localDirectory, companion)))
+                names << companion;
+        }
+        if (!request.pictureName.isEmpty() &&
+            UploadWindow::FileExists(localPath(request.localDirectory, request.pictureName)))
+            names << request.pictureName;
+
+        QStringList notStored;
+        for (const QString &name : names) {
+            const QString remote = reply + u'/' + name;
+            result = transfer.put(localPath(request.localDirectory, name), remote);
+            if (result.outcome == CommandResult::Failed)
+                return abandon(result);
+            if (result.outcome == CommandResult::Refused)
+                notStored << name + QStringLiteral(": ") + result.text;
+            else
+                outcome.stored << remote;
+        }
+        if (!notStored.isEmpty())
+            outcome.messages.append(
+                {QStringLiteral("These files were not stored on the server:\r\n") +
+                     notStored.join(QStringLiteral("\r\n")),
+                 ui::MessageBox::defaultTitle, ui::MessageBox::Critical});
+    } else {
+        outcome.messages.append(
+            {directoryMissing, ui::MessageBox::defaultTitle, ui::MessageBox::Critical});
+    }
+    transfer.quit();
+    return outcome;
+}
+
+} // namespace upload

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "transfer.h"
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace upload {
+
+// What the upload window's fields held when "Upload files" was pressed.
+struct UploadRequest {
+    QString host;
+    QString user;
+    QString password;
+    QString remoteDirectory;
+    QString localDirectory;
+    QString squadFile; // the name picked in the local-directory picker
+    QString pictureName;
+};
+
+struct UploadMessage {
+    QString text;
+    QString title;
+    int style;
+};
+
+// A reason not to start: fields missing, a field that would smuggle in FTP commands, a host
+// that is no server address.
+std::optional<UploadMessage> checkFields(const UploadRequest &request);
+
+struct UploadOutcome {
+    // Shown one after the other once the run is over.
+    QList<UploadMessage> messages;
+    // The remote paths of the files the server accepted.
+    QStringList stored;
+    bool cancelled = false;
+};
+
+// The squad file's name; the one the game looks for when none was picked.
+QString squadFileName(const UploadRequest &request);
+// The local path of a file in the local directory, with or without its trailing separator.
+QString localPath(const QString &localDirectory, const QString &name);
+// Whether the directory the server reports is the one asked for: with or without its leading
+// "/"; any directory when none was asked for.
+bool directoryMatches(const QString &remoteDirectory, const QString &reply);
+
+// One whole upload over `transfer`, on the calling thread.
+UploadOutcome runUpload(const UploadRequest &request, Transfer &transfer);
+
+} // namespace upload
