@@ -4,6 +4,7 @@
 #include <QUrl>
 
 #include <curl/curl.h>
+#include <openssl/ssl.h>
 
 #include <algorithm>
 #include <csignal>
@@ -151,6 +152,18 @@ struct CurlCallbacks {
         return 0;
     }
 
+    static CURLcode sslContext(CURL *, void *context, void *userp) {
+        auto *session = static_cast<FtpSession *>(userp);
+        if (session->m_tlsConnections++ > 0) {
+            // Many servers take a data connection only if it resumes the control connection's
+            // TLS session. Under TLS 1.3 each data connection is handed tickets of its own,
+            // which libcurl would then offer in place of the control connection's: data
+            // connections keep none.
+            SSL_CTX_set_session_cache_mode(static_cast<SSL_CTX *>(context), SSL_SESS_CACHE_OFF);
+        }
+        return CURLE_OK;
+    }
+
     static size_t read(char *buffer, size_t size, size_t count, void *userp) {
         const qint64 n = static_cast<QFile *>(userp)->read(buffer, qint64(size * count));
         return n < 0 ? CURL_READFUNC_ABORT : size_t(n);
@@ -270,8 +283,11 @@ void FtpSession::prepare(const QString &remotePath) {
         curl_easy_setopt(curl, CURLOPT_USERNAME, m_user.constData());
         curl_easy_setopt(curl, CURLOPT_PASSWORD, m_password.constData());
     }
-    if (m_server.security != ServerAddress::Plain)
+    if (m_server.security != ServerAddress::Plain) {
         curl_easy_setopt(curl, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
+        curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, &CurlCallbacks::sslContext);
+        curl_easy_setopt(curl, CURLOPT_SSL_CTX_DATA, this);
+    }
     if (!m_trustedCertificates.isEmpty())
         curl_easy_setopt(curl, CURLOPT_CAINFO,
                          QFile::encodeName(m_trustedCertificates).constData());

@@ -97,6 +97,7 @@ private:
     bool m_greeted = false;
     bool m_refusedReconnect = false;
     bool m_closed = false;
+    int m_tlsConnections = 0;
 
     QByteArray m_partialLine;
     QString m_lastReply;

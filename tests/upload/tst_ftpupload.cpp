@@ -139,7 +139,7 @@ private Q_SLOTS:
     }
 
     void loginDirectoryOtherThanTheRoot() {
-        PyFtpServer server({"clan"});
+        PyFtpServer server({.home = "clan"});
         QVERIFY(server.isRunning());
         QVERIFY(QDir(server.root()).mkpath("clan/squad"));
         // Given relative to the login directory, the directory is reached but the server
@@ -235,7 +235,7 @@ private Q_SLOTS:
     }
 
     void readOnlyAccountListsEveryFileItCouldNotStore() {
-        PyFtpServer server({QString(), true});
+        PyFtpServer server({.readOnly = true});
         QVERIFY(server.isRunning());
         QVERIFY(QDir(server.root()).mkdir("squad"));
         const Run run = uploadTo(request(server, "squad"));
@@ -251,7 +251,7 @@ private Q_SLOTS:
     }
 
     void passiveModeFallsBackFromEpsvToPasv() {
-        PyFtpServer server({QString(), false, "no-epsv"});
+        PyFtpServer server({.fault = "no-epsv"});
         QVERIFY(server.isRunning());
         const Run run = uploadTo(request(server, QString()));
         QCOMPARE(messageTexts(run.outcome), QStringList());
@@ -262,7 +262,7 @@ private Q_SLOTS:
     }
 
     void serverHangingUpDuringATransfer() {
-        PyFtpServer server({QString(), false, "close-in-stor"});
+        PyFtpServer server({.fault = "close-in-stor"});
         QVERIFY(server.isRunning());
         UploadRequest r = request(server, QString());
         r.squadFile = "logo.paa"; // big enough to be cut off part-way
@@ -276,7 +276,7 @@ private Q_SLOTS:
     }
 
     void stallingServerTimesOut() {
-        PyFtpServer server({QString(), false, "stall-pwd"});
+        PyFtpServer server({.fault = "stall-pwd"});
         QVERIFY(server.isRunning());
         QElapsedTimer clock;
         clock.start();
@@ -289,7 +289,7 @@ private Q_SLOTS:
     }
 
     void cancelFromAnotherThreadEndsTheSessionPromptly() {
-        PyFtpServer server({QString(), false, "stall-pwd"});
+        PyFtpServer server({.fault = "stall-pwd"});
         QVERIFY(server.isRunning());
         const UploadRequest r = request(server, QString());
         FtpSession session(*ServerAddress::parse(r.host, nullptr), r.user, r.password);
