@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 using namespace upload;
 using namespace std::chrono_literals;
@@ -340,6 +341,25 @@ private Q_SLOTS:
         QVERIFY(closing->close());
         QTRY_VERIFY(guard.isNull());
         QVERIFY(clock.elapsed() < 5000);
+        QCOMPARE(MessageBox::takeShown().size(), 0);
+    }
+
+    void exitDuringAnUploadCancelsIt() {
+        testftp::PyFtpServer server({.fault = "stall-pwd"});
+        QVERIFY(server.isRunning());
+        CommonDialog cdb;
+        auto window = makeWindow(cdb);
+        window->setSessionSetup([](FtpSession &session) { session.setTimeout(60s); });
+        fillIn(*window, server.address(), QString());
+        button(window.get())->click();
+        QTRY_VERIFY_WITH_TIMEOUT(server.commands().contains("PWD"), 10000);
+        // The editor's Exit ends the application's event loop with the window still open.
+        QElapsedTimer clock;
+        clock.start();
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        QCoreApplication::exec();
+        QVERIFY(clock.elapsed() < 5000);
+        QVERIFY(!window->isUploading());
         QCOMPARE(MessageBox::takeShown().size(), 0);
     }
 };
