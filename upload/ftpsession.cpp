@@ -259,12 +259,18 @@ void FtpSession::cancel() {
     std::lock_guard lock(m_socketMutex);
     for (const int fd : m_sockets)
         ::shutdown(fd, SHUT_RDWR);
+    if (m_multi)
+        curl_multi_wakeup(m_multi);
 }
 
 bool FtpSession::ensureHandle() {
-    if (!m_curl && !m_closed)
+    if (!m_curl && !m_closed) {
         m_curl = curl_easy_init();
-    return m_curl != nullptr;
+        // The control connection waits in the multi handle's cache between commands.
+        std::lock_guard lock(m_socketMutex);
+        m_multi = curl_multi_init();
+    }
+    return m_curl && m_multi;
 }
 
 void FtpSession::prepare(const QString &remotePath) {
@@ -316,7 +322,42 @@ int FtpSession::perform() {
     m_errorBuffer.fill('\0');
     m_lastReply.clear();
     m_partialLine.clear();
-    return curl_easy_perform(m_curl);
+    m_passiveReplyPending = false;
+    CURLM *multi = m_multi;
+    if (curl_multi_add_handle(multi, m_curl) != CURLM_OK)
+        return CURLE_FAILED_INIT;
+    int code = CURLE_OK;
+    int running = 1;
+    while (running) {
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            code = CURLE_FAILED_INIT;
+            break;
+        }
+        if (!running)
+            break;
+        if (m_cancelled) {
+            code = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+        // After a passive-mode reply libcurl opens the data connection only on its next turn,
+        // which nothing else would bring for a second.
+        const int wait = std::exchange(m_passiveReplyPending, false) ? 0 : 1000;
+        curl_multi_poll(multi, nullptr, 0, wait, nullptr);
+    }
+    int left = 0;
+    while (const CURLMsg *message = curl_multi_info_read(multi, &left)) {
+        if (message->msg == CURLMSG_DONE)
+            code = message->data.result;
+    }
+    if (!m_everConnected && code == CURLE_OK) {
+        curl_socket_t control = CURL_SOCKET_BAD;
+        curl_easy_getinfo(m_curl, CURLINFO_ACTIVESOCKET, &control);
+        std::lock_guard lock(m_socketMutex);
+        m_controlSocket = control;
+        m_everConnected = control != CURL_SOCKET_BAD;
+    }
+    curl_multi_remove_handle(multi, m_curl);
+    return code;
 }
 
 CommandResult FtpSession::quoteCommand(const QByteArray &command) {
@@ -335,13 +376,6 @@ CommandResult FtpSession::quoteCommand(const QByteArray &command) {
     curl_slist_free_all(quote);
     if (code != CURLE_OK)
         return failure(code);
-    if (opensSession) {
-        curl_socket_t control = CURL_SOCKET_BAD;
-        curl_easy_getinfo(m_curl, CURLINFO_ACTIVESOCKET, &control);
-        std::lock_guard lock(m_socketMutex);
-        m_controlSocket = control;
-        m_everConnected = true;
-    }
     if (!command.isEmpty() && !m_lastReply.startsWith(u'2')) {
         raise(RemoteError);
         return {CommandResult::Refused, masked(m_lastReply)};
@@ -425,12 +459,17 @@ QString FtpSession::masked(QString text) const {
 }
 
 void FtpSession::closeSession(bool polite) {
-    if (!polite) {
+    CURLM *multi = nullptr;
+    {
         std::lock_guard lock(m_socketMutex);
-        for (const int fd : m_sockets)
-            ::shutdown(fd, SHUT_RDWR);
+        if (!polite) {
+            for (const int fd : m_sockets)
+                ::shutdown(fd, SHUT_RDWR);
+        }
+        multi = std::exchange(m_multi, nullptr);
     }
     // Closes the cached control connection; libcurl sends QUIT on it if it still can.
+    curl_multi_cleanup(multi);
     curl_easy_cleanup(m_curl);
     m_curl = nullptr;
     m_closed = true;
@@ -450,6 +489,7 @@ void FtpSession::takeReplyLines(const char *data, size_t size) {
         }
         raise(ReceivingResponse);
         if (isFinalReplyLine(line)) {
+            m_passiveReplyPending = line.startsWith("227") || line.startsWith("229");
             m_lastReply = QString::fromUtf8(line);
             raise(ResponseReceived);
         }
