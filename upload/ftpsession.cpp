@@ -434,6 +434,8 @@ CommandResult FtpSession::failure(int code) {
     } else if (code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_CACERT_BADFILE) {
         result.text =
             QStringLiteral("The server's certificate could not be verified: %1").arg(detail);
+    } else if (code == CURLE_COULDNT_CONNECT) {
+        result.text = QStringLiteral("The FTP server could not be reached (%1).").arg(detail);
     } else if (code == CURLE_COULDNT_RESOLVE_HOST) {
         result.text = QStringLiteral("The FTP-Host \"%1\" was not found.").arg(m_server.host);
     } else {

@@ -182,6 +182,19 @@ private Q_SLOTS:
         verifyStored(server.root() + "/b", {"squad.xml", "squad.dtd", "squad.xsl"});
     }
 
+    void squadFileGoneSinceThePickIsListed() {
+        PyFtpServer server;
+        QVERIFY(server.isRunning());
+        UploadRequest r = request(server, QString());
+        r.squadFile = "gone.xml";
+        const Run run = uploadTo(r);
+        QCOMPARE(run.outcome.messages.size(), 1);
+        QVERIFY2(run.outcome.messages[0].text.contains("gone.xml: the local file cannot be read"),
+                 qPrintable(run.outcome.messages[0].text));
+        verifyStored(server.root(), {"squad.dtd", "squad.xsl", "logo.paa"});
+        QCOMPARE(server.commands().last(), QString("QUIT"));
+    }
+
     void blanksInFolderAndFileNames() {
         QTemporaryDir local;
         const QString folder = local.path() + "/my clan files/";
@@ -229,7 +242,7 @@ private Q_SLOTS:
         r.localDirectory = localDirectory();
         const Run run = uploadTo(r);
         QCOMPARE(run.outcome.messages.size(), 1);
-        QVERIFY2(run.outcome.messages[0].text.contains("onnect"),
+        QVERIFY2(run.outcome.messages[0].text.startsWith("The FTP server could not be reached"),
                  qPrintable(run.outcome.messages[0].text));
         QVERIFY(run.outcome.stored.isEmpty());
     }
