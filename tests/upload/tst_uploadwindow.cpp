@@ -72,7 +72,7 @@ private Q_SLOTS:
         CommonDialog::takeUses();
     }
 
-    void layoutFollowsTheDesign() {
+    void layoutCaptionsAndTabOrder() {
         CommonDialog cdb;
         UploadWindow window(cdb, {});
         QCOMPARE(window.objectName(), QString("Form2"));
