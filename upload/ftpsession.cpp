@@ -4,6 +4,7 @@
 #include <QUrl>
 
 #include <curl/curl.h>
+#include <openssl/ssl.h>
 
 #include <algorithm>
 #include <csignal>
@@ -151,6 +152,18 @@ struct CurlCallbacks {
         return 0;
     }
 
+    static CURLcode sslContext(CURL *, void *context, void *userp) {
+        auto *session = static_cast<FtpSession *>(userp);
+        if (session->m_tlsConnections++ > 0) {
+            // Many servers take a data connection only if it resumes the control connection's
+            // TLS session. Under TLS 1.3 each data connection is handed tickets of its own,
+            // which libcurl would then offer in place of the control connection's: data
+            // connections keep none.
+            SSL_CTX_set_session_cache_mode(static_cast<SSL_CTX *>(context), SSL_SESS_CACHE_OFF);
+        }
+        return CURLE_OK;
+    }
+
     static size_t read(char *buffer, size_t size, size_t count, void *userp) {
         const qint64 n = static_cast<QFile *>(userp)->read(buffer, qint64(size * count));
         return n < 0 ? CURL_READFUNC_ABORT : size_t(n);
@@ -246,12 +259,18 @@ void FtpSession::cancel() {
     std::lock_guard lock(m_socketMutex);
     for (const int fd : m_sockets)
         ::shutdown(fd, SHUT_RDWR);
+    if (m_multi)
+        curl_multi_wakeup(m_multi);
 }
 
 bool FtpSession::ensureHandle() {
-    if (!m_curl && !m_closed)
+    if (!m_curl && !m_closed) {
         m_curl = curl_easy_init();
-    return m_curl != nullptr;
+        // The control connection waits in the multi handle's cache between commands.
+        std::lock_guard lock(m_socketMutex);
+        m_multi = curl_multi_init();
+    }
+    return m_curl && m_multi;
 }
 
 void FtpSession::prepare(const QString &remotePath) {
@@ -270,8 +289,11 @@ void FtpSession::prepare(const QString &remotePath) {
         curl_easy_setopt(curl, CURLOPT_USERNAME, m_user.constData());
         curl_easy_setopt(curl, CURLOPT_PASSWORD, m_password.constData());
     }
-    if (m_server.security != ServerAddress::Plain)
+    if (m_server.security != ServerAddress::Plain) {
         curl_easy_setopt(curl, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
+        curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, &CurlCallbacks::sslContext);
+        curl_easy_setopt(curl, CURLOPT_SSL_CTX_DATA, this);
+    }
     if (!m_trustedCertificates.isEmpty())
         curl_easy_setopt(curl, CURLOPT_CAINFO,
                          QFile::encodeName(m_trustedCertificates).constData());
@@ -300,7 +322,42 @@ int FtpSession::perform() {
     m_errorBuffer.fill('\0');
     m_lastReply.clear();
     m_partialLine.clear();
-    return curl_easy_perform(m_curl);
+    m_passiveReplyPending = false;
+    CURLM *multi = m_multi;
+    if (curl_multi_add_handle(multi, m_curl) != CURLM_OK)
+        return CURLE_FAILED_INIT;
+    int code = CURLE_OK;
+    int running = 1;
+    while (running) {
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            code = CURLE_FAILED_INIT;
+            break;
+        }
+        if (!running)
+            break;
+        if (m_cancelled) {
+            code = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+        // After a passive-mode reply libcurl opens the data connection only on its next turn,
+        // which nothing else would bring for a second.
+        const int wait = std::exchange(m_passiveReplyPending, false) ? 0 : 1000;
+        curl_multi_poll(multi, nullptr, 0, wait, nullptr);
+    }
+    int left = 0;
+    while (const CURLMsg *message = curl_multi_info_read(multi, &left)) {
+        if (message->msg == CURLMSG_DONE)
+            code = message->data.result;
+    }
+    if (!m_everConnected && code == CURLE_OK) {
+        curl_socket_t control = CURL_SOCKET_BAD;
+        curl_easy_getinfo(m_curl, CURLINFO_ACTIVESOCKET, &control);
+        std::lock_guard lock(m_socketMutex);
+        m_controlSocket = control;
+        m_everConnected = control != CURL_SOCKET_BAD;
+    }
+    curl_multi_remove_handle(multi, m_curl);
+    return code;
 }
 
 CommandResult FtpSession::quoteCommand(const QByteArray &command) {
@@ -319,13 +376,6 @@ CommandResult FtpSession::quoteCommand(const QByteArray &command) {
     curl_slist_free_all(quote);
     if (code != CURLE_OK)
         return failure(code);
-    if (opensSession) {
-        curl_socket_t control = CURL_SOCKET_BAD;
-        curl_easy_getinfo(m_curl, CURLINFO_ACTIVESOCKET, &control);
-        std::lock_guard lock(m_socketMutex);
-        m_controlSocket = control;
-        m_everConnected = true;
-    }
     if (!command.isEmpty() && !m_lastReply.startsWith(u'2')) {
         raise(RemoteError);
         return {CommandResult::Refused, masked(m_lastReply)};
@@ -384,6 +434,8 @@ CommandResult FtpSession::failure(int code) {
     } else if (code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_CACERT_BADFILE) {
         result.text =
             QStringLiteral("The server's certificate could not be verified: %1").arg(detail);
+    } else if (code == CURLE_COULDNT_CONNECT) {
+        result.text = QStringLiteral("The FTP server could not be reached (%1).").arg(detail);
     } else if (code == CURLE_COULDNT_RESOLVE_HOST) {
         result.text = QStringLiteral("The FTP-Host \"%1\" was not found.").arg(m_server.host);
     } else {
@@ -409,12 +461,17 @@ QString FtpSession::masked(QString text) const {
 }
 
 void FtpSession::closeSession(bool polite) {
-    if (!polite) {
+    CURLM *multi = nullptr;
+    {
         std::lock_guard lock(m_socketMutex);
-        for (const int fd : m_sockets)
-            ::shutdown(fd, SHUT_RDWR);
+        if (!polite) {
+            for (const int fd : m_sockets)
+                ::shutdown(fd, SHUT_RDWR);
+        }
+        multi = std::exchange(m_multi, nullptr);
     }
     // Closes the cached control connection; libcurl sends QUIT on it if it still can.
+    curl_multi_cleanup(multi);
     curl_easy_cleanup(m_curl);
     m_curl = nullptr;
     m_closed = true;
@@ -434,6 +491,7 @@ void FtpSession::takeReplyLines(const char *data, size_t size) {
         }
         raise(ReceivingResponse);
         if (isFinalReplyLine(line)) {
+            m_passiveReplyPending = line.startsWith("227") || line.startsWith("229");
             m_lastReply = QString::fromUtf8(line);
             raise(ResponseReceived);
         }

@@ -85,7 +85,8 @@ private:
     std::chrono::milliseconds m_timeout = defaultTimeout;
     StateHandler m_stateHandler;
 
-    void *m_curl = nullptr; // CURL *
+    void *m_curl = nullptr;  // CURL *
+    void *m_multi = nullptr; // CURLM *, also read by cancel()
     QByteArray m_errorBuffer;
     int m_state = NoState;
     std::atomic<bool> m_cancelled{false};
@@ -97,6 +98,8 @@ private:
     bool m_greeted = false;
     bool m_refusedReconnect = false;
     bool m_closed = false;
+    int m_tlsConnections = 0;
+    bool m_passiveReplyPending = false;
 
     QByteArray m_partialLine;
     QString m_lastReply;

@@ -60,9 +60,9 @@ inline QStringList logLines(const QString &path) {
 }
 
 struct PyFtpOptions {
-    QString home; // login directory below the root
+    QString home = QString(); // login directory below the root
     bool readOnly = false;
-    QString fault;
+    QString fault = QString();
 };
 
 // Plain FTP by pyftpdlib; user "squad", password "secret".

@@ -139,7 +139,7 @@ private Q_SLOTS:
     }
 
     void loginDirectoryOtherThanTheRoot() {
-        PyFtpServer server({"clan"});
+        PyFtpServer server({.home = "clan"});
         QVERIFY(server.isRunning());
         QVERIFY(QDir(server.root()).mkpath("clan/squad"));
         // Given relative to the login directory, the directory is reached but the server
@@ -180,6 +180,19 @@ private Q_SLOTS:
         r.remoteDirectory = "b";
         run = uploadTo(r);
         verifyStored(server.root() + "/b", {"squad.xml", "squad.dtd", "squad.xsl"});
+    }
+
+    void squadFileGoneSinceThePickIsListed() {
+        PyFtpServer server;
+        QVERIFY(server.isRunning());
+        UploadRequest r = request(server, QString());
+        r.squadFile = "gone.xml";
+        const Run run = uploadTo(r);
+        QCOMPARE(run.outcome.messages.size(), 1);
+        QVERIFY2(run.outcome.messages[0].text.contains("gone.xml: the local file cannot be read"),
+                 qPrintable(run.outcome.messages[0].text));
+        verifyStored(server.root(), {"squad.dtd", "squad.xsl", "logo.paa"});
+        QCOMPARE(server.commands().last(), QString("QUIT"));
     }
 
     void blanksInFolderAndFileNames() {
@@ -229,13 +242,13 @@ private Q_SLOTS:
         r.localDirectory = localDirectory();
         const Run run = uploadTo(r);
         QCOMPARE(run.outcome.messages.size(), 1);
-        QVERIFY2(run.outcome.messages[0].text.contains("onnect"),
+        QVERIFY2(run.outcome.messages[0].text.startsWith("The FTP server could not be reached"),
                  qPrintable(run.outcome.messages[0].text));
         QVERIFY(run.outcome.stored.isEmpty());
     }
 
     void readOnlyAccountListsEveryFileItCouldNotStore() {
-        PyFtpServer server({QString(), true});
+        PyFtpServer server({.readOnly = true});
         QVERIFY(server.isRunning());
         QVERIFY(QDir(server.root()).mkdir("squad"));
         const Run run = uploadTo(request(server, "squad"));
@@ -251,7 +264,7 @@ private Q_SLOTS:
     }
 
     void passiveModeFallsBackFromEpsvToPasv() {
-        PyFtpServer server({QString(), false, "no-epsv"});
+        PyFtpServer server({.fault = "no-epsv"});
         QVERIFY(server.isRunning());
         const Run run = uploadTo(request(server, QString()));
         QCOMPARE(messageTexts(run.outcome), QStringList());
@@ -262,7 +275,7 @@ private Q_SLOTS:
     }
 
     void serverHangingUpDuringATransfer() {
-        PyFtpServer server({QString(), false, "close-in-stor"});
+        PyFtpServer server({.fault = "close-in-stor"});
         QVERIFY(server.isRunning());
         UploadRequest r = request(server, QString());
         r.squadFile = "logo.paa"; // big enough to be cut off part-way
@@ -276,7 +289,7 @@ private Q_SLOTS:
     }
 
     void stallingServerTimesOut() {
-        PyFtpServer server({QString(), false, "stall-pwd"});
+        PyFtpServer server({.fault = "stall-pwd"});
         QVERIFY(server.isRunning());
         QElapsedTimer clock;
         clock.start();
@@ -289,7 +302,7 @@ private Q_SLOTS:
     }
 
     void cancelFromAnotherThreadEndsTheSessionPromptly() {
-        PyFtpServer server({QString(), false, "stall-pwd"});
+        PyFtpServer server({.fault = "stall-pwd"});
         QVERIFY(server.isRunning());
         const UploadRequest r = request(server, QString());
         FtpSession session(*ServerAddress::parse(r.host, nullptr), r.user, r.password);

@@ -1,0 +1,106 @@
+// Uploading the four squad files to a local FTP server: the upload sequence on libcurl, and the
+// curl command-line tool sending the same files in one invocation, against the same server.
+#include "../tests/upload/ftpservers.h"
+#include "upload/ftpsession.h"
+#include "upload/uploadsequence.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+
+#include <benchmark/benchmark.h>
+
+using namespace upload;
+
+namespace {
+
+struct Fixture {
+    QTemporaryDir local;
+    testftp::PyFtpServer server;
+    qint64 bytes = 0;
+
+    Fixture() {
+        QByteArray picture(256 * 1024, '\0');
+        for (int i = 0; i < picture.size(); ++i)
+            picture[i] = char(i * 31 + i / 977);
+        QByteArray squad = "<?xml version=\"1.0\"?>\r\n<squad nick=\"TB\">\r\n";
+        for (int i = 0; i < 100; ++i)
+            squad += "<member id=\"" + QByteArray::number(10000 + i) + "\" nick=\"Nick" +
+                     QByteArray::number(i) + "\">\r\n<name>Full Name</name>\r\n</member>\r\n";
+        squad += "</squad>\r\n";
+        const QList<std::pair<const char *, QByteArray>> files{
+            {"squad.xml", squad},
+            {"squad.dtd", QByteArray(1200, 'd')},
+            {"squad.xsl", QByteArray(6000, 's')},
+            {"logo.paa", picture},
+        };
+        for (const auto &[name, content] : files) {
+            testftp::writeFile(local.filePath(QLatin1String(name)), content);
+            bytes += content.size();
+        }
+        QDir(server.root()).mkdir(QStringLiteral("squad"));
+    }
+};
+
+Fixture &fixture() {
+    static Fixture f;
+    return f;
+}
+
+void BM_UploadSequence(benchmark::State &state) {
+    Fixture &f = fixture();
+    if (!f.server.isRunning()) {
+        state.SkipWithError("the test FTP server did not start");
+        return;
+    }
+    const UploadRequest request{f.server.address(),        QStringLiteral("squad"),
+                                QStringLiteral("secret"),  QStringLiteral("squad"),
+                                f.local.path() + u'/',     QStringLiteral("squad.xml"),
+                                QStringLiteral("logo.paa")};
+    const ServerAddress address = *ServerAddress::parse(request.host, nullptr);
+    for (auto _ : state) {
+        FtpSession session(address, request.user, request.password);
+        const UploadOutcome outcome = runUpload(request, session);
+        if (!outcome.messages.isEmpty() || outcome.stored.size() != 4) {
+            state.SkipWithError("upload failed");
+            return;
+        }
+    }
+    state.SetBytesProcessed(state.iterations() * f.bytes);
+}
+BENCHMARK(BM_UploadSequence)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
+
+void BM_CurlCommandLine(benchmark::State &state) {
+    Fixture &f = fixture();
+    if (!f.server.isRunning()) {
+        state.SkipWithError("the test FTP server did not start");
+        return;
+    }
+    const QStringList arguments{"--silent",
+                                "--show-error",
+                                "--user",
+                                "squad:secret",
+                                "--upload-file",
+                                "{squad.xml,squad.dtd,squad.xsl,logo.paa}",
+                                QStringLiteral("ftp://%1/squad/").arg(f.server.address())};
+    for (auto _ : state) {
+        QProcess curl;
+        curl.setWorkingDirectory(f.local.path());
+        curl.start(QStringLiteral("curl"), arguments);
+        if (!curl.waitForFinished(30000) || curl.exitCode() != 0) {
+            state.SkipWithError("curl failed");
+            return;
+        }
+    }
+    state.SetBytesProcessed(state.iterations() * f.bytes);
+}
+BENCHMARK(BM_CurlCommandLine)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char **argv) {
+    QCoreApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
