@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QIcon>
 #include <QScreen>
 #include <QTimer>
 
@@ -109,6 +110,8 @@ int main(int argc, char *argv[]) {
         return 1;
     }
 
+    QApplication::setDesktopFileName(QStringLiteral("org.troopbook.Troopbook"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/org.troopbook.Troopbook.svg")));
     app::MainWindow window;
     if (const QScreen *screen = window.screen()) {
         QRect frame = window.frameGeometry();
