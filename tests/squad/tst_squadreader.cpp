@@ -395,6 +395,87 @@ private Q_SLOTS:
         QCOMPARE(r.data.mmbdata.memberCount(), 1);
     }
 
+    // The writer's own member shape is read on a straight path; anything else on the general
+    // one. Both must give what the rules say.
+    void writersShapeAndItsNeighbours_data() {
+        QTest::addColumn<QByteArray>("member");
+        QTest::addColumn<Member>("expected");
+        const Member full{"1", "a", "N", "E", "I", "R"};
+        QTest::newRow("the writer's")
+            << QByteArray("<member id=\"1\" nick=\"a\">\r\n<name>N</name>\r\n<email>E</email>\r\n"
+                          "<icq>I</icq>\r\n<remark>R</remark>\r\n</member>")
+            << full;
+        QTest::newRow("LF and tabs")
+            << QByteArray("<member id=\"1\" nick=\"a\">\n\t<name>N</name>\n\t<email>E</email>\n"
+                          "\t<icq>I</icq>\n\t<remark>R</remark>\n</member>")
+            << full;
+        QTest::newRow("one line")
+            << QByteArray("<member id=\"1\" nick=\"a\"><name>N</name><email>E</email>"
+                          "<icq>I</icq><remark>R</remark></member>")
+            << full;
+        QTest::newRow("elements out of order")
+            << QByteArray("<member id=\"1\" nick=\"a\"><email>E</email><name>N</name>"
+                          "<remark>R</remark><icq>I</icq></member>")
+            << full;
+        QTest::newRow("self-closing element")
+            << QByteArray("<member id=\"1\" nick=\"a\"><name/><email>E</email>"
+                          "<icq>I</icq><remark>R</remark></member>")
+            << Member{"1", "a", "", "E", "I", "R"};
+        QTest::newRow("blank in an end tag")
+            << QByteArray("<member id=\"1\" nick=\"a\"><name>N</name ><email>E</email>"
+                          "<icq>I</icq><remark>R</remark></member >")
+            << full;
+        QTest::newRow("tag inside a value")
+            << QByteArray("<member id=\"1\" nick=\"a\"><name>N<b>x</b></name><email>E</email>"
+                          "<icq>I</icq><remark>R</remark></member>")
+            << full;
+        QTest::newRow("blank before >")
+            << QByteArray("<member id=\"1\" nick=\"a\" ><name>N</name><email>E</email>"
+                          "<icq>I</icq><remark>R</remark></member>")
+            << full;
+        QTest::newRow("comment between elements")
+            << QByteArray("<member id=\"1\" nick=\"a\"><name>N</name><!-- <icq>x</icq> -->"
+                          "<email>E</email><icq>I</icq><remark>R</remark></member>")
+            << full;
+        QTest::newRow("repeated element")
+            << QByteArray("<member id=\"1\" nick=\"a\"><name>N</name><email>E</email>"
+                          "<icq>I</icq><remark>R</remark><name>2</name></member>")
+            << full;
+        QTest::newRow("no end tag")
+            << QByteArray("<member id=\"1\" nick=\"a\"><name>N</name><email>E</email>"
+                          "<icq>I</icq><remark>R</remark>")
+            << full;
+        QTest::newRow("single quotes")
+            << QByteArray("<member id='1' nick='a'><name>N</name><email>E</email>"
+                          "<icq>I</icq><remark>R</remark></member>")
+            << full;
+        QTest::newRow("quote of the other kind in a value")
+            << QByteArray("<member id=\"1'\" nick=\"a\"><name>N</name><email>E</email>"
+                          "<icq>I</icq><remark>R</remark></member>")
+            << Member{"1'", "a", "N", "E", "I", "R"};
+        QTest::newRow("references")
+            << QByteArray("<member id=\"&#49;\" nick=\"&lt;a&gt;\"><name>&amp;</name>"
+                          "<email>E</email><icq>I</icq><remark>&quot;</remark></member>")
+            << Member{"1", "<a>", "&", "E", "I", "\""};
+    }
+    void writersShapeAndItsNeighbours() {
+        QFETCH(QByteArray, member);
+        QFETCH(Member, expected);
+        const QByteArray other = "<member id=\"2\" nick=\"b\"></member>";
+        const DecodeResult r =
+            decode(header + "<squad nick=\"s\">" + other + member + other + "</squad>");
+        QVERIFY2(r.ok, qPrintable(r.error));
+        const Member second{"2", "b", "", "", "", ""};
+        QVERIFY(sameSquad(r.data, squadOf({"s", "", "", "", "", ""}, {second, expected, second})));
+    }
+
+    void writersShapeWithALessThanInAnAttributeFails() {
+        const DecodeResult r = decode("<squad>\n<member id=\"a<b\" nick=\"x\"><name>N</name>"
+                                      "<email>E</email><icq>I</icq><remark>R</remark></member>");
+        QVERIFY(!r.ok);
+        QCOMPARE(r.errorLine, 2);
+    }
+
     // ---- Attributes ----
 
     void attributeForms_data() {
