@@ -561,9 +561,10 @@ int lineOf(const char *begin, const char *end, const char *at) {
 
 class Scanner {
 public:
-    Scanner(const char *begin, const char *end, Charset charset)
+    Scanner(const char *begin, const char *end, Charset charset, bool straightPath)
         : m_begin(begin)
         , m_end(end)
+        , m_straightPath(straightPath)
         , m_store(charset, begin) {}
 
     // Fills `data`; returns false with `failure` set when a value has no end.
@@ -634,8 +635,10 @@ private:
         case Tag::Other:
             return p;
         case Tag::Member:
-            if (const char *behind = writersMember(lt))
-                return behind;
+            if (m_straightPath) {
+                if (const char *behind = writersMember(lt))
+                    return behind;
+            }
             return memberStart(p);
         case Tag::Squad:
             if (m_squadSeen || m_membersSeen)
@@ -791,6 +794,7 @@ private:
 
     const char *const m_begin;
     const char *const m_end;
+    const bool m_straightPath; // writersMember is tried first
     ValueStore m_store;
     Failure m_failure;
 
@@ -807,7 +811,9 @@ private:
 
 } // namespace
 
-DecodeResult decode(const QByteArray &fileBytes) {
+namespace {
+
+DecodeResult decodeText(const QByteArray &fileBytes, bool straightPath) {
     DecodeResult result;
     const char *begin = fileBytes.constData();
     const char *end = begin + fileBytes.size();
@@ -874,7 +880,7 @@ DecodeResult decode(const QByteArray &fileBytes) {
                            text.find(doctypeLine) == std::string_view::npos ||
                            text.find(stylesheetLine) == std::string_view::npos;
 
-    Scanner scanner(begin, end, charset);
+    Scanner scanner(begin, end, charset, straightPath);
     if (!scanner.run(result.data)) {
         result.data = SquadData{};
         result.error = QStringLiteral("The file could not be read: %1.").arg(
@@ -885,5 +891,17 @@ DecodeResult decode(const QByteArray &fileBytes) {
     result.ok = true;
     return result;
 }
+
+} // namespace
+
+DecodeResult decode(const QByteArray &fileBytes) {
+    return decodeText(fileBytes, true);
+}
+
+namespace detail {
+DecodeResult decodeGeneral(const QByteArray &fileBytes) {
+    return decodeText(fileBytes, false);
+}
+} // namespace detail
 
 } // namespace squad

@@ -250,6 +250,7 @@ private Q_SLOTS:
             const QByteArray bytes = fileContents(d);
             const DecodeResult r = decode(bytes);
             marks += bytes.count("\xEF\xBB\xBF");
+            QVERIFY(detail::decodeGeneral(bytes).data == r.data);
             if (!r.ok || !sameSquad(r.data, d)) {
                 qWarning() << "round" << round << "error" << r.error << r.errorLine;
                 QFAIL("a written document did not read back");
@@ -467,6 +468,9 @@ private Q_SLOTS:
         QVERIFY2(r.ok, qPrintable(r.error));
         const Member second{"2", "b", "", "", "", ""};
         QVERIFY(sameSquad(r.data, squadOf({"s", "", "", "", "", ""}, {second, expected, second})));
+        QVERIFY(detail::decodeGeneral(header + "<squad nick=\"s\">" + other + member + other +
+                                      "</squad>")
+                    .data == r.data);
     }
 
     void writersShapeWithALessThanInAnAttributeFails() {
