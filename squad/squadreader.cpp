@@ -104,6 +104,12 @@ inline bool startsWith(const char *p, const char *end, std::string_view text) {
     return size_t(end - p) >= text.size() && std::memcmp(p, text.data(), text.size()) == 0;
 }
 
+// The same for a literal, whose length the compiler knows, so that it compares inline.
+template <size_t N>
+inline bool startsWith(const char *p, const char *end, const char (&literal)[N]) {
+    return size_t(end - p) >= N - 1 && std::memcmp(p, literal, N - 1) == 0;
+}
+
 bool isValidUtf8(const char *text, const char *textEnd) {
     auto p = reinterpret_cast<const unsigned char *>(text);
     const auto end = reinterpret_cast<const unsigned char *>(textEnd);
@@ -213,9 +219,10 @@ using MemberSpans = std::array<Span, FieldCount>;
 // strings; a string that is changed later detaches from it as usual.
 class ValueStore {
 public:
-    ValueStore(Charset charset, const char *text)
+    ValueStore(Charset charset, const char *text, const char *textEnd)
         : m_charset(charset)
-        , m_text(text) {}
+        , m_text(text)
+        , m_textEnd(reinterpret_cast<const unsigned char *>(textEnd)) {}
 
     Span note(const char *begin, const char *end) {
         if (begin == end)
@@ -227,7 +234,8 @@ public:
 
     // Allocates the block: call after the last note, before the first take.
     void allocate() {
-        m_block = QString(m_capacity, Qt::Uninitialized);
+        // convert may write up to 16 units ahead of where it stands.
+        m_block = QString(m_capacity + 16, Qt::Uninitialized);
         m_base = reinterpret_cast<char16_t *>(m_block.data_ptr().data());
     }
 
@@ -258,26 +266,23 @@ private:
         while (p < end) {
 #ifdef __SSE2__
             // Sixteen bytes at a time while they are ASCII without "&": widened as they are.
-            const __m128i ampersand = _mm_set1_epi8('&');
-            const __m128i zero = _mm_setzero_si128();
-            while (end - p >= 16) {
+            // The bytes may reach past the value (not past the text), and so may the units
+            // written: the units behind the value are written again by what comes next.
+            if (m_textEnd - p >= 16) {
                 const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-                const unsigned special = unsigned(
-                    _mm_movemask_epi8(_mm_or_si128(bytes, _mm_cmpeq_epi8(bytes, ampersand))));
+                const unsigned special = unsigned(_mm_movemask_epi8(
+                    _mm_or_si128(bytes, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&')))));
+                const __m128i zero = _mm_setzero_si128();
                 _mm_storeu_si128(reinterpret_cast<__m128i *>(out), _mm_unpacklo_epi8(bytes, zero));
                 _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 8),
                                  _mm_unpackhi_epi8(bytes, zero));
-                if (special) {
-                    const int plain = __builtin_ctz(special);
-                    p += plain;
-                    out += plain;
-                    break;
-                }
-                p += 16;
-                out += 16;
+                const ptrdiff_t plain =
+                    std::min<ptrdiff_t>(special ? __builtin_ctz(special) : 16, end - p);
+                p += plain;
+                out += plain;
+                if (plain == 16 || p == end)
+                    continue;
             }
-            if (p == end)
-                break;
 #endif
             const unsigned c = *p;
             if (c < 0x80) {
@@ -393,6 +398,7 @@ private:
 
     const Charset m_charset;
     const char *const m_text;
+    const unsigned char *const m_textEnd;
     qsizetype m_capacity = 0;
     QString m_block;
     char16_t *m_base = nullptr;
@@ -565,7 +571,7 @@ public:
         : m_begin(begin)
         , m_end(end)
         , m_straightPath(straightPath)
-        , m_store(charset, begin) {}
+        , m_store(charset, begin, end) {}
 
     // Fills `data`; returns false with `failure` set when a value has no end.
     bool run(SquadData &data) {
@@ -698,21 +704,13 @@ private:
     // looking at each tag in turn; what it reads is what the general reading would. Returns
     // nullptr, having done nothing, when the text at `lt` has any other shape.
     const char *writersMember(const char *lt) {
-        struct Element {
-            std::string_view open, close;
-            Field field;
-        };
-        static constexpr Element elements[] = {{"<name>"sv, "</name>"sv, Field::Name},
-                                               {"<email>"sv, "</email>"sv, Field::Mail},
-                                               {"<icq>"sv, "</icq>"sv, Field::Icq},
-                                               {"<remark>"sv, "</remark>"sv, Field::Remark}};
         const char *begins[FieldCount];
         const char *ends[FieldCount];
         const char *p = lt + 7; // behind "<member"
-        const auto attribute = [&](std::string_view lead, Field field) {
+        const auto attribute = [&]<size_t N>(const char(&lead)[N], Field field) {
             if (!startsWith(p, m_end, lead))
                 return false;
-            p += lead.size();
+            p += N - 1;
             const char *quote = findEither(p, m_end, '"', '<');
             if (!quote || *quote != '"')
                 return false;
@@ -721,26 +719,33 @@ private:
             p = quote + 1;
             return true;
         };
-        if (!attribute(" id=\""sv, Field::Id) || !attribute(" nick=\""sv, Field::Nick) ||
-            !startsWith(p, m_end, ">"sv))
-            return nullptr;
-        ++p;
-        for (const Element &element : elements) {
+        const auto element = [&]<size_t O, size_t C>(const char(&open)[O], const char(&close)[C],
+                                                     Field field) {
             while (p < m_end && isBlank(*p))
                 ++p;
-            if (!startsWith(p, m_end, element.open))
-                return nullptr;
-            p += element.open.size();
-            const char *lt = find(p, m_end, '<');
-            if (!lt || !startsWith(lt, m_end, element.close))
-                return nullptr;
-            begins[int(element.field)] = p;
-            ends[int(element.field)] = lt;
-            p = lt + element.close.size();
-        }
+            if (!startsWith(p, m_end, open))
+                return false;
+            p += O - 1;
+            const char *valueEnd = find(p, m_end, '<');
+            if (!valueEnd || !startsWith(valueEnd, m_end, close))
+                return false;
+            begins[int(field)] = p;
+            ends[int(field)] = valueEnd;
+            p = valueEnd + (C - 1);
+            return true;
+        };
+        if (!attribute(" id=\"", Field::Id) || !attribute(" nick=\"", Field::Nick) ||
+            !startsWith(p, m_end, ">"))
+            return nullptr;
+        ++p;
+        if (!element("<name>", "</name>", Field::Name) ||
+            !element("<email>", "</email>", Field::Mail) ||
+            !element("<icq>", "</icq>", Field::Icq) ||
+            !element("<remark>", "</remark>", Field::Remark))
+            return nullptr;
         while (p < m_end && isBlank(*p))
             ++p;
-        if (!startsWith(p, m_end, "</member>"sv))
+        if (!startsWith(p, m_end, "</member>"))
             return nullptr;
         closeMember();
         m_membersSeen = true;
