@@ -106,8 +106,41 @@ void BM_PugixmlParseToSquadData(benchmark::State &state) {
     setCounters(state, bytes);
 }
 
+// Texts built to make a careless scanner go back over what it has read: the time per byte must
+// stay the same from 1 MB to 16 MB.
+QByteArray hostileText(int kind, int size) {
+    switch (kind) {
+    case 0:
+        return "<squad><member " + QByteArray("a=\"\" ").repeated(size / 5) + ">";
+    case 1:
+        return "<squad>" + QByteArray("<!--").repeated(size / 4);
+    case 2:
+        return "<squad>" + QByteArray("<member id=\"1\"><name>").repeated(size / 21) + "x<";
+    case 3:
+        return "<squad><name>" + QByteArray("&#1").repeated(size / 3) + "<";
+    default:
+        return "<squad><member/>" + QByteArray("<name>").repeated(size / 6);
+    }
+}
+
+void BM_DecodeHostile(benchmark::State &state) {
+    const QByteArray bytes = hostileText(int(state.range(0)), int(state.range(1)));
+    for (auto _ : state) {
+        std::optional<DecodeResult> result = decode(bytes);
+        benchmark::DoNotOptimize(result->ok);
+        state.PauseTiming();
+        result.reset();
+        state.ResumeTiming();
+    }
+    setCounters(state, bytes);
+}
+
 } // namespace
 
+BENCHMARK(BM_DecodeHostile)
+    ->ArgsProduct({{0, 1, 2, 3, 4}, {1 << 20, 16 << 20}})
+    ->ArgNames({"kind", "bytes"})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Decode)->Arg(1000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PugixmlParse)->Arg(1000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PugixmlParseToSquadData)

@@ -16,7 +16,7 @@ namespace {
 
 using namespace std::string_view_literals;
 
-// The three header texts.
+// The writer's header: a file without all three draws the header warning.
 constexpr std::string_view xmlDeclaration = "<?xml version=\"1.0\"?>"sv;
 constexpr std::string_view doctypeLine = "<!DOCTYPE squad SYSTEM \"squad.dtd\">"sv;
 constexpr std::string_view stylesheetLine =
@@ -42,8 +42,8 @@ constexpr std::array<bool, 256> nameChars = [] {
     std::array<bool, 256> table{};
     for (int u = 0; u < 256; ++u) {
         table[size_t(u)] = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') ||
-                           (u >= '0' && u <= '9') || u == '-' || u == '_' || u == '.' ||
-                           u == ':' || u >= 0x80;
+                           (u >= '0' && u <= '9') || u == '-' || u == '_' || u == '.' || u == ':' ||
+                           u >= 0x80;
     }
     return table;
 }();
@@ -313,7 +313,9 @@ private:
             }
             // A UTF-8 sequence. The text was checked when nothing but a byte-order mark chose
             // UTF-8; otherwise an invalid byte becomes U+FFFD.
-            const auto continuation = [&](ptrdiff_t i) { return (p[i] & 0xC0) == 0x80; };
+            const auto continuation = [&](ptrdiff_t i) {
+                return (p[i] & 0xC0) == 0x80;
+            };
             const ptrdiff_t left = end - p;
             if (c >= 0xC2 && c < 0xE0 && left >= 2 && continuation(1)) {
                 *out++ = char16_t(((c & 0x1F) << 6) | (p[1] & 0x3F));
@@ -385,8 +387,8 @@ private:
         static constexpr struct {
             std::string_view name;
             char16_t character;
-        } entities[] = {{"amp;", u'&'}, {"lt;", u'<'}, {"gt;", u'>'}, {"quot;", u'"'},
-                        {"apos;", u'\''}};
+        } entities[] = {
+            {"amp;", u'&'}, {"lt;", u'<'}, {"gt;", u'>'}, {"quot;", u'"'}, {"apos;", u'\''}};
         for (const auto &entity : entities) {
             if (startsWith(p, end, entity.name)) {
                 code = entity.character;
@@ -416,11 +418,11 @@ struct TagName {
 // Our tag names by their first letter: no two of them share one.
 constexpr std::array<TagName, 256> tagsByFirstLetter = [] {
     std::array<TagName, 256> table{};
-    for (const TagName &t : {TagName{"name"sv, Tag::Name}, TagName{"email"sv, Tag::Email},
-                             TagName{"web"sv, Tag::Web}, TagName{"picture"sv, Tag::Picture},
-                             TagName{"title"sv, Tag::Title}, TagName{"icq"sv, Tag::Icq},
-                             TagName{"remark"sv, Tag::Remark}, TagName{"member"sv, Tag::Member},
-                             TagName{"squad"sv, Tag::Squad}})
+    for (const TagName &t :
+         {TagName{"name"sv, Tag::Name}, TagName{"email"sv, Tag::Email}, TagName{"web"sv, Tag::Web},
+          TagName{"picture"sv, Tag::Picture}, TagName{"title"sv, Tag::Title},
+          TagName{"icq"sv, Tag::Icq}, TagName{"remark"sv, Tag::Remark},
+          TagName{"member"sv, Tag::Member}, TagName{"squad"sv, Tag::Squad}})
         table[static_cast<unsigned char>(t.name[0])] = t;
     return table;
 }();
@@ -472,11 +474,18 @@ const char *tagText(Tag tag) {
 }
 
 // Where an element's value goes: the squad property or the member field, or -1 for none.
-constexpr int propertyOf[] = {-1, -1, -1, int(Property::Name), int(Property::Mail),
-                              int(Property::Web), int(Property::Picture), int(Property::Title),
-                              -1, -1};
-constexpr int fieldOf[] = {-1, -1, -1, int(Field::Name), int(Field::Mail), -1, -1, -1,
-                           int(Field::Icq), int(Field::Remark)};
+constexpr int propertyOf[] = {-1,
+                              -1,
+                              -1,
+                              int(Property::Name),
+                              int(Property::Mail),
+                              int(Property::Web),
+                              int(Property::Picture),
+                              int(Property::Title),
+                              -1,
+                              -1};
+constexpr int fieldOf[] = {-1, -1, -1, int(Field::Name), int(Field::Mail),
+                           -1, -1, -1, int(Field::Icq),  int(Field::Remark)};
 static_assert(std::size(propertyOf) == size_t(Tag::Remark) + 1 && int(Tag::Icq) == 8);
 
 struct Failure {
@@ -758,23 +767,22 @@ private:
     const char *memberStart(const char *p) {
         closeMember();
         m_membersSeen = m_inMember = true;
-        const char *behind = attributes(p, [&](std::string_view attribute, const char *b,
-                                               const char *e) {
-            const int field = attribute == "id"sv     ? int(Field::Id)
-                              : attribute == "nick"sv ? int(Field::Nick)
-                                                      : -1;
-            if (field >= 0 && !(m_memberFound & (1u << field))) {
-                m_memberFound |= 1u << field;
-                m_member[field] = m_store.note(b, e);
-            }
-        });
+        const char *behind =
+            attributes(p, [&](std::string_view attribute, const char *b, const char *e) {
+                const int field = attribute == "id"sv     ? int(Field::Id)
+                                  : attribute == "nick"sv ? int(Field::Nick)
+                                                          : -1;
+                if (field >= 0 && !(m_memberFound & (1u << field))) {
+                    m_memberFound |= 1u << field;
+                    m_member[field] = m_store.note(b, e);
+                }
+            });
         if (behind && m_lastStartSelfClosing)
             closeMember();
         return behind;
     }
 
-    template <typename OnAttribute>
-    const char *attributes(const char *p, OnAttribute onAttribute) {
+    template <typename OnAttribute> const char *attributes(const char *p, OnAttribute onAttribute) {
         const char *limit = find(p, m_end, '<');
         StartTag start;
         if (!readStartTag(p, limit ? limit : m_end, start, m_failure, onAttribute))
@@ -860,9 +868,8 @@ DecodeResult decodeText(const QByteArray &fileBytes, bool straightPath) {
                 equalsIgnoringCase(declared, "cp1252"sv)) {
                 chosen = Charset::Windows1252;
             } else {
-                const auto known =
-                    QStringConverter::encodingForName(QByteArray(declared.data(),
-                                                                 qsizetype(declared.size())));
+                const auto known = QStringConverter::encodingForName(
+                    QByteArray(declared.data(), qsizetype(declared.size())));
                 // A declaration readable byte by byte cannot be UTF-16 or UTF-32, and the
                 // system code page is none the file can name.
                 if (known == QStringConverter::Utf8 && validUtf8())
@@ -888,8 +895,8 @@ DecodeResult decodeText(const QByteArray &fileBytes, bool straightPath) {
     Scanner scanner(begin, end, charset, straightPath);
     if (!scanner.run(result.data)) {
         result.data = SquadData{};
-        result.error = QStringLiteral("The file could not be read: %1.").arg(
-            scanner.failure().what);
+        result.error =
+            QStringLiteral("The file could not be read: %1.").arg(scanner.failure().what);
         result.errorLine = lineOf(begin, end, scanner.failure().at);
         return result;
     }
