@@ -546,7 +546,7 @@ bool readStartTag(const char *p, const char *limit, StartTag &tag, Failure &fail
             const char *valueEnd = find(value, limit, quote);
             if (!valueEnd) {
                 failure.at = name;
-                failure.what = QStringLiteral("the value of the attribute %1 has no closing %2")
+                failure.what = QStringLiteral("The value of the attribute %1 has no closing %2.")
                                    .arg(QString::fromUtf8(attribute.data(), attribute.size()),
                                         quote == '"' ? QStringLiteral("double quote")
                                                      : QStringLiteral("single quote"));
@@ -595,8 +595,8 @@ public:
         closeMember();
         if (!m_squadSeen && !m_membersSeen) {
             m_failure.at = m_begin;
-            m_failure.what = QStringLiteral("it holds no squad: neither a <squad> nor a <member> "
-                                            "tag was found");
+            m_failure.what = QStringLiteral("The file holds no squad: it has neither a <squad> "
+                                            "nor a <member> tag.");
             return false;
         }
 
@@ -700,7 +700,7 @@ private:
         if (limit == m_end) {
             m_failure.at = lt;
             m_failure.what =
-                QStringLiteral("the value of <%1> has no end: the text ends before its \"<\"")
+                QStringLiteral("The value of <%1> is cut off: the file ends inside it.")
                     .arg(QLatin1StringView(tagText(which)));
             return nullptr;
         }
@@ -895,8 +895,7 @@ DecodeResult decodeText(const QByteArray &fileBytes, bool straightPath) {
     Scanner scanner(begin, end, charset, straightPath);
     if (!scanner.run(result.data)) {
         result.data = SquadData{};
-        result.error =
-            QStringLiteral("The file could not be read: %1.").arg(scanner.failure().what);
+        result.error = scanner.failure().what;
         result.errorLine = lineOf(begin, end, scanner.failure().at);
         return result;
     }

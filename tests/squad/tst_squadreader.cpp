@@ -272,6 +272,42 @@ private Q_SLOTS:
         QVERIFY(sameSquad(r.data, d));
     }
 
+    // The values of one file share their storage; each must still behave as a string of its own.
+    void valuesBehaveAsStringsOfTheirOwn() {
+        SquadData written;
+        written.properties = {"tag", "name", "mail", "web", "picture", "title"};
+        written.mmbdata.append(Member{"1", "nick", "full name", "e@x", "42", "remark"});
+        DecodeResult r = roundTrip(written);
+        QVERIFY(r.ok);
+
+        QString name = r.data.property(Property::Name);
+        name[0] = u'N';
+        name.append(" appended");
+        QCOMPARE(name, QStringLiteral("Name appended"));
+        QCOMPARE(r.data.property(Property::Name), QStringLiteral("name"));
+        QCOMPARE(r.data.property(Property::Mail), QStringLiteral("mail"));
+
+        QString remark = r.data.mmbdata.cell(Field::Remark, 0);
+        QCOMPARE(remark.utf16()[remark.size()], u'\0');
+        r = DecodeResult{}; // the last other holder of the storage goes
+        remark.prepend("a ");
+        remark.append(QString(1000, u'x'));
+        remark.squeeze();
+        QCOMPARE(remark, "a remark" + QString(1000, u'x'));
+        QCOMPARE(remark.utf16()[remark.size()], u'\0');
+        remark.truncate(3);
+        remark += "!";
+        QCOMPARE(remark, QStringLiteral("a r!"));
+
+        SquadDocument document;
+        document.load(roundTrip(written).data);
+        QVERIFY(document.setMemberField(0, Field::Nick, "changed"));
+        QCOMPARE(document.cell(Field::Nick, 0), QStringLiteral("changed"));
+        QCOMPARE(document.cell(Field::Name, 0), QStringLiteral("full name"));
+        document.clear();
+        QCOMPARE(document.property(Property::Tag), QString());
+    }
+
     // ---- Header check ----
 
     void headerCheck_data() {
