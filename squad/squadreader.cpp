@@ -6,6 +6,7 @@
 #include <emmintrin.h>
 #endif
 
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -229,8 +230,11 @@ public:
             return {};
         // UTF-16 never takes more units than the bytes it comes from; one more for the 0.
         m_capacity += (end - begin) + 1;
+        ++m_noted;
         return Span{begin - m_text, end - begin};
     }
+
+    qsizetype notedCount() const { return m_noted; }
 
     // Allocates the block: call after the last note, before the first take.
     void allocate() {
@@ -402,6 +406,7 @@ private:
     const char *const m_text;
     const unsigned char *const m_textEnd;
     qsizetype m_capacity = 0;
+    qsizetype m_noted = 0;
     QString m_block;
     char16_t *m_base = nullptr;
     qsizetype m_used = 0;
@@ -600,6 +605,12 @@ public:
             return false;
         }
 
+        // Reference counts and member positions are ints.
+        if (m_store.notedCount() >= INT_MAX - 1 || m_members.size() >= size_t(INT_MAX - 1)) {
+            m_failure.at = m_begin;
+            m_failure.what = QStringLiteral("The file is too large to be read.");
+            return false;
+        }
         m_store.allocate();
         for (int p = 0; p < PropertyCount; ++p)
             data.properties[p] = m_store.take(m_squad[p]);
