@@ -1,6 +1,7 @@
 // Fuzzes the squad file reader. Besides crashes, leaks and hangs it checks what decode promises:
-// a failure leaves nothing behind and names a line; a success is a whole document, and writing
-// that document and reading it again gives the same document (less what the writer leaves out).
+// the straight path for the writer's members reads what the general reading reads; a failure
+// leaves nothing behind and names a line; a success is a whole document, and writing that
+// document and reading it again gives the same document (less what the writer leaves out).
 #include "squad/squadreader.h"
 #include "squad/squadwriter.h"
 
@@ -58,6 +59,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QByteArray bytes =
         QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
     const DecodeResult result = decode(bytes);
+    const DecodeResult general = detail::decodeGeneral(bytes);
+    if (general.ok != result.ok || general.headerCorrupt != result.headerCorrupt ||
+        general.error != result.error || general.errorLine != result.errorLine ||
+        general.encoding != result.encoding || !(general.data == result.data))
+        fail("the straight path and the general reading differ");
     if (!result.ok) {
         if (result.error.isEmpty() || result.errorLine < 1)
             fail("a failure without message or line");

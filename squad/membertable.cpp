@@ -23,7 +23,9 @@ int MemberTable::grow() {
 }
 
 void MemberTable::append(Member member) {
-    m_columns.insert(memberCount(), std::move(member));
+    // The spare column is empty: it becomes the member, and a fresh spare goes behind it.
+    m_columns.last() = std::move(member);
+    m_columns.append(Member{});
 }
 
 bool MemberTable::remove(int column) {
@@ -31,6 +33,11 @@ bool MemberTable::remove(int column) {
         return false;
     m_columns.remove(column);
     return true;
+}
+
+void MemberTable::assign(QList<Member> members) {
+    members.append(Member{});
+    m_columns = std::move(members);
 }
 
 void MemberTable::reset() {

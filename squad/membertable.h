@@ -39,6 +39,8 @@ public:
     void append(Member member);
     // Every column after `column` moves one place towards the front and the table shrinks by one.
     bool remove(int column);
+    // Replaces the whole table: these members, in order, and the spare column behind them.
+    void assign(QList<Member> members);
     // Back to the created state: the spare column only.
     void reset();
     void reserve(int members) { m_columns.reserve(members + 1); }

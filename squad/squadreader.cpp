@@ -2,16 +2,22 @@
 
 #include <QStringDecoder>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 namespace squad {
 namespace {
 
 using namespace std::string_view_literals;
 
-// The three header texts.
+// The writer's header: a file without all three draws the header warning.
 constexpr std::string_view xmlDeclaration = "<?xml version=\"1.0\"?>"sv;
 constexpr std::string_view doctypeLine = "<!DOCTYPE squad SYSTEM \"squad.dtd\">"sv;
 constexpr std::string_view stylesheetLine =
@@ -33,14 +39,38 @@ inline bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
+constexpr std::array<bool, 256> nameChars = [] {
+    std::array<bool, 256> table{};
+    for (int u = 0; u < 256; ++u) {
+        table[size_t(u)] = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') ||
+                           (u >= '0' && u <= '9') || u == '-' || u == '_' || u == '.' || u == ':' ||
+                           u >= 0x80;
+    }
+    return table;
+}();
+
 inline bool isNameChar(char c) {
-    const auto u = static_cast<unsigned char>(c);
-    return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') ||
-           u == '-' || u == '_' || u == '.' || u == ':' || u >= 0x80;
+    return nameChars[static_cast<unsigned char>(c)];
 }
 
+// The first `c` in [from, to), or nullptr. The distances between the marks of a squad file are
+// short, so an inline loop beats a call to memchr.
 inline const char *find(const char *from, const char *to, char c) {
-    return static_cast<const char *>(std::memchr(from, c, size_t(to - from)));
+#ifdef __SSE2__
+    const __m128i needle = _mm_set1_epi8(c);
+    while (to - from >= 16) {
+        const unsigned hits = unsigned(_mm_movemask_epi8(
+            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(from)), needle)));
+        if (hits)
+            return from + __builtin_ctz(hits);
+        from += 16;
+    }
+#endif
+    for (; from < to; ++from) {
+        if (*from == c)
+            return from;
+    }
+    return nullptr;
 }
 
 // The first position of `needle` in [from, to), or nullptr.
@@ -50,8 +80,35 @@ const char *find(const char *from, const char *to, std::string_view needle) {
     return at == std::string_view::npos ? nullptr : from + at;
 }
 
+// The first `a` or `b` in [from, to), or nullptr.
+inline const char *findEither(const char *from, const char *to, char a, char b) {
+#ifdef __SSE2__
+    const __m128i first = _mm_set1_epi8(a);
+    const __m128i second = _mm_set1_epi8(b);
+    while (to - from >= 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from));
+        const unsigned hits = unsigned(_mm_movemask_epi8(
+            _mm_or_si128(_mm_cmpeq_epi8(bytes, first), _mm_cmpeq_epi8(bytes, second))));
+        if (hits)
+            return from + __builtin_ctz(hits);
+        from += 16;
+    }
+#endif
+    for (; from < to; ++from) {
+        if (*from == a || *from == b)
+            return from;
+    }
+    return nullptr;
+}
+
 inline bool startsWith(const char *p, const char *end, std::string_view text) {
     return size_t(end - p) >= text.size() && std::memcmp(p, text.data(), text.size()) == 0;
+}
+
+// The same for a literal, whose length the compiler knows, so that it compares inline.
+template <size_t N>
+inline bool startsWith(const char *p, const char *end, const char (&literal)[N]) {
+    return size_t(end - p) >= N - 1 && std::memcmp(p, literal, N - 1) == 0;
 }
 
 bool isValidUtf8(const char *text, const char *textEnd) {
@@ -146,86 +203,158 @@ bool equalsIgnoringCase(std::string_view a, std::string_view lowerCase) {
     return true;
 }
 
-// Turns the bytes of one value into its characters: converts them from the code page and
-// replaces the predefined entity and numeric character references; any other "&" stays.
-class ValueDecoder {
-public:
-    explicit ValueDecoder(Charset charset)
-        : m_charset(charset) {}
+// A value's bytes in the text; an empty value has size 0 and becomes a null string.
+struct Span {
+    qsizetype offset = 0;
+    qsizetype size = 0;
+};
+using MemberSpans = std::array<Span, FieldCount>;
 
-    QString value(const char *begin, const char *end) const {
+// Turns the bytes of the values into their characters: converts them from the code page and
+// replaces the predefined entity and numeric character references; any other "&" stays.
+//
+// While the text is scanned, the store only notes where each value stands. Then all values go
+// into a single block of UTF-16, each followed by a 0 as QString's own data is, and every value
+// becomes a QString that shares the block (Qt's string data may start anywhere in its block).
+// Reading thus allocates once instead of once per value. The block lives as long as any of the
+// strings; a string that is changed later detaches from it as usual.
+class ValueStore {
+public:
+    ValueStore(Charset charset, const char *text, const char *textEnd)
+        : m_charset(charset)
+        , m_text(text)
+        , m_textEnd(reinterpret_cast<const unsigned char *>(textEnd)) {}
+
+    Span note(const char *begin, const char *end) {
         if (begin == end)
+            return {};
+        // UTF-16 never takes more units than the bytes it comes from; one more for the 0.
+        m_capacity += (end - begin) + 1;
+        ++m_noted;
+        return Span{begin - m_text, end - begin};
+    }
+
+    qsizetype notedCount() const { return m_noted; }
+
+    // Allocates the block: call after the last note, before the first take.
+    void allocate() {
+        // convert may write up to 16 units ahead of where it stands.
+        m_block = QString(m_capacity + 16, Qt::Uninitialized);
+        m_base = reinterpret_cast<char16_t *>(m_block.data_ptr().data());
+    }
+
+    // The string of a value; every span is taken at most once.
+    QString take(Span span) {
+        if (span.size == 0)
             return QString();
-        const char *amp = find(begin, end, '&');
-        if (!amp)
-            return convert(begin, end);
-        QString out;
-        out.reserve(end - begin);
-        const char *segment = begin;
-        while (amp) {
-            char32_t code = 0;
-            const char *behind = reference(amp, end, code);
-            if (behind) {
-                append(out, segment, amp);
-                if (code > 0xFFFF) {
-                    out += QChar(QChar::highSurrogate(code));
-                    out += QChar(QChar::lowSurrogate(code));
-                } else {
-                    out += QChar(char16_t(code));
-                }
-                segment = behind;
-            } else {
-                behind = amp + 1;
-            }
-            amp = find(behind, end, '&');
-        }
-        append(out, segment, end);
-        return out;
+        const auto *bytes = reinterpret_cast<const unsigned char *>(m_text + span.offset);
+        char16_t *const start = m_base + m_used;
+        char16_t *const stop = convert(bytes, bytes + span.size, start);
+        *stop = 0;
+        m_used += (stop - start) + 1;
+        ++m_taken;
+        return QString(QStringPrivate(m_block.data_ptr().d_ptr(), start, stop - start));
+    }
+
+    // Gives the taken strings their references to the block, all at once instead of one atomic
+    // increment each: call after the last take and before any of the strings is copied or
+    // destroyed. The store's own reference goes with the store.
+    void commit() {
+        if (m_taken > 0)
+            m_block.data_ptr().d_ptr()->ref_.storeRelaxed(int(1 + m_taken));
+        m_taken = 0;
     }
 
 private:
-    QString convert(const char *begin, const char *end) const {
-        const qsizetype size = end - begin;
-        switch (m_charset) {
-        case Charset::Utf8:
-            if (size >= 3 && startsWith(begin, end, "\xEF\xBB\xBF"sv))
-                return withLeadingMarks(begin, end);
-            return QString::fromUtf8(begin, size);
-        case Charset::Latin1:
-            return QString::fromLatin1(begin, size);
-        case Charset::Windows1252:
-            break;
-        }
-        QString out(size, Qt::Uninitialized);
-        char16_t *o = reinterpret_cast<char16_t *>(out.data());
-        for (const char *p = begin; p < end; ++p) {
-            const auto c = static_cast<unsigned char>(*p);
-            *o++ = (c >= 0x80 && c < 0xA0) ? windows1252High[c - 0x80] : char16_t(c);
+    char16_t *convert(const unsigned char *p, const unsigned char *end, char16_t *out) const {
+        while (p < end) {
+#ifdef __SSE2__
+            // Sixteen bytes at a time while they are ASCII without "&": widened as they are.
+            // The bytes may reach past the value (not past the text), and so may the units
+            // written: the units behind the value are written again by what comes next.
+            if (m_textEnd - p >= 16) {
+                const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+                const unsigned special = unsigned(_mm_movemask_epi8(
+                    _mm_or_si128(bytes, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&')))));
+                const __m128i zero = _mm_setzero_si128();
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(out), _mm_unpacklo_epi8(bytes, zero));
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 8),
+                                 _mm_unpackhi_epi8(bytes, zero));
+                const ptrdiff_t plain =
+                    std::min<ptrdiff_t>(special ? __builtin_ctz(special) : 16, end - p);
+                p += plain;
+                out += plain;
+                if (plain == 16 || p == end)
+                    continue;
+            }
+#endif
+            const unsigned c = *p;
+            if (c < 0x80) {
+                if (c == '&') {
+                    char32_t code = 0;
+                    if (const char *behind = reference(reinterpret_cast<const char *>(p),
+                                                       reinterpret_cast<const char *>(end), code)) {
+                        out = putCode(out, code);
+                        p = reinterpret_cast<const unsigned char *>(behind);
+                        continue;
+                    }
+                }
+                *out++ = char16_t(c);
+                ++p;
+                continue;
+            }
+            switch (m_charset) {
+            case Charset::Latin1:
+                *out++ = char16_t(c);
+                ++p;
+                continue;
+            case Charset::Windows1252:
+                *out++ = c < 0xA0 ? windows1252High[c - 0x80] : char16_t(c);
+                ++p;
+                continue;
+            case Charset::Utf8:
+                break;
+            }
+            // A UTF-8 sequence. The text was checked when nothing but a byte-order mark chose
+            // UTF-8; otherwise an invalid byte becomes U+FFFD.
+            const auto continuation = [&](ptrdiff_t i) {
+                return (p[i] & 0xC0) == 0x80;
+            };
+            const ptrdiff_t left = end - p;
+            if (c >= 0xC2 && c < 0xE0 && left >= 2 && continuation(1)) {
+                *out++ = char16_t(((c & 0x1F) << 6) | (p[1] & 0x3F));
+                p += 2;
+            } else if (c >= 0xE0 && c < 0xF0 && left >= 3 && continuation(1) && continuation(2) &&
+                       !(c == 0xE0 && p[1] < 0xA0) && !(c == 0xED && p[1] >= 0xA0)) {
+                *out++ = char16_t(((c & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F));
+                p += 3;
+            } else if (c >= 0xF0 && c < 0xF5 && left >= 4 && continuation(1) && continuation(2) &&
+                       continuation(3) && !(c == 0xF0 && p[1] < 0x90) &&
+                       !(c == 0xF4 && p[1] >= 0x90)) {
+                out = putCode(out, (char32_t(c & 0x07) << 18) | (char32_t(p[1] & 0x3F) << 12) |
+                                       (char32_t(p[2] & 0x3F) << 6) | char32_t(p[3] & 0x3F));
+                p += 4;
+            } else {
+                *out++ = 0xFFFD;
+                ++p;
+            }
         }
         return out;
     }
 
-    // QString::fromUtf8 drops a byte-order mark at the start; inside a value it is a character.
-    static QString withLeadingMarks(const char *begin, const char *end) {
-        QString out;
-        while (startsWith(begin, end, "\xEF\xBB\xBF"sv)) {
-            out += QChar(char16_t(0xFEFF));
-            begin += 3;
+    static char16_t *putCode(char16_t *out, char32_t code) {
+        if (code > 0xFFFF) {
+            *out++ = QChar::highSurrogate(code);
+            *out++ = QChar::lowSurrogate(code);
+        } else {
+            *out++ = char16_t(code);
         }
-        return out + QString::fromUtf8(begin, end - begin);
-    }
-
-    void append(QString &out, const char *begin, const char *end) const {
-        if (begin == end)
-            return;
-        if (m_charset == Charset::Latin1)
-            out.append(QLatin1StringView(begin, end - begin));
-        else
-            out.append(convert(begin, end));
+        return out;
     }
 
     // A reference at `amp` ("&" included): returns the position behind its ";" and sets `code`,
-    // or returns nullptr when the text there is no reference to a character.
+    // or returns nullptr when the text there is no reference to a character. A reference is
+    // never shorter than the characters it stands for.
     static const char *reference(const char *amp, const char *end, char32_t &code) {
         const char *p = amp + 1;
         if (p < end && *p == '#') {
@@ -262,8 +391,8 @@ private:
         static constexpr struct {
             std::string_view name;
             char16_t character;
-        } entities[] = {{"amp;", u'&'}, {"lt;", u'<'}, {"gt;", u'>'}, {"quot;", u'"'},
-                        {"apos;", u'\''}};
+        } entities[] = {
+            {"amp;", u'&'}, {"lt;", u'<'}, {"gt;", u'>'}, {"quot;", u'"'}, {"apos;", u'\''}};
         for (const auto &entity : entities) {
             if (startsWith(p, end, entity.name)) {
                 code = entity.character;
@@ -273,30 +402,54 @@ private:
         return nullptr;
     }
 
-    Charset m_charset;
+    const Charset m_charset;
+    const char *const m_text;
+    const unsigned char *const m_textEnd;
+    qsizetype m_capacity = 0;
+    qsizetype m_noted = 0;
+    QString m_block;
+    char16_t *m_base = nullptr;
+    qsizetype m_used = 0;
+    qsizetype m_taken = 0;
 };
 
 enum class Tag { Other, Squad, Member, Name, Email, Web, Picture, Title, Icq, Remark };
 
-Tag tagFor(const char *name, size_t size) {
-    const std::string_view n(name, size);
-    switch (size) {
-    case 3:
-        return n == "web"sv ? Tag::Web : n == "icq"sv ? Tag::Icq : Tag::Other;
-    case 4:
-        return n == "name"sv ? Tag::Name : Tag::Other;
-    case 5:
-        return n == "email"sv   ? Tag::Email
-               : n == "squad"sv ? Tag::Squad
-               : n == "title"sv ? Tag::Title
-                                : Tag::Other;
-    case 6:
-        return n == "member"sv ? Tag::Member : n == "remark"sv ? Tag::Remark : Tag::Other;
-    case 7:
-        return n == "picture"sv ? Tag::Picture : Tag::Other;
-    default:
+struct TagName {
+    std::string_view name;
+    Tag tag = Tag::Other;
+};
+
+// Our tag names by their first letter: no two of them share one.
+constexpr std::array<TagName, 256> tagsByFirstLetter = [] {
+    std::array<TagName, 256> table{};
+    for (const TagName &t :
+         {TagName{"name"sv, Tag::Name}, TagName{"email"sv, Tag::Email}, TagName{"web"sv, Tag::Web},
+          TagName{"picture"sv, Tag::Picture}, TagName{"title"sv, Tag::Title},
+          TagName{"icq"sv, Tag::Icq}, TagName{"remark"sv, Tag::Remark},
+          TagName{"member"sv, Tag::Member}, TagName{"squad"sv, Tag::Squad}})
+        table[static_cast<unsigned char>(t.name[0])] = t;
+    return table;
+}();
+
+constexpr std::array<bool, 256> nameEnds = [] {
+    std::array<bool, 256> table{};
+    for (char c : {' ', '\t', '\r', '\n', '>', '/'})
+        table[static_cast<unsigned char>(c)] = true;
+    return table;
+}();
+
+// The tag whose name starts at `p` (behind "<" or "</"), when the name is one of ours, whole,
+// and followed by a blank, ">" or "/"; `nameEnd` is set behind it.
+inline Tag knownTag(const char *p, const char *end, const char *&nameEnd) {
+    const TagName &known = tagsByFirstLetter[static_cast<unsigned char>(*p)];
+    const size_t size = known.name.size();
+    if (known.tag == Tag::Other || size_t(end - p) <= size ||
+        std::memcmp(p, known.name.data(), size) != 0 ||
+        !nameEnds[static_cast<unsigned char>(p[size])])
         return Tag::Other;
-    }
+    nameEnd = p + size;
+    return known.tag;
 }
 
 const char *tagText(Tag tag) {
@@ -326,37 +479,19 @@ const char *tagText(Tag tag) {
 }
 
 // Where an element's value goes: the squad property or the member field, or -1 for none.
-int propertyFor(Tag tag) {
-    switch (tag) {
-    case Tag::Name:
-        return int(Property::Name);
-    case Tag::Email:
-        return int(Property::Mail);
-    case Tag::Web:
-        return int(Property::Web);
-    case Tag::Picture:
-        return int(Property::Picture);
-    case Tag::Title:
-        return int(Property::Title);
-    default:
-        return -1;
-    }
-}
-
-int fieldFor(Tag tag) {
-    switch (tag) {
-    case Tag::Name:
-        return int(Field::Name);
-    case Tag::Email:
-        return int(Field::Mail);
-    case Tag::Icq:
-        return int(Field::Icq);
-    case Tag::Remark:
-        return int(Field::Remark);
-    default:
-        return -1;
-    }
-}
+constexpr int propertyOf[] = {-1,
+                              -1,
+                              -1,
+                              int(Property::Name),
+                              int(Property::Mail),
+                              int(Property::Web),
+                              int(Property::Picture),
+                              int(Property::Title),
+                              -1,
+                              -1};
+constexpr int fieldOf[] = {-1, -1, -1, int(Field::Name), int(Field::Mail),
+                           -1, -1, -1, int(Field::Icq),  int(Field::Remark)};
+static_assert(std::size(propertyOf) == size_t(Tag::Remark) + 1 && int(Tag::Icq) == 8);
 
 struct Failure {
     const char *at = nullptr;
@@ -416,7 +551,7 @@ bool readStartTag(const char *p, const char *limit, StartTag &tag, Failure &fail
             const char *valueEnd = find(value, limit, quote);
             if (!valueEnd) {
                 failure.at = name;
-                failure.what = QStringLiteral("the value of the attribute %1 has no closing %2")
+                failure.what = QStringLiteral("The value of the attribute %1 has no closing %2.")
                                    .arg(QString::fromUtf8(attribute.data(), attribute.size()),
                                         quote == '"' ? QStringLiteral("double quote")
                                                      : QStringLiteral("single quote"));
@@ -446,29 +581,50 @@ int lineOf(const char *begin, const char *end, const char *at) {
 
 class Scanner {
 public:
-    Scanner(const char *begin, const char *end, Charset charset)
+    Scanner(const char *begin, const char *end, Charset charset, bool straightPath)
         : m_begin(begin)
         , m_end(end)
-        , m_decoder(charset) {}
+        , m_straightPath(straightPath)
+        , m_store(charset, begin, end) {}
 
     // Fills `data`; returns false with `failure` set when a value has no end.
     bool run(SquadData &data) {
-        MemberTable &table = data.mmbdata;
         // The writer's members take at least 99 bytes; hand-made ones rarely fewer.
-        table.reserve(int(std::min<qsizetype>((m_end - m_begin) / 100, 1 << 20)));
+        m_members.reserve(size_t(std::min<qsizetype>((m_end - m_begin) / 100, 1 << 20)));
         const char *p = m_begin;
         while (const char *lt = find(p, m_end, '<')) {
-            p = tag(lt, data);
+            p = tag(lt);
             if (!p)
                 return false;
         }
-        closeMember(table);
+        closeMember();
         if (!m_squadSeen && !m_membersSeen) {
             m_failure.at = m_begin;
-            m_failure.what = QStringLiteral("it holds no squad: neither a <squad> nor a <member> "
-                                            "tag was found");
+            m_failure.what = QStringLiteral("The file holds no squad: it has neither a <squad> "
+                                            "nor a <member> tag.");
             return false;
         }
+
+        // Reference counts and member positions are ints.
+        if (m_store.notedCount() >= INT_MAX - 1 || m_members.size() >= size_t(INT_MAX - 1)) {
+            m_failure.at = m_begin;
+            m_failure.what = QStringLiteral("The file is too large to be read.");
+            return false;
+        }
+        m_store.allocate();
+        for (int p = 0; p < PropertyCount; ++p)
+            data.properties[p] = m_store.take(m_squad[p]);
+        QList<Member> members;
+        members.reserve(qsizetype(m_members.size()) + 1); // room for the spare column
+        members.resize(qsizetype(m_members.size()));
+        Member *member = members.data();
+        for (const MemberSpans &spans : m_members) {
+            for (int f = 0; f < FieldCount; ++f)
+                (*member)[f] = m_store.take(spans[f]);
+            ++member;
+        }
+        m_store.commit();
+        data.mmbdata.assign(std::move(members));
         return true;
     }
 
@@ -476,7 +632,7 @@ public:
 
 private:
     // Handles the markup at `lt`; returns where scanning goes on, or nullptr on a failure.
-    const char *tag(const char *lt, SquadData &data) {
+    const char *tag(const char *lt) {
         const char *p = lt + 1;
         if (p == m_end)
             return m_end;
@@ -490,24 +646,26 @@ private:
         if (*p == '?')
             return skipPast(p + 1, "?>"sv);
         const bool endTag = *p == '/';
-        if (endTag)
-            ++p;
+        if (endTag && ++p == m_end)
+            return m_end;
         const char *name = p;
-        while (p < m_end && isNameChar(*p))
-            ++p;
-        if (p == m_end || !(isBlank(*p) || *p == '>' || *p == '/'))
-            return p; // no tag that is read: stray text or a cut-off tag
-        const Tag which = tagFor(name, size_t(p - name));
+        const Tag which = knownTag(name, m_end, p);
+        if (which == Tag::Other)
+            return name; // a tag that is not read, stray text or a cut-off tag
         if (endTag) {
             if (which == Tag::Member)
-                closeMember(data.mmbdata);
+                closeMember();
             return p;
         }
         switch (which) {
         case Tag::Other:
             return p;
         case Tag::Member:
-            return memberStart(p, data.mmbdata);
+            if (m_straightPath) {
+                if (const char *behind = writersMember(lt))
+                    return behind;
+            }
+            return memberStart(p);
         case Tag::Squad:
             if (m_squadSeen || m_membersSeen)
                 return p;
@@ -515,25 +673,25 @@ private:
             return attributes(p, [&](std::string_view attribute, const char *b, const char *e) {
                 if (attribute == "nick"sv && !(m_squadFound & 1u)) {
                     m_squadFound |= 1u;
-                    data.properties[int(Property::Tag)] = m_decoder.value(b, e);
+                    m_squad[int(Property::Tag)] = m_store.note(b, e);
                 }
             });
         default:
             break;
         }
         // One of the elements that hold a value.
-        QString *target = nullptr;
+        Span *target = nullptr;
         if (m_inMember) {
-            const int field = fieldFor(which);
+            const int field = fieldOf[int(which)];
             if (field >= 0 && !(m_memberFound & (1u << field))) {
                 m_memberFound |= 1u << field;
                 target = &m_member[field];
             }
         } else if (!m_membersSeen) {
-            const int property = propertyFor(which);
+            const int property = propertyOf[int(which)];
             if (property >= 0 && !(m_squadFound & (1u << property))) {
                 m_squadFound |= 1u << property;
-                target = &data.properties[property];
+                target = &m_squad[property];
             }
         }
         if (!target)
@@ -542,41 +700,100 @@ private:
         if (!limit)
             limit = m_end;
         StartTag start;
-        if (!readStartTag(p, limit, start, m_failure, [](auto, auto, auto) {}))
+        if (*p == '>') { // the usual <name>
+            start.behind = p + 1;
+            start.closed = true;
+        } else if (!readStartTag(p, limit, start, m_failure, [](auto, auto, auto) {})) {
             return nullptr;
+        }
         if (start.selfClosing || !start.closed)
             return start.behind; // <icq/>, or a start tag cut off by the next tag: empty
         if (limit == m_end) {
             m_failure.at = lt;
             m_failure.what =
-                QStringLiteral("the value of <%1> has no end: the text ends before its \"<\"")
+                QStringLiteral("The value of <%1> is cut off: the file ends inside it.")
                     .arg(QLatin1StringView(tagText(which)));
             return nullptr;
         }
-        *target = m_decoder.value(start.behind, limit);
+        *target = m_store.note(start.behind, limit);
         return limit;
     }
 
-    const char *memberStart(const char *p, MemberTable &table) {
-        closeMember(table);
+    // The writer's own member, `<member id="…" nick="…">`, `<name>`, `<email>`, `<icq>`,
+    // `<remark>` and `</member>` with any blanks between the tags, read straight through without
+    // looking at each tag in turn; what it reads is what the general reading would. Returns
+    // nullptr, having done nothing, when the text at `lt` has any other shape.
+    const char *writersMember(const char *lt) {
+        const char *begins[FieldCount];
+        const char *ends[FieldCount];
+        const char *p = lt + 7; // behind "<member"
+        const auto attribute = [&]<size_t N>(const char(&lead)[N], Field field) {
+            if (!startsWith(p, m_end, lead))
+                return false;
+            p += N - 1;
+            const char *quote = findEither(p, m_end, '"', '<');
+            if (!quote || *quote != '"')
+                return false;
+            begins[int(field)] = p;
+            ends[int(field)] = quote;
+            p = quote + 1;
+            return true;
+        };
+        const auto element = [&]<size_t O, size_t C>(const char(&open)[O], const char(&close)[C],
+                                                     Field field) {
+            while (p < m_end && isBlank(*p))
+                ++p;
+            if (!startsWith(p, m_end, open))
+                return false;
+            p += O - 1;
+            const char *valueEnd = find(p, m_end, '<');
+            if (!valueEnd || !startsWith(valueEnd, m_end, close))
+                return false;
+            begins[int(field)] = p;
+            ends[int(field)] = valueEnd;
+            p = valueEnd + (C - 1);
+            return true;
+        };
+        if (!attribute(" id=\"", Field::Id) || !attribute(" nick=\"", Field::Nick) ||
+            !startsWith(p, m_end, ">"))
+            return nullptr;
+        ++p;
+        if (!element("<name>", "</name>", Field::Name) ||
+            !element("<email>", "</email>", Field::Mail) ||
+            !element("<icq>", "</icq>", Field::Icq) ||
+            !element("<remark>", "</remark>", Field::Remark))
+            return nullptr;
+        while (p < m_end && isBlank(*p))
+            ++p;
+        if (!startsWith(p, m_end, "</member>"))
+            return nullptr;
+        closeMember();
+        m_membersSeen = true;
+        MemberSpans &spans = m_members.emplace_back();
+        for (int f = 0; f < FieldCount; ++f)
+            spans[f] = m_store.note(begins[f], ends[f]);
+        return p + 9;
+    }
+
+    const char *memberStart(const char *p) {
+        closeMember();
         m_membersSeen = m_inMember = true;
-        const char *behind = attributes(p, [&](std::string_view attribute, const char *b,
-                                               const char *e) {
-            const int field = attribute == "id"sv     ? int(Field::Id)
-                              : attribute == "nick"sv ? int(Field::Nick)
-                                                      : -1;
-            if (field >= 0 && !(m_memberFound & (1u << field))) {
-                m_memberFound |= 1u << field;
-                m_member[field] = m_decoder.value(b, e);
-            }
-        });
+        const char *behind =
+            attributes(p, [&](std::string_view attribute, const char *b, const char *e) {
+                const int field = attribute == "id"sv     ? int(Field::Id)
+                                  : attribute == "nick"sv ? int(Field::Nick)
+                                                          : -1;
+                if (field >= 0 && !(m_memberFound & (1u << field))) {
+                    m_memberFound |= 1u << field;
+                    m_member[field] = m_store.note(b, e);
+                }
+            });
         if (behind && m_lastStartSelfClosing)
-            closeMember(table);
+            closeMember();
         return behind;
     }
 
-    template <typename OnAttribute>
-    const char *attributes(const char *p, OnAttribute onAttribute) {
+    template <typename OnAttribute> const char *attributes(const char *p, OnAttribute onAttribute) {
         const char *limit = find(p, m_end, '<');
         StartTag start;
         if (!readStartTag(p, limit ? limit : m_end, start, m_failure, onAttribute))
@@ -585,11 +802,11 @@ private:
         return start.behind;
     }
 
-    void closeMember(MemberTable &table) {
+    void closeMember() {
         if (!m_inMember)
             return;
-        table.append(std::move(m_member));
-        m_member = Member{};
+        m_members.push_back(m_member);
+        m_member = MemberSpans{};
         m_memberFound = 0;
         m_inMember = false;
     }
@@ -601,7 +818,8 @@ private:
 
     const char *const m_begin;
     const char *const m_end;
-    const ValueDecoder m_decoder;
+    const bool m_straightPath; // writersMember is tried first
+    ValueStore m_store;
     Failure m_failure;
 
     bool m_squadSeen = false;   // the squad's start tag was read
@@ -610,12 +828,16 @@ private:
     bool m_lastStartSelfClosing = false;
     unsigned m_squadFound = 0;  // bit per property already read
     unsigned m_memberFound = 0; // bit per field of the current member already read
-    Member m_member;
+    std::array<Span, PropertyCount> m_squad;
+    MemberSpans m_member;
+    std::vector<MemberSpans> m_members;
 };
 
 } // namespace
 
-DecodeResult decode(const QByteArray &fileBytes) {
+namespace {
+
+DecodeResult decodeText(const QByteArray &fileBytes, bool straightPath) {
     DecodeResult result;
     const char *begin = fileBytes.constData();
     const char *end = begin + fileBytes.size();
@@ -657,9 +879,8 @@ DecodeResult decode(const QByteArray &fileBytes) {
                 equalsIgnoringCase(declared, "cp1252"sv)) {
                 chosen = Charset::Windows1252;
             } else {
-                const auto known =
-                    QStringConverter::encodingForName(QByteArray(declared.data(),
-                                                                 qsizetype(declared.size())));
+                const auto known = QStringConverter::encodingForName(
+                    QByteArray(declared.data(), qsizetype(declared.size())));
                 // A declaration readable byte by byte cannot be UTF-16 or UTF-32, and the
                 // system code page is none the file can name.
                 if (known == QStringConverter::Utf8 && validUtf8())
@@ -682,16 +903,27 @@ DecodeResult decode(const QByteArray &fileBytes) {
                            text.find(doctypeLine) == std::string_view::npos ||
                            text.find(stylesheetLine) == std::string_view::npos;
 
-    Scanner scanner(begin, end, charset);
+    Scanner scanner(begin, end, charset, straightPath);
     if (!scanner.run(result.data)) {
         result.data = SquadData{};
-        result.error = QStringLiteral("The file could not be read: %1.").arg(
-            scanner.failure().what);
+        result.error = scanner.failure().what;
         result.errorLine = lineOf(begin, end, scanner.failure().at);
         return result;
     }
     result.ok = true;
     return result;
 }
+
+} // namespace
+
+DecodeResult decode(const QByteArray &fileBytes) {
+    return decodeText(fileBytes, true);
+}
+
+namespace detail {
+DecodeResult decodeGeneral(const QByteArray &fileBytes) {
+    return decodeText(fileBytes, false);
+}
+} // namespace detail
 
 } // namespace squad

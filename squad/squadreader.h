@@ -47,4 +47,10 @@ struct DecodeResult {
 // Linear in the size of the text.
 DecodeResult decode(const QByteArray &fileBytes);
 
+namespace detail {
+// decode without its straight path for the members that the writer writes: for the tests and the
+// fuzz target, which check that both ways give the same result.
+DecodeResult decodeGeneral(const QByteArray &fileBytes);
+} // namespace detail
+
 } // namespace squad
