@@ -1,5 +1,7 @@
 // What a person sees: no caption is cut off, and a picture of the window for the README.
 #include "app/mainwindow.h"
+#include "ui/commondialog.h"
+#include "upload/uploadwindow.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -89,6 +91,33 @@ private Q_SLOTS:
         QVERIFY(!picture.isNull());
         if (target.isEmpty())
             QSKIP("set TROOPBOOK_SCREENSHOT to a file name to keep the picture");
+        QVERIFY(picture.save(target));
+    }
+
+    void uploadWindowScreenshot() {
+        ui::CommonDialog cdb;
+        upload::UploadWindow window(cdb, [] { return QStringLiteral("owls.paa"); });
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const auto type = [&](const char *name, const QString &text) {
+            QTest::keyClicks(window.findChild<QLineEdit *>(QString::fromLatin1(name)), text);
+        };
+        type("ftphost", "ftpes://ftp.example.org");
+        type("ftpuser", "owls");
+        type("ftppass", "hoot-hoot");
+        type("ftpdir", "/squad");
+        for (const QLabel *label : window.findChildren<QLabel *>()) {
+            const QRect needed = label->fontMetrics().boundingRect(
+                label->contentsRect(), Qt::TextWordWrap | label->alignment(), label->text());
+            QVERIFY2(needed.width() <= label->contentsRect().width() &&
+                         needed.height() <= label->contentsRect().height(),
+                     qPrintable(label->objectName()));
+        }
+        const QImage picture = window.grab().toImage();
+        QVERIFY(!picture.isNull());
+        const QString target = qEnvironmentVariable("TROOPBOOK_UPLOAD_SCREENSHOT");
+        if (target.isEmpty())
+            QSKIP("set TROOPBOOK_UPLOAD_SCREENSHOT to a file name to keep the picture");
         QVERIFY(picture.save(target));
     }
 };
