@@ -11,6 +11,17 @@
 
 namespace editortest {
 
+// The window shown and active, so that clicks, keys and shortcuts reach it as a user's would.
+struct Shown {
+    app::MainWindow window;
+    Shown() {
+        window.show();
+        window.activateWindow();
+        if (!QTest::qWaitForWindowActive(&window))
+            qFatal("window not active");
+    }
+};
+
 inline QLineEdit *box(app::MainWindow &w, const char *name) {
     auto *b = w.findChild<QLineEdit *>(QString::fromLatin1(name));
     if (!b)

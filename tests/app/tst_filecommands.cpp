@@ -26,16 +26,6 @@ using ui::MessageBox;
 
 namespace {
 
-struct Shown {
-    app::MainWindow window;
-    Shown() {
-        window.show();
-        window.activateWindow();
-        if (!QTest::qWaitForWindowActive(&window))
-            qFatal("window not active");
-    }
-};
-
 // Values that a careless writer or reader would get wrong.
 SquadData hardSquad() {
     SquadData d;
@@ -68,11 +58,6 @@ void editedDocument(app::MainWindow &w, const SquadData &data) {
     QTest::keyClicks(box(w, "squadname"), "!");
     if (!w.document().modified())
         qFatal("typing did not mark the document");
-}
-
-SquadData withNameSuffix(SquadData d, const QString &suffix) {
-    d.properties[int(squad::Property::Name)] += suffix;
-    return d;
 }
 
 const QString question = QStringLiteral("File was modified !\r\nSave it now?");

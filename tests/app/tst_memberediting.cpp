@@ -17,21 +17,6 @@ using squad::Member;
 using squad::Property;
 using ui::MessageBox;
 
-namespace {
-
-// The window shown and active, so that clicks, keys and shortcuts reach it as a user's would.
-struct Shown {
-    app::MainWindow window;
-    Shown() {
-        window.show();
-        window.activateWindow();
-        if (!QTest::qWaitForWindowActive(&window))
-            qFatal("window not active");
-    }
-};
-
-} // namespace
-
 class TestMemberEditing : public QObject {
     Q_OBJECT
 private Q_SLOTS:
