@@ -2,6 +2,8 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QPointer>
+#include <QScopeGuard>
 
 namespace ui {
 namespace {
@@ -57,22 +59,26 @@ bool CommonDialog::show(QWidget *parent, bool save) {
     if (!queuedPaths().isEmpty()) {
         chosen = queuedPaths().takeFirst();
     } else {
-        QFileDialog dialog(parent);
-        dialog.setObjectName(QStringLiteral("cdb"));
+        // Owned through a guard rather than the stack: the window it belongs to may be deleted
+        // while the dialog is still up, and takes the dialog with it.
+        const QPointer<QFileDialog> dialog = new QFileDialog(parent);
+        const auto release = qScopeGuard([&dialog] { delete dialog.data(); });
+        dialog->setObjectName(QStringLiteral("cdb"));
         // Qt's own dialog behaves the same on every desktop and can be driven by tests.
-        dialog.setOption(QFileDialog::DontUseNativeDialog);
-        dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-        dialog.setFileMode((m_flags & FileMustExist) ? QFileDialog::ExistingFile
-                                                     : QFileDialog::AnyFile);
-        dialog.setOption(QFileDialog::DontConfirmOverwrite, !(m_flags & OverwritePrompt));
-        dialog.setNameFilters(nameFilters(m_filter));
+        dialog->setOption(QFileDialog::DontUseNativeDialog);
+        dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+        dialog->setFileMode((m_flags & FileMustExist) ? QFileDialog::ExistingFile
+                                                      : QFileDialog::AnyFile);
+        dialog->setOption(QFileDialog::DontConfirmOverwrite, !(m_flags & OverwritePrompt));
+        dialog->setNameFilters(nameFilters(m_filter));
         const QString folder = startFolder(m_initDir);
         if (!folder.isEmpty())
-            dialog.setDirectory(folder);
+            dialog->setDirectory(folder);
         if (!m_fileName.isEmpty())
-            dialog.selectFile(m_fileName);
-        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-            chosen = dialog.selectedFiles().constFirst();
+            dialog->selectFile(m_fileName);
+        const bool accepted = dialog->exec() == QDialog::Accepted;
+        if (accepted && dialog && !dialog->selectedFiles().isEmpty())
+            chosen = dialog->selectedFiles().constFirst();
     }
     if (chosen.isEmpty()) {
         // The next dialog still starts where the last choice was made.

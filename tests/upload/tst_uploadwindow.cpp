@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -217,6 +218,23 @@ private Q_SLOTS:
         QTest::qWait(50);
         QVERIFY(locdir->hasFocus());
         QCOMPARE(CommonDialog::takeUses().size(), 0);
+    }
+
+    void windowDeletedWhileItsPickerIsOpen() {
+        CommonDialog cdb;
+        QPointer<UploadWindow> window = new UploadWindow(cdb, {});
+        window->show();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QPointer<QFileDialog> dialog;
+        QTimer::singleShot(100, this, [&] {
+            dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (dialog)
+                delete window.data();
+        });
+        QTest::mouseDClick(box(window, "locdir"), Qt::LeftButton);
+        QTRY_VERIFY(!window);
+        QVERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(CommonDialog::takeUses().size(), 1);
     }
 
     void fileExists() {
