@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "benchsquad.h"
+
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -15,19 +17,6 @@
 namespace {
 
 constexpr int Members = 100000;
-
-squad::SquadData makeSquad(int members) {
-    squad::SquadData d;
-    d.properties = {"=NO=", "Night Owls", "owls@example.org", "www.example.org", "owls.paa", "NO"};
-    d.mmbdata.reserve(members);
-    for (int i = 0; i < members; ++i) {
-        const QString n = QString::number(i);
-        d.mmbdata.append(squad::Member{QString::number(10000000 + i), "Nick" + n, "Full Name " + n,
-                                       "member" + n + "@example.org",
-                                       QString::number(100000000 + i), "Remark for member " + n});
-    }
-    return d;
-}
 
 const squad::SquadData &bigSquad() {
     static const squad::SquadData squad = makeSquad(Members);

@@ -3,6 +3,8 @@
 #include "squad/squadreader.h"
 #include "squad/squadwriter.h"
 
+#include "benchsquad.h"
+
 #include <benchmark/benchmark.h>
 #include <pugixml.hpp>
 
@@ -12,21 +14,6 @@
 using namespace squad;
 
 namespace {
-
-SquadData makeSquad(int members) {
-    SquadData d;
-    d.properties = {
-        "=TB=", "Troopbook Test Brigade", "leader@example.org", "www.example.org", "logo.paa",
-        "TB"};
-    d.mmbdata.reserve(members);
-    for (int i = 0; i < members; ++i) {
-        const QString n = QString::number(i);
-        d.mmbdata.append(Member{QString::number(10000000 + i), "Nick" + n, "Full Name " + n,
-                                "member" + n + "@example.org", QString::number(100000000 + i),
-                                "Remark for member " + n});
-    }
-    return d;
-}
 
 // The file bytes of a squad of `members`, made once per size.
 const QByteArray &fileOf(int members) {

@@ -1,24 +1,11 @@
 // Encoding a squad to the bytes that Save writes.
 #include "squad/squadwriter.h"
 
+#include "benchsquad.h"
+
 #include <benchmark/benchmark.h>
 
 using namespace squad;
-
-static SquadData makeSquad(int members) {
-    SquadData d;
-    d.properties = {
-        "=TB=", "Troopbook Test Brigade", "leader@example.org", "www.example.org", "logo.paa",
-        "TB"};
-    d.mmbdata.reserve(members);
-    for (int i = 0; i < members; ++i) {
-        const QString n = QString::number(i);
-        d.mmbdata.append(Member{QString::number(10000000 + i), "Nick" + n, "Full Name " + n,
-                                "member" + n + "@example.org", QString::number(100000000 + i),
-                                "Remark for member " + n});
-    }
-    return d;
-}
 
 static void BM_EncodeToFileBytes(benchmark::State &state) {
     const SquadData squad = makeSquad(int(state.range(0)));
