@@ -7,7 +7,7 @@ class QWidget;
 
 namespace ui {
 
-// Modal message boxes described as the design does: text, title and a style value that is the
+// Modal message boxes given by their text, title and a style value that is the
 // sum of a button set and an icon. Tests queue the answers instead of clicking.
 class MessageBox {
 public:
