@@ -83,10 +83,13 @@ int check(const QString &path) {
         std::fputs(qPrintable(read.error + u'\n'), stderr);
         return 1;
     }
-    std::fputs(
-        qPrintable(
-            QStringLiteral("%1: %2 members\n").arg(path).arg(read.data.mmbdata.memberCount())),
-        stdout);
+    const int members = read.data.mmbdata.memberCount();
+    // One arg() for all three, so that a "%" in the path is not taken for a place holder.
+    const QString line =
+        QStringLiteral("%1: %2 %3\n")
+            .arg(path, QString::number(members),
+                 members == 1 ? QStringLiteral("member") : QStringLiteral("members"));
+    std::fputs(qPrintable(line), stdout);
     return 0;
 }
 

@@ -39,12 +39,25 @@ class TestCommandLine : public QObject {
     QTemporaryDir m_dir;
 
 private Q_SLOTS:
+    void checkCountsTheMembers_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("nicks");
+        QTest::addColumn<QString>("count");
+        QTest::newRow("three") << "three members.xml" << QStringList{"Ann", "Bea", "Cid"}
+                               << "3 members";
+        QTest::newRow("one, percent in the name")
+            << "100%2 %1.xml" << QStringList{"Ann"} << "1 member";
+        QTest::newRow("none") << "empty.xml" << QStringList{} << "0 members";
+    }
     void checkCountsTheMembers() {
+        QFETCH(QString, name);
+        QFETCH(QStringList, nicks);
+        QFETCH(QString, count);
         squad::SquadData squad;
         squad.properties[0] = "=NO=";
-        for (const char *nick : {"Ann", "Bea", "Cid"})
+        for (const QString &nick : nicks)
             squad.mmbdata.append(squad::Member{"", nick, "", "", "", ""});
-        const QString file = m_dir.filePath("three members.xml");
+        const QString file = m_dir.filePath(name);
         QFile f(file);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(squad::fileContents(squad));
@@ -52,7 +65,7 @@ private Q_SLOTS:
 
         const Run run = troopbook({"--check", file});
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(run.out, (file + ": 3 members\n").toLocal8Bit());
+        QCOMPARE(run.out, (file + ": " + count + "\n").toLocal8Bit());
         QCOMPARE(run.err, QByteArray());
     }
 

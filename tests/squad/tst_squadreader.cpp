@@ -771,8 +771,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("encoding");
         QTest::addColumn<SquadData>("expected");
 
-        QTest::newRow("original Troopbook file, windows-1252, nothing escaped")
-            << "original-troopbook.xml" << false << "windows-1252"
+        QTest::newRow("older Windows writer: windows-1252, nothing escaped")
+            << "ansi-unescaped-ampersand.xml" << false << "windows-1252"
             << squadOf({"=KK=", "Kampfkeiler & Co", "chef@kk.de", "www.kk.de", "kk.paa",
                         u("KK Müller")},
                        {Member{"4711", u("Jörg"), u("Jörg Bäcker"), "joerg@kk.de", "123456",
