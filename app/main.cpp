@@ -1,10 +1,10 @@
 #include "app/mainwindow.h"
 #include "app/squadfile.h"
+#include "ui/geometry.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
-#include <QScreen>
 #include <QTimer>
 
 #include <algorithm>
@@ -116,11 +116,7 @@ int main(int argc, char *argv[]) {
     QApplication::setDesktopFileName(QStringLiteral("org.troopbook.Troopbook"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/org.troopbook.Troopbook.svg")));
     app::MainWindow window;
-    if (const QScreen *screen = window.screen()) {
-        QRect frame = window.frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        window.move(frame.topLeft());
-    }
+    ui::centerOnScreen(&window);
     window.show();
     if (!files.isEmpty()) {
         // Once the window is up, so that a message about the file stands over it.

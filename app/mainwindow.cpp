@@ -29,12 +29,7 @@ using squad::Property;
 namespace app {
 namespace {
 
-template <typename W> W *place(QWidget *parent, const char *name, QRect twipsGeometry) {
-    auto *w = new W(parent);
-    w->setObjectName(QString::fromLatin1(name));
-    w->setGeometry(twipsGeometry);
-    return w;
-}
+using ui::place;
 
 QPushButton *button(QWidget *parent, const char *name, const QString &caption, QRect geometry) {
     auto *b = place<QPushButton>(parent, name, geometry);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QRect>
+#include <QString>
+#include <QWidget>
 
 namespace ui {
 
@@ -10,5 +12,16 @@ namespace ui {
 double layoutScale();
 int twips(int value);
 QRect twipsRect(int left, int top, int width, int height);
+
+// A control of the window's design: its object name and its place, already in pixels.
+template <typename W> W *place(QWidget *parent, const char *name, QRect geometry) {
+    auto *w = new W(parent);
+    w->setObjectName(QString::fromLatin1(name));
+    w->setGeometry(geometry);
+    return w;
+}
+
+// Moves a window, frame included, to the middle of the screen it is on.
+void centerOnScreen(QWidget *window);
 
 } // namespace ui

@@ -15,23 +15,18 @@
 #include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
-#include <QScreen>
 #include <QTimer>
 
 namespace upload {
 namespace {
 
 QLineEdit *textBox(QWidget *parent, const char *name, QRect geometry) {
-    auto *box = new QLineEdit(parent);
-    box->setObjectName(QString::fromLatin1(name));
-    box->setGeometry(geometry);
-    return box;
+    return ui::place<QLineEdit>(parent, name, geometry);
 }
 
 QLabel *label(QWidget *parent, const char *name, const QString &caption, QRect geometry) {
-    auto *l = new QLabel(caption, parent);
-    l->setObjectName(QString::fromLatin1(name));
-    l->setGeometry(geometry);
+    auto *l = ui::place<QLabel>(parent, name, geometry);
+    l->setText(caption);
     l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     return l;
 }
@@ -54,9 +49,8 @@ UploadWindow::UploadWindow(ui::CommonDialog &cdb, std::function<QString()> pictu
     ftppass = textBox(this, "ftppass", ui::twipsRect(3240, 600, 1215, 375));
     ftpdir = textBox(this, "ftpdir", ui::twipsRect(960, 1080, 3495, 375));
     locdir = textBox(this, "locdir", ui::twipsRect(960, 1560, 3495, 375));
-    Command1 = new QPushButton(QStringLiteral("Upload files"), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    Command1->setGeometry(ui::twipsRect(3120, 2040, 1335, 375));
+    Command1 = ui::place<QPushButton>(this, "Command1", ui::twipsRect(3120, 2040, 1335, 375));
+    Command1->setText(QStringLiteral("Upload files"));
     Status = textBox(this, "Status", ui::twipsRect(120, 2085, 2775, 285));
     Status->setReadOnly(true);
     QPalette statusPalette = Status->palette();
@@ -123,11 +117,7 @@ void UploadWindow::showEvent(QShowEvent *event) {
     if (m_placed)
         return;
     m_placed = true;
-    if (QScreen *screen = this->screen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    ui::centerOnScreen(this);
 }
 
 bool UploadWindow::eventFilter(QObject *watched, QEvent *event) {
