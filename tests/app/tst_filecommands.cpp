@@ -509,34 +509,34 @@ private Q_SLOTS:
         rlimit saved{};
         QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
         const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        if (cutShort) {
-            rlimit small = saved;
-            small.rlim_cur = 64;
-            QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-        }
-        if (lockedFolder && root) {
-            ::setfsgid(nobody);
-            ::setfsuid(nobody);
-        }
-        if (lockedFolder) {
-            QFile probe(folder + "/probe");
-            if (probe.open(QIODevice::WriteOnly)) {
+        const bool dropRoot = lockedFolder && root;
+        {
+            const auto restore = qScopeGuard([&] {
+                if (dropRoot) {
+                    ::setfsuid(0);
+                    ::setfsgid(0);
+                }
+                setrlimit(RLIMIT_FSIZE, &saved);
+                std::signal(SIGXFSZ, oldHandler);
+            });
+            if (cutShort) {
+                rlimit small = saved;
+                small.rlim_cur = 64;
+                QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+            }
+            if (dropRoot) {
+                ::setfsgid(nobody);
+                ::setfsuid(nobody);
+            }
+            if (QFile probe(folder + "/probe"); lockedFolder && probe.open(QIODevice::WriteOnly)) {
                 probe.remove();
-                ::setfsuid(0);
-                ::setfsgid(0);
                 QSKIP("this user may write into read-only folders");
             }
+            if (!failure.isEmpty())
+                MessageBox::setNextAnswer(MessageBox::Ok);
+            CommonDialog::setNextPath(file);
+            QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
         }
-        if (!failure.isEmpty())
-            MessageBox::setNextAnswer(MessageBox::Ok);
-        CommonDialog::setNextPath(file);
-        QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
-        if (lockedFolder && root) {
-            ::setfsuid(0);
-            ::setfsgid(0);
-        }
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, oldHandler);
 
         const auto shown = MessageBox::takeShown();
         struct stat after {};
