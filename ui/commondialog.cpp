@@ -32,7 +32,7 @@ QStringList CommonDialog::nameFilters(const QString &filter) {
         const QString written = u'(' + patterns.join(u' ') + u')';
         const QString caption =
             description.contains(written) ? description : description + u' ' + written;
-        // "*.*" means every file where it comes from; here it would hide every name without a
+        // "*.*" is the usual way to write "every file", but here it would hide every name without a
         // dot, so it matches as "*" while the caption still shows it as written.
         for (QString &pattern : patterns) {
             if (pattern == QStringLiteral("*.*"))
