@@ -16,11 +16,14 @@ struct SquadFileRead {
     QString error;
 };
 
-// Reads a squad file the way Open does, without touching any document.
+// Reads a squad file the way Open does, without touching any document. Anything but an ordinary
+// file of up to 1 GiB is refused without being read, and nothing waits on a FIFO or device.
 SquadFileRead readSquadFile(const QString &path);
 
-// Replaces the file with `contents` as a whole or not at all. Returns the message for the user
-// when that failed, naming the file and the reason; an empty string on success.
+// Replaces the file with `contents` as a whole or not at all, keeping its mode; where its folder
+// takes no new files, a writable file is rewritten in place instead. A target that exists but is
+// not an ordinary file is refused. Returns the message for the user when that failed, naming the
+// file and the reason; an empty string on success.
 QString writeSquadFile(const QString &path, const QByteArray &contents);
 
 } // namespace app

@@ -28,10 +28,17 @@ QStringList CommonDialog::nameFilters(const QString &filter) {
     QStringList filters;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
         const QString &description = parts[i];
-        const QString patterns = QString(parts[i + 1]).replace(u';', u' ');
-        filters << (description.contains(u'(' + patterns + u')')
-                        ? description
-                        : description + QStringLiteral(" (") + patterns + u')');
+        QStringList patterns = parts[i + 1].split(u';', Qt::SkipEmptyParts);
+        const QString written = u'(' + patterns.join(u' ') + u')';
+        const QString caption =
+            description.contains(written) ? description : description + u' ' + written;
+        // "*.*" is the usual way to write "every file", but here it would hide every name without a
+        // dot, so it matches as "*" while the caption still shows it as written.
+        for (QString &pattern : patterns) {
+            if (pattern == QStringLiteral("*.*"))
+                pattern = QStringLiteral("*");
+        }
+        filters << caption + QStringLiteral(" (") + patterns.join(u' ') + u')';
     }
     return filters;
 }
@@ -70,6 +77,9 @@ bool CommonDialog::show(QWidget *parent, bool save) {
         dialog->setFileMode((m_flags & FileMustExist) ? QFileDialog::ExistingFile
                                                       : QFileDialog::AnyFile);
         dialog->setOption(QFileDialog::DontConfirmOverwrite, !(m_flags & OverwritePrompt));
+        // Each entry ends in the patterns it matches, after the caption; the dialog shows only
+        // the caption.
+        dialog->setOption(QFileDialog::HideNameFilterDetails);
         dialog->setNameFilters(nameFilters(m_filter));
         const QString folder = startFolder(m_initDir);
         if (!folder.isEmpty())

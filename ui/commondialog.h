@@ -37,7 +37,8 @@ public:
     bool showOpen(QWidget *parent);
     bool showSave(QWidget *parent);
 
-    // The filter as Qt's file dialogs take it: one "description (patterns)" entry per choice.
+    // The filter as Qt's file dialogs take it, one entry per choice: the caption the user sees,
+    // then the patterns it matches in parentheses, to be hidden by HideNameFilterDetails.
     static QStringList nameFilters(const QString &filter);
     // The folder a dialog starts in for an InitDir that may name a file, a folder or nothing.
     static QString startFolder(const QString &initDir);

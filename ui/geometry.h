@@ -1,8 +1,12 @@
 #pragma once
 
+#include <QLineEdit>
 #include <QRect>
 #include <QString>
 #include <QWidget>
+
+#include <limits>
+#include <type_traits>
 
 namespace ui {
 
@@ -18,6 +22,10 @@ template <typename W> W *place(QWidget *parent, const char *name, QRect geometry
     auto *w = new W(parent);
     w->setObjectName(QString::fromLatin1(name));
     w->setGeometry(geometry);
+    // Values are free text of any length; Qt's default limit of 32,767 characters would show a
+    // longer value from a file cut, and the next keystroke would store the cut text.
+    if constexpr (std::is_base_of_v<QLineEdit, W>)
+        w->setMaxLength(std::numeric_limits<int>::max());
     return w;
 }
 

@@ -9,13 +9,17 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <csignal>
 #include <netinet/in.h>
+#include <sys/fsuid.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 using namespace editortest;
@@ -344,57 +348,267 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(path("a-folder")).isDir());
     }
 
-    void failedWriteLeavesTheOldFileWhole() {
-        const QString file = path("kept.xml");
-        const QByteArray old = squad::fileContents(SquadData{});
-        writeBytes(file, old);
+    // Open and --check refuse what is not an ordinary file of a sane size, at once; Save refuses
+    // to put a file in the place of anything but an ordinary file, and changes nothing there.
+    void specialFilesAreRefused_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<bool>("trySave");
+        QTest::newRow("directory") << "directory"
+                                   << "It is a directory" << true;
+        QTest::newRow("FIFO") << "FIFO"
+                              << "It is a named pipe (FIFO)" << true;
+        QTest::newRow("symlink to a FIFO") << "symlink"
+                                           << "It is a named pipe (FIFO)" << true;
+        QTest::newRow("socket") << "socket"
+                                << "It is a socket" << true;
+        QTest::newRow("/dev/zero") << "/dev/zero"
+                                   << "It is a character device" << false;
+        QTest::newRow("/dev/null") << "/dev/null"
+                                   << "It is a character device" << true;
+        QTest::newRow("30 GiB sparse file")
+            << "30 GiB"
+            << "30.00 GiB, too large: squad files over 1 GiB" << false;
+        QTest::newRow("1 GiB and a byte") << "1 GiB+1"
+                                          << "1.00 GiB, too large" << false;
+    }
+    void specialFilesAreRefused() {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        QFETCH(bool, trySave);
+        QTemporaryDir area;
+        QVERIFY(area.isValid());
+        QString file = area.filePath("target");
+        const QByteArray native = QFile::encodeName(file);
+        if (kind == "directory") {
+            QVERIFY(QDir().mkdir(file));
+        } else if (kind == "FIFO") {
+            QCOMPARE(::mkfifo(native, 0644), 0);
+        } else if (kind == "symlink") {
+            QCOMPARE(::mkfifo(QByteArray(native + ".fifo").constData(), 0644), 0);
+            QCOMPARE(::symlink("target.fifo", native), 0);
+        } else if (kind == "socket") {
+            const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            QVERIFY(size_t(native.size()) < sizeof address.sun_path);
+            std::copy(native.begin(), native.end(), address.sun_path);
+            QCOMPARE(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+            ::close(listener);
+        } else if (kind.startsWith('/')) {
+            file = kind;
+        } else {
+            QFile sparse(file);
+            QVERIFY(sparse.open(QIODevice::WriteOnly));
+            QVERIFY(sparse.resize(kind == "30 GiB" ? 30LL << 30 : (1LL << 30) + 1));
+        }
+        const auto status = [](const QString &path, bool follow) {
+            struct stat st {};
+            const QByteArray name = QFile::encodeName(path);
+            if ((follow ? ::stat(name, &st) : ::lstat(name, &st)) != 0)
+                return QString("missing");
+            return QString("%1 %2 %3 %4")
+                .arg(st.st_mode)
+                .arg(st.st_ino)
+                .arg(st.st_rdev)
+                .arg(st.st_size);
+        };
+        const QString before = status(file, false) + status(file, true);
+        // Whatever Save might leave beside it: a copy named after it.
+        const auto beside = [&file] {
+            return QDir(QFileInfo(file).absolutePath())
+                .entryList({QFileInfo(file).fileName() + '*'},
+                           QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        };
+        const QStringList besideBefore = beside();
+
         Shown s;
         app::MainWindow &w = s.window;
         editedDocument(w, hardSquad());
+        const SquadData edited = w.document().data();
+        MessageBox::setNextAnswer(MessageBox::No);
+        MessageBox::setNextAnswer(MessageBox::Ok);
+        CommonDialog::setNextPath(file);
+        QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+        auto shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), 2);
+        QVERIFY2(shown[1].text.contains(QDir::toNativeSeparators(file)), qPrintable(shown[1].text));
+        QVERIFY2(shown[1].text.contains(reason), qPrintable(shown[1].text));
+        QCOMPARE(shown[1].style, 16);
+        QCOMPARE(w.document().data(), edited);
 
-        // A file size limit makes the write itself fail, whoever runs the test.
+        QProcess check;
+        check.start(QStringLiteral(TROOPBOOK_BINARY), {"--check", file});
+        QVERIFY(check.waitForFinished(20000));
+        QCOMPARE(check.exitCode(), 1);
+        const QByteArray error = check.readAllStandardError();
+        QVERIFY2(error.contains(reason.toUtf8()), error.constData());
+        QCOMPARE(check.readAllStandardOutput(), QByteArray());
+
+        if (trySave) {
+            MessageBox::setNextAnswer(MessageBox::Ok);
+            CommonDialog::setNextPath(file);
+            QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
+            shown = MessageBox::takeShown();
+            QCOMPARE(shown.size(), 1);
+            QVERIFY2(shown[0].text.contains(reason), qPrintable(shown[0].text));
+            QVERIFY2(shown[0].text.contains("left as it was"), qPrintable(shown[0].text));
+            QCOMPARE(shown[0].style, 16);
+            QVERIFY(w.document().modified());
+        }
+        QCOMPARE(status(file, false) + status(file, true), before);
+        QCOMPARE(beside(), besideBefore);
+    }
+
+    // Save replaces the file as a whole and keeps its mode; where the folder takes no new
+    // files it writes the file in place. A write cut short says so and leaves the old file.
+    void saveOverAnExistingFile_data() {
+        QTest::addColumn<bool>("lockedFolder");
+        QTest::addColumn<bool>("newName");
+        QTest::addColumn<bool>("cutShort");
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("ordinary folder") << false << false << false << "";
+        QTest::newRow("ordinary folder, write cut short")
+            << false << false << true << "The write was cut short: File too large.";
+        QTest::newRow("locked folder") << true << false << false << "";
+        QTest::newRow("locked folder, write cut short")
+            << true << false << true << "The write was cut short: File too large.";
+        QTest::newRow("locked folder, new name") << true << true << false << "Permission denied";
+    }
+    void saveOverAnExistingFile() {
+        QFETCH(bool, lockedFolder);
+        QFETCH(bool, newName);
+        QFETCH(bool, cutShort);
+        QFETCH(QString, failure);
+        // Root writes into any folder; with another file system user it is held by folder
+        // modes like everyone else. That uid is the thread's own and can be given back.
+        const bool root = ::geteuid() == 0;
+        const uid_t nobody = 65534;
+        QTemporaryDir area;
+        QVERIFY(area.isValid());
+        QVERIFY(QFile::setPermissions(area.path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                       QFile::ExeOwner | QFile::ExeOther));
+        const QString folder = area.filePath("folder");
+        QVERIFY(QDir().mkdir(folder));
+        const QString file = folder + (newName ? "/new.xml" : "/kept.xml");
+        // Longer than what is saved, so that writing in place must also shorten the file.
+        const QByteArray old = cutShort ? squad::fileContents(SquadData{})
+                                        : squad::fileContents(squadOf({"A", "B", "C", "D", "E"}));
+        if (!newName) {
+            writeBytes(file, old);
+            QCOMPARE(::chmod(QFile::encodeName(file), 0640), 0);
+            if (root && lockedFolder)
+                QCOMPARE(::chown(QFile::encodeName(file), nobody, nobody), 0);
+        }
+        struct stat before {};
+        ::stat(QFile::encodeName(file), &before);
+        if (lockedFolder)
+            QCOMPARE(::chmod(QFile::encodeName(folder), 0555), 0);
+        const auto unlock = qScopeGuard([&] { ::chmod(QFile::encodeName(folder), 0755); });
+
+        Shown s;
+        app::MainWindow &w = s.window;
+        editedDocument(w, hardSquad());
+        const QByteArray contents = squad::fileContents(w.document().data());
+        QVERIFY(contents.size() < old.size() || cutShort);
+
         rlimit saved{};
         QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
         const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit small = saved;
-        small.rlim_cur = 64;
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-        MessageBox::setNextAnswer(MessageBox::Ok);
-        CommonDialog::setNextPath(file);
-        QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, oldHandler);
+        const bool dropRoot = lockedFolder && root;
+        {
+            const auto restore = qScopeGuard([&] {
+                if (dropRoot) {
+                    ::setfsuid(0);
+                    ::setfsgid(0);
+                }
+                setrlimit(RLIMIT_FSIZE, &saved);
+                std::signal(SIGXFSZ, oldHandler);
+            });
+            if (cutShort) {
+                rlimit small = saved;
+                small.rlim_cur = 64;
+                QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+            }
+            if (dropRoot) {
+                ::setfsgid(nobody);
+                ::setfsuid(nobody);
+            }
+            if (QFile probe(folder + "/probe"); lockedFolder && probe.open(QIODevice::WriteOnly)) {
+                probe.remove();
+                QSKIP("this user may write into read-only folders");
+            }
+            if (!failure.isEmpty())
+                MessageBox::setNextAnswer(MessageBox::Ok);
+            CommonDialog::setNextPath(file);
+            QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
+        }
 
         const auto shown = MessageBox::takeShown();
+        struct stat after {};
+        const bool exists = ::stat(QFile::encodeName(file), &after) == 0;
+        // No copy or probe left behind.
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden),
+                 exists ? QStringList{QFileInfo(file).fileName()} : QStringList{});
+        if (failure.isEmpty()) {
+            QCOMPARE(shown.size(), 0);
+            QCOMPARE(readAll(file), contents);
+            QCOMPARE(after.st_mode & 07777, mode_t(0640));
+            QCOMPARE(after.st_uid, before.st_uid);
+            // In place only where the folder left no other way.
+            QCOMPARE(after.st_ino == before.st_ino, lockedFolder);
+            QVERIFY(!w.document().modified());
+            return;
+        }
         QCOMPARE(shown.size(), 1);
-        QVERIFY(shown[0].text.contains(QDir::toNativeSeparators(file)));
-        QCOMPARE(readAll(file), old);
-        QCOMPARE(QDir(m_dir.path()).entryList({"kept.xml*"}, QDir::Files), QStringList{"kept.xml"});
+        QVERIFY2(shown[0].text.contains(QDir::toNativeSeparators(file)), qPrintable(shown[0].text));
+        QVERIFY2(shown[0].text.contains(failure), qPrintable(shown[0].text));
+        QVERIFY2(shown[0].text.contains("The file on disk was left as it was."),
+                 qPrintable(shown[0].text));
+        QCOMPARE(exists, !newName);
+        if (exists)
+            QCOMPARE(readAll(file), old);
         QVERIFY(w.document().modified());
     }
 
-    void readOnlyFolder() {
-        const QString folder = path("read-only");
-        QVERIFY(QDir().mkpath(folder));
-        QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
-        const auto restore = qScopeGuard([&] {
-            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        });
-        if (QFile probe(folder + "/probe"); probe.open(QIODevice::WriteOnly)) {
-            probe.remove();
-            QSKIP("this user may write into read-only folders");
-        }
+    // Qt's text boxes cut values at 32,767 characters unless told otherwise.
+    void longValuesStayWhole() {
+        SquadData squad;
+        for (int p = 0; p < squad::PropertyCount; ++p)
+            squad.properties[p] = QString(100000, QChar('a' + p)) + "|end";
+        Member member;
+        for (int f = 0; f < squad::FieldCount; ++f)
+            member[f] = QString(100000, QChar('A' + f)) + "|end";
+        squad.mmbdata.append(member);
+        const QString file = path("long-values.xml");
+        writeBytes(file, squad::fileContents(squad));
+
         Shown s;
         app::MainWindow &w = s.window;
-        editedDocument(w, hardSquad());
-        MessageBox::setNextAnswer(MessageBox::Ok);
-        CommonDialog::setNextPath(folder + "/Squad.xml");
-        QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
-        const auto shown = MessageBox::takeShown();
-        QCOMPARE(shown.size(), 1);
-        QVERIFY(shown[0].text.contains("Permission denied") ||
-                shown[0].text.contains("permission"));
-        QVERIFY(w.document().modified());
+        CommonDialog::setNextPath(file);
+        QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+        const char *squadBoxes[] = {"squadnick", "squadname",    "squadmail",
+                                    "squadweb",  "squadpicture", "squadtitle"};
+        for (int p = 0; p < squad::PropertyCount; ++p)
+            QVERIFY2(box(w, squadBoxes[p])->text() == squad.properties[p], squadBoxes[p]);
+        QVERIFY(shownMember(w) == member);
+        for (const char *name : {"squadtitle", "mmbremark"}) {
+            QTest::keyClick(box(w, name), Qt::Key_End);
+            QTest::keyClicks(box(w, name), "!");
+        }
+        squad.properties[int(squad::Property::Title)] += '!';
+        squad.mmbdata.setCell(squad::Field::Remark, 0, member[int(squad::Field::Remark)] + '!');
+        QVERIFY(w.document().data() == squad);
+
+        action(w, "mnuFileUpload")->trigger();
+        QVERIFY(w.uploadWindow());
+        const auto uploadBoxes = w.uploadWindow()->findChildren<QLineEdit *>();
+        QVERIFY(uploadBoxes.size() >= 5);
+        for (QLineEdit *uploadBox : uploadBoxes) {
+            uploadBox->setText(member[0]);
+            QVERIFY2(uploadBox->text() == member[0], qPrintable(uploadBox->objectName()));
+        }
+        w.uploadWindow()->close();
     }
 
     // The question on New, Open, Exit and closing the window, with every way of answering it.

@@ -3,12 +3,16 @@
 #include "editorhelpers.h"
 
 #include "squad/squadwriter.h"
+#include "ui/commondialog.h"
 
 #include <QAbstractItemView>
+#include <QComboBox>
 #include <QCompleter>
 #include <QFile>
 #include <QFileDialog>
+#include <QListView>
 #include <QMessageBox>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -59,6 +63,29 @@ void typeFileName(QFileDialog *dialog, const QString &path) {
     QTest::keyClick(edit, Qt::Key_Return);
 }
 
+// The choices of the file type box, as the user reads them.
+QStringList fileTypes(QFileDialog *dialog) {
+    QStringList texts;
+    if (auto *combo = dialog->findChild<QComboBox *>(QStringLiteral("fileTypeCombo"))) {
+        for (int i = 0; i < combo->count(); ++i)
+            texts << combo->itemText(i);
+    }
+    return texts;
+}
+
+// The names the dialog lists in its current folder, once it has read the folder.
+QStringList listedNames(QFileDialog *dialog) {
+    QStringList names;
+    auto *view = dialog->findChild<QListView *>(QStringLiteral("listView"));
+    if (!view)
+        return names;
+    const QModelIndex root = view->rootIndex();
+    for (int i = 0; i < view->model()->rowCount(root); ++i)
+        names << view->model()->index(i, 0, root).data().toString();
+    names.sort();
+    return names;
+}
+
 bool activate(QWidget &window) {
     window.activateWindow();
     return QTest::qWaitForWindowActive(&window);
@@ -94,7 +121,7 @@ private Q_SLOTS:
         whenModal<QFileDialog>(
             [&](QFileDialog *d) {
                 presetName = fileNameBox(d)->text();
-                filters = d->nameFilters();
+                filters = fileTypes(d);
                 typeFileName(d, file);
             },
             &failures);
@@ -189,6 +216,40 @@ private Q_SLOTS:
         w.close();
         QVERIFY(!w.isVisible());
         QVERIFY2(failures.isEmpty(), qPrintable(failures.join(", ")));
+    }
+
+    // Names without a dot are common on this system; "AllFiles (*.*)" must show them.
+    void eachFileTypeListsWhatItsCaptionSays() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        for (const char *name : {"README", "owls.xml", "notes.txt", "squad.xml.bak"})
+            QVERIFY(QFile(dir.filePath(name)).open(QIODevice::WriteOnly));
+        QStringList failures;
+        app::MainWindow w;
+        w.cdb().setFileName(dir.filePath("owls.xml"));
+        w.show();
+        QVERIFY(activate(w));
+        QStringList types;
+        QStringList squadFiles;
+        QStringList allFiles;
+        whenModal<QFileDialog>(
+            [&](QFileDialog *d) {
+                const auto close = qScopeGuard([d] { d->reject(); });
+                types = fileTypes(d);
+                QTRY_COMPARE(listedNames(d), QStringList{"owls.xml"});
+                squadFiles = listedNames(d);
+                auto *combo = d->findChild<QComboBox *>(QStringLiteral("fileTypeCombo"));
+                combo->setFocus();
+                QTest::keyClick(combo, Qt::Key_Down);
+                QTRY_COMPARE(listedNames(d).size(), 4);
+                allFiles = listedNames(d);
+            },
+            &failures);
+        QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+        QVERIFY2(failures.isEmpty(), qPrintable(failures.join(", ")));
+        QCOMPARE(types, (QStringList{"Squad definitions (*.xml)", "AllFiles (*.*)"}));
+        QCOMPARE(squadFiles, QStringList{"owls.xml"});
+        QCOMPARE(allFiles, (QStringList{"README", "notes.txt", "owls.xml", "squad.xml.bak"}));
     }
 };
 

@@ -16,10 +16,13 @@ class TestDialogs : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void filterBecomesQtNameFilters() {
+        // The caption as written, then what it matches; "*.*" matches names without a dot too.
         QCOMPARE(CommonDialog::nameFilters(CommonDialog::squadFilter),
-                 (QStringList{"Squad definitions (*.xml)", "AllFiles (*.*)"}));
+                 (QStringList{"Squad definitions (*.xml) (*.xml)", "AllFiles (*.*) (*)"}));
         QCOMPARE(CommonDialog::nameFilters("Pictures|*.jpg;*.paa"),
-                 QStringList{"Pictures (*.jpg *.paa)"});
+                 QStringList{"Pictures (*.jpg *.paa) (*.jpg *.paa)"});
+        QCOMPARE(CommonDialog::nameFilters("Everything|*.*;*.x.*"),
+                 QStringList{"Everything (*.* *.x.*) (* *.x.*)"});
     }
 
     void startFolderOfAFileIsItsFolder() {

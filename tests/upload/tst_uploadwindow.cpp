@@ -18,6 +18,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <limits>
+
 using namespace upload;
 using namespace std::chrono_literals;
 using ui::CommonDialog;
@@ -97,7 +99,7 @@ private Q_SLOTS:
             QVERIFY2(edit, name);
             QCOMPARE(edit->geometry(), rect);
             QVERIFY(edit->text().isEmpty());
-            QCOMPARE(edit->maxLength(), 32767);
+            QCOMPARE(edit->maxLength(), std::numeric_limits<int>::max()); // no length limit
         }
         QCOMPARE(box(&window, "ftppass")->echoMode(), QLineEdit::Normal);
         QVERIFY(box(&window, "Status")->isReadOnly());
