@@ -11,6 +11,8 @@ struct SquadFileRead {
     bool ok = false;
     // The file was read, but its head is not the one the program writes.
     bool headerCorrupt = false;
+    // The file was read, but its text ends before the end of the squad: it may be incomplete.
+    bool truncated = false;
     squad::SquadData data;
     // When !ok: the message for the user, naming the file and what went wrong.
     QString error;
@@ -18,6 +20,9 @@ struct SquadFileRead {
 
 // Reads a squad file the way Open does, without touching any document.
 SquadFileRead readSquadFile(const QString &path);
+
+// The warning for a file that was read but is cut short: it names the file and the members read.
+QString truncatedWarning(const QString &path, int members);
 
 // Replaces the file with `contents` as a whole or not at all. Returns the message for the user
 // when that failed, naming the file and the reason; an empty string on success.
