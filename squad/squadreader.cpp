@@ -31,8 +31,9 @@ constexpr std::string_view stylesheetLine =
     "<?xml-stylesheet href=\"squad.xsl?\" type=\"text/xsl\"?>"sv;
 
 // The code pages in which values are converted. All of them keep ASCII where it is, so the tags
-// are found in the bytes whatever the code page; UTF-16 and UTF-32 texts are turned into UTF-8
-// first.
+// are found in the bytes whatever the code page; UTF-16 and UTF-32 texts, and texts in the other
+// code pages a file may declare, are turned into UTF-8 first. (In some of those a character's
+// bytes may hold a "<" or "&", as in ISO-2022-JP, so the bytes cannot be scanned as they are.)
 enum class Charset { Utf8, Latin1, Windows1252 };
 
 // Bytes 0x80 to 0x9F of windows-1252. The five bytes it leaves undefined map to the C1 control
@@ -245,8 +246,8 @@ std::optional<QByteArray> transcodeToUtf8(const char *begin, const char *end,
     const auto closeConverter = qScopeGuard([converter] { iconv_close(converter); });
 
     QByteArray out;
-    // Two bytes of UTF-8 per byte are enough for most code pages; more room is made as needed.
-    out.resize(std::max<qsizetype>(64, 2 * (end - begin)));
+    // Markup and most values are ASCII, one byte in either; more room is made as needed.
+    out.resize((end - begin) + (end - begin) / 2 + 64);
     char *in = const_cast<char *>(begin); // iconv's signature; it does not write to the input
     size_t inLeft = size_t(end - begin);
     qsizetype written = 0;
