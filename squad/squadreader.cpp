@@ -277,14 +277,13 @@ std::optional<QByteArray> transcodeToUtf8(const char *begin, const char *end,
 
 // A value's bytes in the text; an empty value has size 0 and becomes a null string. An element's
 // value that holds comments, processing instructions or CDATA sections is noted with them, as
-// one span that is taken apart when it is converted; the scanner has made sure that each of
-// them ends inside the span.
+// one span that is taken apart when it is converted, and has a negative size (a flag of its
+// own would make every span larger); the scanner has made sure that each of them ends inside
+// the span.
 struct Span {
     qsizetype offset = 0;
-    qsizetype size : 63 = 0;
-    bool markup : 1 = false;
+    qsizetype size = 0;
 };
-static_assert(sizeof(Span) == 2 * sizeof(qsizetype)); // a member's spans stay small
 
 // The markup that may stand inside a value, and its name for a message.
 struct Markup {
@@ -333,7 +332,7 @@ public:
         // UTF-16 never takes more units than the bytes it comes from; one more for the 0.
         m_capacity += (end - begin) + 1;
         ++m_noted;
-        return Span{begin - m_text, end - begin, markup};
+        return Span{begin - m_text, markup ? begin - end : end - begin};
     }
 
     qsizetype notedCount() const { return m_noted; }
@@ -351,8 +350,8 @@ public:
             return QString();
         const auto *bytes = reinterpret_cast<const unsigned char *>(m_text + span.offset);
         char16_t *const start = m_base + m_used;
-        char16_t *const stop = span.markup ? convertAround(bytes, bytes + span.size, start)
-                                           : convert<true>(bytes, bytes + span.size, start);
+        char16_t *const stop = span.size < 0 ? convertAround(bytes, bytes - span.size, start)
+                                             : convert<true>(bytes, bytes + span.size, start);
         *stop = 0;
         m_used += (stop - start) + 1;
         ++m_taken;
@@ -371,7 +370,8 @@ public:
 private:
     // A value with markup: the text between the markup converted, a CDATA section's text as it
     // stands, comments and processing instructions left out.
-    char16_t *convertAround(const unsigned char *p, const unsigned char *end, char16_t *out) const {
+    Q_NEVER_INLINE char16_t *convertAround(const unsigned char *p, const unsigned char *end,
+                                           char16_t *out) const {
         const char *text = reinterpret_cast<const char *>(p);
         const char *const textEnd = reinterpret_cast<const char *>(end);
         for (;;) {
