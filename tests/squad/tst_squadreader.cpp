@@ -836,25 +836,6 @@ private Q_SLOTS:
         QVERIFY(detail::decodeGeneral(bytes).data == r.data);
     }
 
-    // A code page whose characters may hold the bytes of "<" or "&" is read as characters: the
-    // members behind such a character are all there.
-    void membersInAMultiByteCodePage() {
-        const QByteArray deer = "\x1b\x24\x42\x3c\x2f\x1b\x28\x42"; // "鹿", its second byte "<"
-        QByteArray text =
-            "<?xml version=\"1.0\" encoding=\"iso-2022-jp\"?>\n<squad nick=\"" + deer + "\">\n";
-        for (int i = 0; i < 3; ++i)
-            text += "<member id=\"" + QByteArray::number(i) + "\" nick=\"" + deer + "\">\n<name>" +
-                    deer + "</name>\n<email>e</email>\n<icq/>\n<remark>" + deer +
-                    "</remark>\n</member>\n";
-        const DecodeResult r = decode(text + "</squad>\n");
-        QVERIFY2(r.ok, qPrintable(r.error));
-        const QString d = u("鹿");
-        QVERIFY(
-            sameSquad(r.data, squadOf({d, "", "", "", "", ""},
-                                      {Member{"0", d, d, "e", "", d}, Member{"1", d, d, "e", "", d},
-                                       Member{"2", d, d, "e", "", d}})));
-    }
-
     void onlyTheWholeTextDecidesTheCodePage() {
         // One windows-1252 byte in a comment makes the whole file windows-1252.
         const DecodeResult r = decode("<squad><!-- \xE4 --><name>\xC3\xBC</name></squad>");
