@@ -42,15 +42,16 @@ struct DecodeResult {
 // The only failures: a value whose end ("<" of an element, the closing quote of an attribute)
 // is missing; a comment, processing instruction or CDATA section without its end, which would
 // hide the rest of the text; and a text with neither a `<squad` nor a `<member` tag. Then `ok`
-// is false and `data` is empty; the caller's document is never touched. A text that ends after
-// a complete value but before the squad's end tag (`</squad`, its ">" may be missing) is read
-// as far as it goes, with `truncated` set. `headerCorrupt` is set whenever the
-// text does not start with the writer's XML declaration or lacks its document type or style
-// sheet line, also for a failing text.
+// is false and `data` is empty; the caller's document is never touched. A text with a squad
+// start tag that ends before the squad's end tag (`</squad`, its ">" may be missing) is read as
+// far as it goes, with `truncated` set. `headerCorrupt` is set whenever the text does not start
+// with the writer's XML declaration or lacks its document type or style sheet line, also for a
+// failing text.
 //
 // The code page: a byte-order mark (UTF-8, UTF-16 or UTF-32) decides; otherwise the encoding
-// named in the XML declaration if the system's converters know it and the bytes are valid in
-// it; otherwise valid UTF-8 is read as UTF-8 and anything else as windows-1252.
+// named in the XML declaration if the system's converter (iconv) knows it and the bytes are all
+// valid in it; otherwise valid UTF-8 is read as UTF-8 and anything else as windows-1252.
+// Shift_JIS and GB2312 are read in the forms Windows gives them (CP932, GBK).
 //
 // Linear in the size of the text.
 DecodeResult decode(const QByteArray &fileBytes);
