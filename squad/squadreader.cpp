@@ -228,11 +228,15 @@ constexpr struct {
 // mark, EBCDIC), which the file cannot mean.
 std::optional<QByteArray> transcodeToUtf8(const char *begin, const char *end,
                                           std::string_view declared, const char *declarationEnd) {
-    // Only plain names: no "//IGNORE" or "//TRANSLIT" that would pass invalid bytes.
-    if (declared.size() > 64 || std::any_of(declared.begin(), declared.end(), [](char c) {
-            return !((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                     c == '-' || c == '_' || c == '.' || c == ':' || c == '(' || c == ')' ||
-                     c == '+');
+    // Only names as XML writes them, a letter and then letters, digits, ".", "_" or "-": no
+    // "//IGNORE" or "//TRANSLIT" that would pass invalid bytes, nothing the converter would
+    // take apart in other ways.
+    const auto isLetter = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    };
+    if (declared.size() > 64 || !isLetter(declared.front()) ||
+        !std::all_of(declared.begin(), declared.end(), [&](char c) {
+            return isLetter(c) || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
         }))
         return std::nullopt;
     std::string name(declared);
