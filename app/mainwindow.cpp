@@ -361,6 +361,12 @@ bool MainWindow::openFile(const QString &path) {
     if (m_document->memberCount() > 0)
         setListIndex(0);
     m_document->setModified(false);
+    if (read.truncated) {
+        // After the file is open: the box waits for the user, who then has the document.
+        m_document->setLoading(false);
+        ui::MessageBox::show(this, truncatedWarning(path, m_document->memberCount()),
+                             ui::MessageBox::Exclamation);
+    }
     return true;
 }
 

@@ -213,8 +213,17 @@ SquadFileRead readSquadFile(const QString &path) {
         return read;
     }
     read.ok = true;
+    read.truncated = decoded.truncated;
     read.data = std::move(decoded.data);
     return read;
+}
+
+QString truncatedWarning(const QString &path, int members) {
+    return QStringLiteral(
+               "\"%1\" may be incomplete:\nits text ends before the end of the squad.\n%2")
+        .arg(QDir::toNativeSeparators(path),
+             members == 1 ? QStringLiteral("1 member was read.")
+                          : QStringLiteral("%1 members were read.").arg(members));
 }
 
 QString writeSquadFile(const QString &path, const QByteArray &contents) {

@@ -11,6 +11,8 @@ struct SquadFileRead {
     bool ok = false;
     // The file was read, but its head is not the one the program writes.
     bool headerCorrupt = false;
+    // The file was read, but its text ends before the end of the squad: it may be incomplete.
+    bool truncated = false;
     squad::SquadData data;
     // When !ok: the message for the user, naming the file and what went wrong.
     QString error;
@@ -19,6 +21,9 @@ struct SquadFileRead {
 // Reads a squad file the way Open does, without touching any document. Anything but an ordinary
 // file of up to 1 GiB is refused without being read, and nothing waits on a FIFO or device.
 SquadFileRead readSquadFile(const QString &path);
+
+// The warning for a file that was read but is cut short: it names the file and the members read.
+QString truncatedWarning(const QString &path, int members);
 
 // Replaces the file with `contents` as a whole or not at all, keeping its mode; where its folder
 // takes no new files, a writable file is rewritten in place instead. A target that exists but is

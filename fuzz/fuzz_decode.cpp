@@ -62,11 +62,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const DecodeResult general = detail::decodeGeneral(bytes);
     if (general.ok != result.ok || general.headerCorrupt != result.headerCorrupt ||
         general.error != result.error || general.errorLine != result.errorLine ||
-        general.encoding != result.encoding || !(general.data == result.data))
+        general.encoding != result.encoding || general.truncated != result.truncated ||
+        !(general.data == result.data))
         fail("the straight path and the general reading differ");
     if (!result.ok) {
         if (result.error.isEmpty() || result.errorLine < 1)
             fail("a failure without message or line");
+        if (result.truncated)
+            fail("a failure said to be cut short");
         if (!(result.data == SquadData{}))
             fail("a failure left a document behind");
         return 0;
@@ -80,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     const SquadData expected = writable(result.data);
     const DecodeResult again = decode(fileContents(result.data));
-    if (!again.ok || again.headerCorrupt)
+    if (!again.ok || again.headerCorrupt || again.truncated)
         fail("the written document does not read back");
     if (!(again.data == expected))
         fail("the written document reads back different");

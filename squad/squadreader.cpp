@@ -1,14 +1,21 @@
 #include "squadreader.h"
 
+#include <QScopeGuard>
 #include <QStringDecoder>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
 
+#include <iconv.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -24,8 +31,9 @@ constexpr std::string_view stylesheetLine =
     "<?xml-stylesheet href=\"squad.xsl?\" type=\"text/xsl\"?>"sv;
 
 // The code pages in which values are converted. All of them keep ASCII where it is, so the tags
-// are found in the bytes whatever the code page; UTF-16 and UTF-32 texts are turned into UTF-8
-// first.
+// are found in the bytes whatever the code page; UTF-16 and UTF-32 texts, and texts in the other
+// code pages a file may declare, are turned into UTF-8 first. (In some of those a character's
+// bytes may hold a "<" or "&", as in ISO-2022-JP, so the bytes cannot be scanned as they are.)
 enum class Charset { Utf8, Latin1, Windows1252 };
 
 // Bytes 0x80 to 0x9F of windows-1252. The five bytes it leaves undefined map to the C1 control
@@ -203,11 +211,108 @@ bool equalsIgnoringCase(std::string_view a, std::string_view lowerCase) {
     return true;
 }
 
-// A value's bytes in the text; an empty value has size 0 and becomes a null string.
+// The declared code pages that are read as the one that Windows writes under that name: its own
+// form of the code page, which differs in a few bytes or knows more characters. Under glibc's
+// strict Shift_JIS the backslash and "~" would become "¥" and "‾", in web addresses too.
+constexpr struct {
+    std::string_view declared; // lower case
+    const char *converter;
+} windowsForms[] = {{"shift_jis"sv, "CP932"}, {"shift-jis"sv, "CP932"}, {"sjis"sv, "CP932"},
+                    {"x-sjis"sv, "CP932"},    {"ms_kanji"sv, "CP932"},  {"csshiftjis"sv, "CP932"},
+                    {"gb2312"sv, "GBK"},      {"csgb2312"sv, "GBK"}};
+
+// The text converted from the declared code page to UTF-8 by the system's converter (iconv), or
+// nothing when it does not know the name or the bytes are not all valid in it. The text up to
+// `declarationEnd` must come out as it went in: that rules out the code pages in which the
+// declaration itself would read as other characters (UTF-16 and UTF-32 without a byte-order
+// mark, EBCDIC), which the file cannot mean.
+std::optional<QByteArray> transcodeToUtf8(const char *begin, const char *end,
+                                          std::string_view declared, const char *declarationEnd) {
+    // Only names as XML writes them, a letter and then letters, digits, ".", "_" or "-": no
+    // "//IGNORE" or "//TRANSLIT" that would pass invalid bytes, nothing the converter would
+    // take apart in other ways.
+    const auto isLetter = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    };
+    if (declared.size() > 64 || !isLetter(declared.front()) ||
+        !std::all_of(declared.begin(), declared.end(), [&](char c) {
+            return isLetter(c) || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
+        }))
+        return std::nullopt;
+    std::string name(declared);
+    for (const auto &form : windowsForms) {
+        if (equalsIgnoringCase(declared, form.declared))
+            name = form.converter;
+    }
+    const iconv_t converter = iconv_open("UTF-8", name.c_str());
+    if (converter == iconv_t(-1))
+        return std::nullopt;
+    const auto closeConverter = qScopeGuard([converter] { iconv_close(converter); });
+
+    QByteArray out;
+    // Markup and most values are ASCII, one byte in either; more room is made as needed.
+    out.resize((end - begin) + (end - begin) / 2 + 64);
+    char *in = const_cast<char *>(begin); // iconv's signature; it does not write to the input
+    size_t inLeft = size_t(end - begin);
+    qsizetype written = 0;
+    for (bool flushing = false;;) {
+        char *to = out.data() + written;
+        size_t toLeft = size_t(out.size() - written);
+        // At the end, a stateful code page may still have characters to give.
+        const size_t converted = flushing ? iconv(converter, nullptr, nullptr, &to, &toLeft)
+                                          : iconv(converter, &in, &inLeft, &to, &toLeft);
+        const int error = converted == size_t(-1) ? errno : 0;
+        written = to - out.data();
+        if (error == E2BIG) {
+            out.resize(out.size() + out.size() / 2 + 64);
+            continue;
+        }
+        if (error) // EILSEQ: an invalid byte; EINVAL: a character cut off at the end
+            return std::nullopt;
+        if (flushing)
+            break;
+        flushing = true;
+    }
+    out.truncate(written);
+    if (!out.startsWith(QByteArrayView(begin, declarationEnd)))
+        return std::nullopt;
+    return out;
+}
+
+// A value's bytes in the text; an empty value has size 0 and becomes a null string. An element's
+// value that holds comments, processing instructions or CDATA sections is noted with them, as
+// one span that is taken apart when it is converted, and has a negative size (a flag of its
+// own would make every span larger); the scanner has made sure that each of them ends inside
+// the span.
 struct Span {
     qsizetype offset = 0;
     qsizetype size = 0;
 };
+
+// The markup that may stand inside a value, and its name for a message.
+struct Markup {
+    std::string_view open;
+    std::string_view close;
+    const char *what;
+};
+constexpr Markup comment{"<!--"sv, "-->"sv, "comment"};
+constexpr Markup instruction{"<?"sv, "?>"sv, "processing instruction"};
+constexpr Markup cdata{"<![CDATA["sv, "]]>"sv, "CDATA section"};
+
+// The markup that starts at the "<" at `lt`, or nullptr.
+inline const Markup *markupAt(const char *lt, const char *end) {
+    if (end - lt < 2)
+        return nullptr;
+    if (lt[1] == '?')
+        return &instruction;
+    if (lt[1] != '!')
+        return nullptr;
+    if (startsWith(lt, end, comment.open))
+        return &comment;
+    if (startsWith(lt, end, cdata.open))
+        return &cdata;
+    return nullptr;
+}
 using MemberSpans = std::array<Span, FieldCount>;
 
 // Turns the bytes of the values into their characters: converts them from the code page and
@@ -225,13 +330,13 @@ public:
         , m_text(text)
         , m_textEnd(reinterpret_cast<const unsigned char *>(textEnd)) {}
 
-    Span note(const char *begin, const char *end) {
+    Span note(const char *begin, const char *end, bool markup = false) {
         if (begin == end)
             return {};
         // UTF-16 never takes more units than the bytes it comes from; one more for the 0.
         m_capacity += (end - begin) + 1;
         ++m_noted;
-        return Span{begin - m_text, end - begin};
+        return Span{begin - m_text, markup ? begin - end : end - begin};
     }
 
     qsizetype notedCount() const { return m_noted; }
@@ -249,7 +354,8 @@ public:
             return QString();
         const auto *bytes = reinterpret_cast<const unsigned char *>(m_text + span.offset);
         char16_t *const start = m_base + m_used;
-        char16_t *const stop = convert(bytes, bytes + span.size, start);
+        char16_t *const stop = span.size < 0 ? convertAround(bytes, bytes - span.size, start)
+                                             : convert<true>(bytes, bytes + span.size, start);
         *stop = 0;
         m_used += (stop - start) + 1;
         ++m_taken;
@@ -266,6 +372,30 @@ public:
     }
 
 private:
+    // A value with markup: the text between the markup converted, a CDATA section's text as it
+    // stands, comments and processing instructions left out.
+    Q_NEVER_INLINE char16_t *convertAround(const unsigned char *p, const unsigned char *end,
+                                           char16_t *out) const {
+        const char *text = reinterpret_cast<const char *>(p);
+        const char *const textEnd = reinterpret_cast<const char *>(end);
+        for (;;) {
+            const char *lt = find(text, textEnd, '<');
+            out = convert<true>(reinterpret_cast<const unsigned char *>(text),
+                                reinterpret_cast<const unsigned char *>(lt ? lt : textEnd), out);
+            if (!lt)
+                return out;
+            const Markup *markup = markupAt(lt, textEnd);
+            const char *inside = lt + markup->open.size();
+            const char *close = find(inside, textEnd, markup->close);
+            if (markup == &cdata)
+                out = convert<false>(reinterpret_cast<const unsigned char *>(inside),
+                                     reinterpret_cast<const unsigned char *>(close), out);
+            text = close + markup->close.size();
+        }
+    }
+
+    // Converts the bytes; with `References` the references among them become their characters.
+    template <bool References>
     char16_t *convert(const unsigned char *p, const unsigned char *end, char16_t *out) const {
         while (p < end) {
 #ifdef __SSE2__
@@ -275,7 +405,8 @@ private:
             if (m_textEnd - p >= 16) {
                 const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
                 const unsigned special = unsigned(_mm_movemask_epi8(
-                    _mm_or_si128(bytes, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&')))));
+                    References ? _mm_or_si128(bytes, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&')))
+                               : bytes));
                 const __m128i zero = _mm_setzero_si128();
                 _mm_storeu_si128(reinterpret_cast<__m128i *>(out), _mm_unpacklo_epi8(bytes, zero));
                 _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 8),
@@ -290,7 +421,7 @@ private:
 #endif
             const unsigned c = *p;
             if (c < 0x80) {
-                if (c == '&') {
+                if (References && c == '&') {
                     char32_t code = 0;
                     if (const char *behind = reference(reinterpret_cast<const char *>(p),
                                                        reinterpret_cast<const char *>(end), code)) {
@@ -598,6 +729,7 @@ public:
                 return false;
         }
         closeMember();
+        m_truncated = m_squadSeen && !m_squadSelfClosing && !m_squadEnded;
         if (!m_squadSeen && !m_membersSeen) {
             m_failure.at = m_begin;
             m_failure.what = QStringLiteral("The file holds no squad: it has neither a <squad> "
@@ -629,6 +761,7 @@ public:
     }
 
     const Failure &failure() const { return m_failure; }
+    bool truncated() const { return m_truncated; }
 
 private:
     // Handles the markup at `lt`; returns where scanning goes on, or nullptr on a failure.
@@ -636,25 +769,28 @@ private:
         const char *p = lt + 1;
         if (p == m_end)
             return m_end;
+        if (const Markup *markup = markupAt(lt, m_end))
+            return skipMarkup(lt, *markup);
         if (*p == '!') {
-            if (startsWith(p, m_end, "!--"sv))
-                return skipPast(p + 3, "-->"sv);
-            if (startsWith(p, m_end, "![CDATA["sv))
-                return skipPast(p + 8, "]]>"sv);
-            return skipPast(p + 1, ">"sv);
+            const char *gt = find(p, m_end, '>');
+            return gt ? gt + 1 : m_end;
         }
-        if (*p == '?')
-            return skipPast(p + 1, "?>"sv);
         const bool endTag = *p == '/';
         if (endTag && ++p == m_end)
             return m_end;
         const char *name = p;
         const Tag which = knownTag(name, m_end, p);
-        if (which == Tag::Other)
+        if (which == Tag::Other) {
+            // "</squad" at the very end, without its ">", as people publish it, ends the squad.
+            if (endTag && startsWith(name, m_end, "squad") && m_end - name == 5)
+                m_squadEnded = true;
             return name; // a tag that is not read, stray text or a cut-off tag
+        }
         if (endTag) {
             if (which == Tag::Member)
                 closeMember();
+            else if (which == Tag::Squad)
+                m_squadEnded = true;
             return p;
         }
         switch (which) {
@@ -670,12 +806,14 @@ private:
             if (m_squadSeen || m_membersSeen)
                 return p;
             m_squadSeen = true;
-            return attributes(p, [&](std::string_view attribute, const char *b, const char *e) {
+            p = attributes(p, [&](std::string_view attribute, const char *b, const char *e) {
                 if (attribute == "nick"sv && !(m_squadFound & 1u)) {
                     m_squadFound |= 1u;
                     m_squad[int(Property::Tag)] = m_store.note(b, e);
                 }
             });
+            m_squadSelfClosing = m_lastStartSelfClosing;
+            return p;
         default:
             break;
         }
@@ -708,6 +846,20 @@ private:
         }
         if (start.selfClosing || !start.closed)
             return start.behind; // <icq/>, or a start tag cut off by the next tag: empty
+        // The value reaches to the first "<" that starts no markup.
+        bool markup = false;
+        while (limit != m_end) {
+            const Markup *inside = markupAt(limit, m_end);
+            if (!inside)
+                break;
+            const char *behind = skipMarkup(limit, *inside);
+            if (!behind)
+                return nullptr;
+            markup = true;
+            limit = find(behind, m_end, '<');
+            if (!limit)
+                limit = m_end;
+        }
         if (limit == m_end) {
             m_failure.at = lt;
             m_failure.what =
@@ -715,7 +867,7 @@ private:
                     .arg(QLatin1StringView(tagText(which)));
             return nullptr;
         }
-        *target = m_store.note(start.behind, limit);
+        *target = m_store.note(start.behind, limit, markup);
         return limit;
     }
 
@@ -811,9 +963,18 @@ private:
         m_inMember = false;
     }
 
-    const char *skipPast(const char *from, std::string_view terminator) {
-        const char *at = find(from, m_end, terminator);
-        return at ? at + terminator.size() : m_end;
+    // Returns the position behind the markup at `lt`; nullptr, with the failure set, when its
+    // end is missing: what follows would be hidden in it.
+    const char *skipMarkup(const char *lt, const Markup &markup) {
+        if (const char *close = find(lt + markup.open.size(), m_end, markup.close))
+            return close + markup.close.size();
+        m_failure.at = lt;
+        m_failure.what = QStringLiteral("A %1 is not closed: the file has no \"%2\" after its "
+                                        "\"%3\".")
+                             .arg(QLatin1StringView(markup.what),
+                                  QLatin1StringView(markup.close.data(), markup.close.size()),
+                                  QLatin1StringView(markup.open.data(), markup.open.size()));
+        return nullptr;
     }
 
     const char *const m_begin;
@@ -826,6 +987,9 @@ private:
     bool m_membersSeen = false; // a member started: the squad's scope is over
     bool m_inMember = false;
     bool m_lastStartSelfClosing = false;
+    bool m_squadSelfClosing = false; // <squad …/>: a squad that needs no end tag
+    bool m_squadEnded = false;       // its end tag was read
+    bool m_truncated = false;
     unsigned m_squadFound = 0;  // bit per property already read
     unsigned m_memberFound = 0; // bit per field of the current member already read
     std::array<Span, PropertyCount> m_squad;
@@ -843,7 +1007,7 @@ DecodeResult decodeText(const QByteArray &fileBytes, bool straightPath) {
     const char *end = begin + fileBytes.size();
 
     // The code page.
-    QByteArray transcoded; // only for UTF-16 and UTF-32 texts
+    QByteArray transcoded; // for UTF-16, UTF-32 and code pages the scanner does not convert
     Charset charset = Charset::Utf8;
     const auto unicodeWithMark = [&](QStringConverter::Encoding encoding, int markSize,
                                      const char *name) {
@@ -878,23 +1042,33 @@ DecodeResult decodeText(const QByteArray &fileBytes, bool straightPath) {
             if (equalsIgnoringCase(declared, "windows-1252"sv) ||
                 equalsIgnoringCase(declared, "cp1252"sv)) {
                 chosen = Charset::Windows1252;
-            } else {
-                const auto known = QStringConverter::encodingForName(
-                    QByteArray(declared.data(), qsizetype(declared.size())));
+            } else if (const auto known = QStringConverter::encodingForName(
+                           QByteArray(declared.data(), qsizetype(declared.size())))) {
                 // A declaration readable byte by byte cannot be UTF-16 or UTF-32, and the
                 // system code page is none the file can name.
                 if (known == QStringConverter::Utf8 && validUtf8())
                     chosen = Charset::Utf8;
                 else if (known == QStringConverter::Latin1)
                     chosen = Charset::Latin1;
+            } else {
+                const char *declarationEnd = declared.data() + declared.size() + 1;
+                if (std::optional<QByteArray> utf8 =
+                        transcodeToUtf8(begin, end, declared, declarationEnd)) {
+                    transcoded = std::move(*utf8);
+                    begin = transcoded.constData();
+                    end = begin + transcoded.size();
+                    chosen = Charset::Utf8;
+                    result.encoding = QString::fromLatin1(declared.data(), declared.size());
+                }
             }
         }
         if (!chosen)
             chosen = validUtf8() ? Charset::Utf8 : Charset::Windows1252;
         charset = *chosen;
-        result.encoding = charset == Charset::Utf8     ? QStringLiteral("UTF-8")
-                          : charset == Charset::Latin1 ? QStringLiteral("ISO-8859-1")
-                                                       : QStringLiteral("windows-1252");
+        if (result.encoding.isEmpty())
+            result.encoding = charset == Charset::Utf8     ? QStringLiteral("UTF-8")
+                              : charset == Charset::Latin1 ? QStringLiteral("ISO-8859-1")
+                                                           : QStringLiteral("windows-1252");
     }
 
     // The header check only warns.
@@ -911,6 +1085,7 @@ DecodeResult decodeText(const QByteArray &fileBytes, bool straightPath) {
         return result;
     }
     result.ok = true;
+    result.truncated = scanner.truncated();
     return result;
 }
 

@@ -233,6 +233,10 @@ private Q_SLOTS:
                           "<?xml-stylesheet href=\"squad.xsl?\" type=\"text/xsl\"?>\r\n"
                           "<squad nick=\"cut")
             << "Line 4:" << false;
+        QTest::newRow("unclosed comment")
+            << "comment.xml"
+            << squad::fileContents(hardSquad()).replace("<member id=\"\"", "<!-- <member id=\"\"")
+            << "comment is not closed" << false;
     }
     void openFailuresNameTheFileAndLeaveTheDocument() {
         QFETCH(QString, name);
@@ -293,6 +297,61 @@ private Q_SLOTS:
         QCOMPARE(shown[0].text, QString("XML-Header is corrupt!"));
         QCOMPARE(w.document().data(), hardSquad());
         QVERIFY(!w.document().modified());
+    }
+
+    // A file whose text ends before the end of the squad opens with what it holds, and then
+    // says so; one that ends in "</squad" without its ">" is whole.
+    void cutShortFileOpensWithAWarning_data() {
+        QTest::addColumn<QByteArray>("contents");
+        QTest::addColumn<bool>("atStart");
+        QTest::addColumn<int>("members");
+        QTest::addColumn<QString>("warning"); // empty: none
+        const QByteArray whole = squad::fileContents(hardSquad());
+        const qsizetype squadEnd = whole.lastIndexOf("</squad>");
+        QTest::newRow("ends behind the last member")
+            << whole.left(squadEnd) << false << 3 << "3 members were read.";
+        QTest::newRow("ends behind the last member, opened at start")
+            << whole.left(squadEnd) << true << 3 << "3 members were read.";
+        QTest::newRow("ends behind the first member")
+            << whole.left(whole.indexOf("<member", whole.indexOf("<member") + 1)) << false << 1
+            << "1 member was read.";
+        QTest::newRow("ends in </squad without >")
+            << whole.left(squadEnd + 7) << false << 3 << QString();
+    }
+    void cutShortFileOpensWithAWarning() {
+        QFETCH(QByteArray, contents);
+        QFETCH(bool, atStart);
+        QFETCH(int, members);
+        QFETCH(QString, warning);
+        const QString file = path("cut-short.xml");
+        writeBytes(file, contents);
+        Shown s;
+        app::MainWindow &w = s.window;
+        if (!warning.isEmpty())
+            MessageBox::setNextAnswer(MessageBox::Ok);
+        if (atStart) {
+            QVERIFY(w.openAtStart(file));
+        } else {
+            CommonDialog::setNextPath(file);
+            QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+        }
+        const auto shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), warning.isEmpty() ? 0 : 1);
+        if (!warning.isEmpty()) {
+            QVERIFY2(shown[0].text.contains(QDir::toNativeSeparators(file)),
+                     qPrintable(shown[0].text));
+            QVERIFY2(shown[0].text.contains("may be incomplete"), qPrintable(shown[0].text));
+            QVERIFY2(shown[0].text.endsWith(warning), qPrintable(shown[0].text));
+            QCOMPARE(shown[0].style, 48);
+        }
+        SquadData expected = hardSquad();
+        expected.mmbdata.reset();
+        for (int i = 0; i < members; ++i)
+            expected.mmbdata.append(hardSquad().mmbdata.column(i));
+        QCOMPARE(w.document().data(), expected);
+        QCOMPARE(w.listIndex(), members > 0 ? 0 : -1);
+        QVERIFY(!w.document().modified());
+        QVERIFY(!w.document().loading());
     }
 
     void fileWithoutMembersLeavesTheMemberBoxesLocked() {
