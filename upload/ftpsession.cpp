@@ -1,5 +1,7 @@
 #include "ftpsession.h"
 
+#include "localfile.h"
+
 #include <QFile>
 #include <QUrl>
 
@@ -220,10 +222,9 @@ CommandResult FtpSession::printDirectory() {
 CommandResult FtpSession::put(const QString &localPath, const QString &remotePath) {
     if (!ensureHandle())
         return failure(CURLE_FAILED_INIT);
-    QFile file(localPath);
-    if (!file.open(QIODevice::ReadOnly))
-        return {CommandResult::Refused,
-                QStringLiteral("the local file cannot be read (%1)").arg(file.errorString())};
+    QFile file;
+    if (const QString problem = openForSending(localPath, file); !problem.isEmpty())
+        return {CommandResult::Refused, problem};
     raise(SendingRequest);
     prepare(remotePath);
     CURL *curl = m_curl;

@@ -142,18 +142,23 @@ private Q_SLOTS:
         PyFtpServer server({.home = "clan"});
         QVERIFY(server.isRunning());
         QVERIFY(QDir(server.root()).mkpath("clan/squad"));
-        // Given relative to the login directory, the directory is reached but the server
-        // names it /clan/squad: the upload does not claim a directory it cannot confirm.
+        // Given relative to the login directory, the server names it /clan/squad.
         Run run = uploadTo(request(server, "squad"));
-        QCOMPARE(
-            messageTexts(run.outcome),
-            QStringList{"Connection accomplished,\r\nbut the remote directory doesn't exist."});
-        QVERIFY(QDir(server.root() + "/clan/squad").entryList(QDir::Files).isEmpty());
-
-        run = uploadTo(request(server, "/clan/squad"));
         QCOMPARE(messageTexts(run.outcome), QStringList());
         verifyStored(server.root() + "/clan/squad",
                      {"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"});
+
+        QVERIFY(QDir(server.root()).mkpath("clan/other"));
+        run = uploadTo(request(server, "/clan/other"));
+        QCOMPARE(messageTexts(run.outcome), QStringList());
+        verifyStored(server.root() + "/clan/other",
+                     {"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"});
+
+        // Missing below the login directory: the session stays in /clan.
+        run = uploadTo(request(server, "missing"));
+        QCOMPARE(
+            messageTexts(run.outcome),
+            QStringList{"Connection accomplished,\r\nbut the remote directory doesn't exist."});
 
         // No directory given: the files go where the login put the session.
         run = uploadTo(request(server, QString()));
