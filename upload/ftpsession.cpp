@@ -41,6 +41,11 @@ long wholeSeconds(std::chrono::milliseconds timeout) {
     return std::max(1L, long((timeout.count() + 999) / 1000));
 }
 
+QString seconds(std::chrono::milliseconds timeout) {
+    const long n = wholeSeconds(timeout);
+    return n == 1 ? QStringLiteral("1 second") : QStringLiteral("%1 seconds").arg(n);
+}
+
 } // namespace
 
 std::optional<ServerAddress> ServerAddress::parse(const QString &text, QString *error) {
@@ -424,9 +429,19 @@ CommandResult FtpSession::failure(int code) {
         result.text = QStringLiteral("The connection to the server was lost (%1).").arg(detail);
     } else if (code == CURLE_LOGIN_DENIED) {
         result.text = QStringLiteral("The server refused the login: %1").arg(m_lastReply);
+    } else if (code == CURLE_OPERATION_TIMEDOUT && !m_greeted) {
+        // Nothing came back at all: no connection, no TLS handshake or no greeting.
+        result.text = QStringLiteral("The FTP-Host \"%1\" could not be reached within %2.")
+                          .arg(m_server.host, seconds(m_timeout));
     } else if (code == CURLE_OPERATION_TIMEDOUT) {
-        result.text = QStringLiteral("The server did not answer within %1 seconds (%2).")
-                          .arg(wholeSeconds(m_timeout))
+        result.text = QStringLiteral("The server did not answer within %1 (%2).")
+                          .arg(seconds(m_timeout), detail);
+    } else if (code == CURLE_SSL_CONNECT_ERROR && m_server.security == ServerAddress::ImplicitTls &&
+               detail.contains(QLatin1String("wrong version number"))) {
+        // What OpenSSL makes of a plain "220" greeting where a TLS handshake was expected.
+        result.text = QStringLiteral("The server did not start TLS at once, as ftps:// expects "
+                                     "(%1). If it starts TLS only when asked to after connecting, "
+                                     "ftpes:// may be meant in place of ftps://.")
                           .arg(detail);
     } else if (code == CURLE_USE_SSL_FAILED) {
         result.text = QStringLiteral("The server does not offer TLS encryption (%1). Nothing was "

@@ -59,6 +59,40 @@ inline QStringList logLines(const QString &path) {
     return lines;
 }
 
+// A loopback port whose connections the kernel completes but nobody ever reads or answers,
+// until release() resets them.
+class SilentServer {
+public:
+    SilentServer() {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (::bind(m_fd, reinterpret_cast<sockaddr *>(&address), size) != 0 ||
+            ::listen(m_fd, 16) != 0 ||
+            ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &size) != 0)
+            return;
+        m_port = ntohs(address.sin_port);
+    }
+    ~SilentServer() { release(); }
+    SilentServer(const SilentServer &) = delete;
+    SilentServer &operator=(const SilentServer &) = delete;
+
+    void release() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+    bool isReleased() const { return m_fd < 0; }
+    bool isRunning() const { return m_port > 0; }
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+};
+
 struct PyFtpOptions {
     QString home = QString(); // login directory below the root
     bool readOnly = false;

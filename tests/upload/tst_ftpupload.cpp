@@ -8,6 +8,7 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+#include <optional>
 #include <thread>
 
 using namespace upload;
@@ -241,15 +242,58 @@ private Q_SLOTS:
         QCOMPARE(run.states.last(), int(RemoteError));
     }
 
-    void nothingListening() {
-        UploadRequest r;
-        r.host = QStringLiteral("127.0.0.1:%1").arg(testftp::freePort());
-        r.localDirectory = localDirectory();
-        const Run run = uploadTo(r);
+    void unreachableOrMisspokenServers_data() {
+        QTest::addColumn<QString>("server"); // none, silent or plain
+        QTest::addColumn<QString>("scheme");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("nothing listening") << "none"
+                                           << ""
+                                           << "The FTP server could not be reached (";
+        QTest::newRow("no greeting")
+            << "silent"
+            << ""
+            << "The FTP-Host \"127.0.0.1\" could not be reached within 1 second.";
+        QTest::newRow("no TLS handshake")
+            << "silent"
+            << "ftps://"
+            << "The FTP-Host \"127.0.0.1\" could not be reached within 1 second.";
+        QTest::newRow("no AUTH TLS answer")
+            << "silent"
+            << "ftpes://"
+            << "The FTP-Host \"127.0.0.1\" could not be reached within 1 second.";
+        QTest::newRow("ftps:// to plain FTP") << "plain"
+                                              << "ftps://"
+                                              << "The server did not start TLS at once, as "
+                                                 "ftps:// expects (";
+    }
+    void unreachableOrMisspokenServers() {
+        QFETCH(QString, server);
+        QFETCH(QString, scheme);
+        QFETCH(QString, message);
+        testftp::SilentServer silent;
+        std::optional<PyFtpServer> plain;
+        UploadRequest r{
+            QString(),        QStringLiteral("squad"),     QStringLiteral("secret"),  QString(),
+            localDirectory(), QStringLiteral("squad.xml"), QStringLiteral("logo.paa")};
+        if (server == "none") {
+            r.host = QStringLiteral("127.0.0.1:%1").arg(testftp::freePort());
+        } else if (server == "silent") {
+            QVERIFY(silent.isRunning());
+            r.host = scheme + silent.address();
+        } else {
+            plain.emplace();
+            QVERIFY(plain->isRunning());
+            r.host = scheme + plain->address();
+        }
+        const Run run = uploadTo(r, 1s);
         QCOMPARE(run.outcome.messages.size(), 1);
-        QVERIFY2(run.outcome.messages[0].text.startsWith("The FTP server could not be reached"),
-                 qPrintable(run.outcome.messages[0].text));
+        const QString text = run.outcome.messages[0].text;
+        QVERIFY2(text.startsWith(message), qPrintable(text));
+        if (scheme == "ftps://" && server == "plain")
+            QVERIFY(text.contains("ftpes:// may be meant"));
         QVERIFY(run.outcome.stored.isEmpty());
+        if (plain)
+            QCOMPARE(plain->commands(), QStringList());
     }
 
     void readOnlyAccountListsEveryFileItCouldNotStore() {
