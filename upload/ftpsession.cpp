@@ -260,6 +260,7 @@ void FtpSession::drop() {
 
 void FtpSession::cancel() {
     m_cancelled = true;
+    m_nameLookup.cancel();
     // shutdown() wakes a libcurl waiting on the socket at once; the session's thread still owns
     // and closes the descriptors.
     std::lock_guard lock(m_socketMutex);
@@ -329,6 +330,9 @@ int FtpSession::perform() {
     m_lastReply.clear();
     m_partialLine.clear();
     m_passiveReplyPending = false;
+    if (const int code = resolveHost(); code != CURLE_OK)
+        return code;
+    curl_easy_setopt(m_curl, CURLOPT_RESOLVE, m_resolve);
     CURLM *multi = m_multi;
     if (curl_multi_add_handle(multi, m_curl) != CURLM_OK)
         return CURLE_FAILED_INIT;
@@ -364,6 +368,32 @@ int FtpSession::perform() {
     }
     curl_multi_remove_handle(multi, m_curl);
     return code;
+}
+
+int FtpSession::resolveHost() {
+    if (m_resolved)
+        return CURLE_OK;
+    if (NameLookup::isNumeric(m_server.host)) {
+        m_resolved = true;
+        return CURLE_OK;
+    }
+    QString error;
+    const std::optional<QStringList> addresses = m_nameLookup.run(m_server.host, &error);
+    if (!addresses || m_cancelled)
+        return CURLE_ABORTED_BY_CALLBACK;
+    if (addresses->isEmpty()) {
+        const QByteArray detail = error.toUtf8().left(CURL_ERROR_SIZE - 1);
+        std::copy(detail.begin(), detail.end(), m_errorBuffer.begin());
+        return CURLE_COULDNT_RESOLVE_HOST;
+    }
+    QStringList entries;
+    for (const QString &address : *addresses)
+        entries << (address.contains(u':') ? u'[' + address + u']' : address);
+    const QByteArray entry = m_server.host.toUtf8() + ':' + QByteArray::number(m_server.port) +
+                             ':' + entries.join(u',').toLatin1();
+    m_resolve = curl_slist_append(static_cast<curl_slist *>(m_resolve), entry.constData());
+    m_resolved = m_resolve != nullptr;
+    return m_resolved ? CURLE_OK : CURLE_OUT_OF_MEMORY;
 }
 
 CommandResult FtpSession::quoteCommand(const QByteArray &command) {
@@ -490,6 +520,7 @@ void FtpSession::closeSession(bool polite) {
     curl_multi_cleanup(multi);
     curl_easy_cleanup(m_curl);
     m_curl = nullptr;
+    curl_slist_free_all(static_cast<curl_slist *>(std::exchange(m_resolve, nullptr)));
     m_closed = true;
 }
 

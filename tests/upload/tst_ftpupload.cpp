@@ -22,11 +22,14 @@ struct Run {
     QList<int> states;
 };
 
-Run uploadTo(const UploadRequest &request, std::chrono::milliseconds timeout = 20s) {
+Run uploadTo(const UploadRequest &request, std::chrono::milliseconds timeout = 20s,
+             NameLookup::Function lookup = {}) {
     Run run;
     FtpSession session(*ServerAddress::parse(request.host, nullptr), request.user,
                        request.password);
     session.setTimeout(timeout);
+    if (lookup)
+        session.setNameLookup(std::move(lookup));
     session.setStateHandler([&run](int state) { run.states << state; });
     run.outcome = runUpload(request, session);
     return run;
@@ -56,9 +59,17 @@ class TestFtpUpload : public QObject {
 
     QString localDirectory() const { return m_local.path() + u'/'; }
 
+    UploadRequest request(const QString &host, const QString &remote) const {
+        return {host,
+                QStringLiteral("squad"),
+                QStringLiteral("secret"),
+                remote,
+                localDirectory(),
+                QStringLiteral("squad.xml"),
+                QStringLiteral("logo.paa")};
+    }
     UploadRequest request(const PyFtpServer &server, const QString &remote) const {
-        return {server.address(), QStringLiteral("squad"),     QStringLiteral("secret"),  remote,
-                localDirectory(), QStringLiteral("squad.xml"), QStringLiteral("logo.paa")};
+        return request(server.address(), remote);
     }
 
     void verifyStored(const QString &serverDirectory, const QStringList &names) {
@@ -270,11 +281,9 @@ private Q_SLOTS:
         QFETCH(QString, server);
         QFETCH(QString, scheme);
         QFETCH(QString, message);
-        testftp::SilentServer silent;
+        testftp::SilentServer silent(60s);
         std::optional<PyFtpServer> plain;
-        UploadRequest r{
-            QString(),        QStringLiteral("squad"),     QStringLiteral("secret"),  QString(),
-            localDirectory(), QStringLiteral("squad.xml"), QStringLiteral("logo.paa")};
+        UploadRequest r = request(QString(), QString());
         if (server == "none") {
             r.host = QStringLiteral("127.0.0.1:%1").arg(testftp::freePort());
         } else if (server == "silent") {
@@ -350,24 +359,88 @@ private Q_SLOTS:
         QVERIFY(!server.commands().contains("QUIT"));
     }
 
-    void cancelFromAnotherThreadEndsTheSessionPromptly() {
-        PyFtpServer server({.fault = "stall-pwd"});
+    void hostNamesAreLookedUpBeforeLibcurlSeesThem_data() {
+        QTest::addColumn<QStringList>("addresses");
+        QTest::addColumn<QString>("message"); // empty: all four files stored
+        QTest::newRow("one address") << QStringList{"127.0.0.1"} << "";
+        QTest::newRow("unreachable address first")
+            << QStringList{"::1", "127.0.0.1"} << ""; // the server listens on IPv4 only
+        QTest::newRow("no address")
+            << QStringList{} << "The FTP-Host \"ftp.troopbook.invalid\" was not found.";
+    }
+    void hostNamesAreLookedUpBeforeLibcurlSeesThem() {
+        QFETCH(QStringList, addresses);
+        QFETCH(QString, message);
+        PyFtpServer server;
         QVERIFY(server.isRunning());
-        const UploadRequest r = request(server, QString());
+        UploadRequest r = request(server, QString());
+        // A name no name server knows: only the session's own lookup can make it reachable.
+        r.host = QStringLiteral("ftp.troopbook.invalid:%1").arg(server.port());
+        QStringList asked;
+        const Run run = uploadTo(r, 20s, [&](const QString &host, QString *error) {
+            asked << host;
+            *error = "Name or service not known";
+            return addresses;
+        });
+        QCOMPARE(asked, QStringList{"ftp.troopbook.invalid"});
+        if (message.isEmpty()) {
+            QCOMPARE(messageTexts(run.outcome), QStringList());
+            verifyStored(server.root(), {"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"});
+        } else {
+            QCOMPARE(messageTexts(run.outcome), QStringList{message});
+            QCOMPARE(server.commands(), QStringList());
+        }
+    }
+
+    void cancelFromAnotherThreadEndsTheSessionInEveryPhase_data() {
+        QTest::addColumn<QString>("phase");
+        QTest::newRow("name lookup") << "lookup";
+        QTest::newRow("greeting") << "greeting";
+        QTest::newRow("TLS handshake") << "tls";
+        QTest::newRow("AUTH TLS reply") << "auth";
+        QTest::newRow("command reply") << "reply";
+    }
+    void cancelFromAnotherThreadEndsTheSessionInEveryPhase() {
+        QFETCH(QString, phase);
+        testftp::StalledLookup lookup(60s);
+        testftp::SilentServer silent(60s);
+        QVERIFY(silent.isRunning());
+        std::optional<PyFtpServer> stalling;
+        QString host = silent.address();
+        if (phase == "lookup") {
+            host = "ftp.troopbook.invalid";
+        } else if (phase == "tls") {
+            host = "ftps://" + host;
+        } else if (phase == "auth") {
+            host = "ftpes://" + host;
+        } else if (phase == "reply") {
+            stalling.emplace(testftp::PyFtpOptions{.fault = "stall-pwd"});
+            QVERIFY(stalling->isRunning());
+            host = stalling->address();
+        }
+        const UploadRequest r = request(host, QString());
         FtpSession session(*ServerAddress::parse(r.host, nullptr), r.user, r.password);
+        session.setTimeout(60s);
+        session.setNameLookup(lookup.function());
         std::atomic<bool> waiting{false};
         session.setStateHandler([&](int state) {
-            if (state == RequestSent)
+            if (state == (phase == "reply" ? RequestSent : Connecting))
                 waiting = true;
         });
         UploadOutcome outcome;
         std::thread worker([&] { outcome = runUpload(r, session); });
-        QTRY_VERIFY_WITH_TIMEOUT(waiting && server.commands().contains("PWD"), 10000);
-        QElapsedTimer clock;
-        clock.start();
+        if (phase == "lookup")
+            QTRY_VERIFY_WITH_TIMEOUT(lookup.isEntered(), 10000);
+        else if (phase == "reply")
+            QTRY_VERIFY_WITH_TIMEOUT(waiting && stalling->commands().contains("PWD"), 10000);
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(waiting, 10000);
+        QTest::qWait(50);
         session.cancel();
         worker.join();
-        QVERIFY(clock.elapsed() < 5000);
+        // Nothing waited for the stall to end.
+        QVERIFY(!lookup.isReleased());
+        QVERIFY(!silent.isReleased());
         QVERIFY(outcome.cancelled);
         QVERIFY(outcome.messages.isEmpty());
     }
