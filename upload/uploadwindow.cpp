@@ -100,7 +100,7 @@ void UploadWindow::cancelUpload() {
     if (!m_worker)
         return;
     ++m_run;
-    // Not waited for: a lookup on a slow name server would hold the window until it answers.
+    // Not waited for: whatever the run is in the middle of, the window is free at once.
     std::exchange(m_worker, nullptr)->abandon();
     Command1->setEnabled(true);
 }

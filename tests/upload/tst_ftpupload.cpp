@@ -9,7 +9,6 @@
 #include <QTest>
 
 #include <optional>
-#include <thread>
 
 using namespace upload;
 using namespace std::chrono_literals;
@@ -268,7 +267,7 @@ private Q_SLOTS:
             << "silent"
             << "ftps://"
             << "The FTP-Host \"127.0.0.1\" could not be reached within 1 second.";
-        QTest::newRow("no AUTH TLS answer")
+        QTest::newRow("no greeting for ftpes://")
             << "silent"
             << "ftpes://"
             << "The FTP-Host \"127.0.0.1\" could not be reached within 1 second.";
@@ -390,59 +389,6 @@ private Q_SLOTS:
             QCOMPARE(messageTexts(run.outcome), QStringList{message});
             QCOMPARE(server.commands(), QStringList());
         }
-    }
-
-    void cancelFromAnotherThreadEndsTheSessionInEveryPhase_data() {
-        QTest::addColumn<QString>("phase");
-        QTest::newRow("name lookup") << "lookup";
-        QTest::newRow("greeting") << "greeting";
-        QTest::newRow("TLS handshake") << "tls";
-        QTest::newRow("AUTH TLS reply") << "auth";
-        QTest::newRow("command reply") << "reply";
-    }
-    void cancelFromAnotherThreadEndsTheSessionInEveryPhase() {
-        QFETCH(QString, phase);
-        testftp::StalledLookup lookup(60s);
-        testftp::SilentServer silent(60s);
-        QVERIFY(silent.isRunning());
-        std::optional<PyFtpServer> stalling;
-        QString host = silent.address();
-        if (phase == "lookup") {
-            host = "ftp.troopbook.invalid";
-        } else if (phase == "tls") {
-            host = "ftps://" + host;
-        } else if (phase == "auth") {
-            host = "ftpes://" + host;
-        } else if (phase == "reply") {
-            stalling.emplace(testftp::PyFtpOptions{.fault = "stall-pwd"});
-            QVERIFY(stalling->isRunning());
-            host = stalling->address();
-        }
-        const UploadRequest r = request(host, QString());
-        FtpSession session(*ServerAddress::parse(r.host, nullptr), r.user, r.password);
-        session.setTimeout(60s);
-        session.setNameLookup(lookup.function());
-        std::atomic<bool> waiting{false};
-        session.setStateHandler([&](int state) {
-            if (state == (phase == "reply" ? RequestSent : Connecting))
-                waiting = true;
-        });
-        UploadOutcome outcome;
-        std::thread worker([&] { outcome = runUpload(r, session); });
-        if (phase == "lookup")
-            QTRY_VERIFY_WITH_TIMEOUT(lookup.isEntered(), 10000);
-        else if (phase == "reply")
-            QTRY_VERIFY_WITH_TIMEOUT(waiting && stalling->commands().contains("PWD"), 10000);
-        else
-            QTRY_VERIFY_WITH_TIMEOUT(waiting, 10000);
-        QTest::qWait(50);
-        session.cancel();
-        worker.join();
-        // Nothing waited for the stall to end.
-        QVERIFY(!lookup.isReleased());
-        QVERIFY(!silent.isReleased());
-        QVERIFY(outcome.cancelled);
-        QVERIFY(outcome.messages.isEmpty());
     }
 };
 

@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -358,6 +359,7 @@ private Q_SLOTS:
             QTest::addRow("%s in name lookup", how) << "lookup" << viaExit;
             QTest::addRow("%s awaiting greeting", how) << "greeting" << viaExit;
             QTest::addRow("%s in TLS handshake", how) << "tls" << viaExit;
+            QTest::addRow("%s awaiting AUTH TLS reply", how) << "auth" << viaExit;
             QTest::addRow("%s awaiting reply", how) << "reply" << viaExit;
         }
     }
@@ -373,15 +375,18 @@ private Q_SLOTS:
             host = "ftp.troopbook.invalid";
         } else if (phase == "tls") {
             host = "ftps://" + host;
-        } else if (phase == "reply") {
-            stalling.emplace(testftp::PyFtpOptions{.fault = "stall-pwd"});
+        } else if (phase == "auth" || phase == "reply") {
+            stalling.emplace(
+                testftp::PyFtpOptions{.fault = phase == "auth" ? "stall-auth" : "stall-pwd"});
             QVERIFY(stalling->isRunning());
-            host = stalling->address();
+            host = (phase == "auth" ? "ftpes://" : "") + stalling->address();
         }
         CommonDialog cdb;
         // The editor deletes the window when it is closed.
         const QPointer<UploadWindow> window = new UploadWindow(cdb, [this] { return m_picture; });
         window->setAttribute(Qt::WA_DeleteOnClose);
+        // A failed check must not leave the run behind to show its message in the next one.
+        const auto cleanup = qScopeGuard([&] { delete window.data(); });
         window->setSessionSetup([function = lookup.function()](FtpSession &session) {
             session.setTimeout(60s);
             session.setNameLookup(function);
@@ -391,8 +396,9 @@ private Q_SLOTS:
         button(window)->click();
         if (phase == "lookup")
             QTRY_VERIFY_WITH_TIMEOUT(lookup.isEntered(), 10000);
-        else if (phase == "reply")
-            QTRY_VERIFY_WITH_TIMEOUT(stalling->commands().contains("PWD"), 10000);
+        else if (stalling)
+            QTRY_VERIFY_WITH_TIMEOUT(
+                !stalling->commands().filter(phase == "auth" ? "AUTH " : "PWD").isEmpty(), 10000);
         else
             QTRY_COMPARE_WITH_TIMEOUT(box(window, "Status")->text(), QString("Connecting"), 10000);
         QTest::qWait(50);
