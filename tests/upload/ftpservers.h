@@ -13,7 +13,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -66,59 +65,21 @@ inline QStringList logLines(const QString &path) {
     return lines;
 }
 
-// Something that stalls a session until released, and releases itself after `limit` should
-// nobody do it: a test that finds it still stalled knows nothing waited that long for it.
-class Stall {
+// A name lookup that hangs, as with a slow name server, until the fixture ends (or a minute has
+// passed), then answers 127.0.0.1.
+class StalledLookup {
 public:
-    explicit Stall(std::chrono::seconds limit)
-        : m_state(std::make_shared<State>()) {
-        m_state->deadline = std::chrono::steady_clock::now() + limit;
-    }
-    ~Stall() { release(); }
-    Stall(const Stall &) = delete;
-    Stall &operator=(const Stall &) = delete;
-
-    void release() {
+    ~StalledLookup() {
         std::lock_guard lock(m_state->mutex);
         m_state->released = true;
         m_state->changed.notify_all();
     }
-    bool isReleased() const {
-        std::lock_guard lock(m_state->mutex);
-        return m_state->released;
-    }
-
-protected:
-    struct State {
-        std::mutex mutex;
-        std::condition_variable changed;
-        std::chrono::steady_clock::time_point deadline;
-        bool released = false;
-        bool entered = false;
-    };
-    // Waits until released or the limit; true if released by the limit.
-    static bool waitFor(State &state) {
-        std::unique_lock lock(state.mutex);
-        state.changed.wait_until(lock, state.deadline, [&] { return state.released; });
-        const bool bySelf = !state.released;
-        state.released = true;
-        return bySelf;
-    }
-    // Shared with threads that may outlive the fixture.
-    std::shared_ptr<State> m_state;
-};
-
-// A name lookup that hangs, as with a slow name server, then answers 127.0.0.1.
-class StalledLookup : public Stall {
-public:
-    using Stall::Stall;
+    // Runs on a thread that may outlive the fixture.
     std::function<QStringList(const QString &, QString *)> function() const {
         return [state = m_state](const QString &, QString *) {
-            {
-                std::lock_guard lock(state->mutex);
-                state->entered = true;
-            }
-            waitFor(*state);
+            std::unique_lock lock(state->mutex);
+            state->entered = true;
+            state->changed.wait_for(lock, std::chrono::minutes(1), [&] { return state->released; });
             return QStringList{QStringLiteral("127.0.0.1")};
         };
     }
@@ -126,43 +87,41 @@ public:
         std::lock_guard lock(m_state->mutex);
         return m_state->entered;
     }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool entered = false;
+        bool released = false;
+    };
+    std::shared_ptr<State> m_state = std::make_shared<State>();
 };
 
-// A loopback port whose connections the kernel completes but nobody ever reads or answers,
-// until released: then they are reset.
-class SilentServer : public Stall {
+// A loopback port whose connections the kernel completes but nobody ever reads or answers.
+class SilentServer {
 public:
-    explicit SilentServer(std::chrono::seconds limit)
-        : Stall(limit) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    SilentServer() {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t size = sizeof address;
-        if (::bind(fd, reinterpret_cast<sockaddr *>(&address), size) != 0 ||
-            ::listen(fd, 16) != 0 ||
-            ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) != 0) {
-            ::close(fd);
-            return;
-        }
-        m_port = ntohs(address.sin_port);
-        m_closer = std::thread([state = m_state, fd] {
-            waitFor(*state);
-            ::close(fd);
-        });
+        if (::bind(m_fd, reinterpret_cast<sockaddr *>(&address), size) == 0 &&
+            ::listen(m_fd, 16) == 0 &&
+            ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &size) == 0)
+            m_port = ntohs(address.sin_port);
     }
-    ~SilentServer() {
-        release();
-        if (m_closer.joinable())
-            m_closer.join();
-    }
+    ~SilentServer() { ::close(m_fd); }
+    SilentServer(const SilentServer &) = delete;
+    SilentServer &operator=(const SilentServer &) = delete;
 
     bool isRunning() const { return m_port > 0; }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
 
 private:
+    int m_fd = -1;
     int m_port = 0;
-    std::thread m_closer;
 };
 
 struct PyFtpOptions {

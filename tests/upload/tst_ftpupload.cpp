@@ -280,7 +280,7 @@ private Q_SLOTS:
         QFETCH(QString, server);
         QFETCH(QString, scheme);
         QFETCH(QString, message);
-        testftp::SilentServer silent(60s);
+        testftp::SilentServer silent;
         std::optional<PyFtpServer> plain;
         UploadRequest r = request(QString(), QString());
         if (server == "none") {
