@@ -292,6 +292,9 @@ void FtpSession::prepare(const QString &remotePath) {
         QByteArray::number(m_server.port) + '/' + QUrl::toPercentEncoding(remotePath);
     curl_easy_setopt(curl, CURLOPT_URL, url.constData());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp,ftps");
+    // Straight to the server: a proxy from the environment (ftp_proxy, all_proxy) would carry the
+    // session over HTTP and have its name looked up where a cancel cannot stop it.
+    curl_easy_setopt(curl, CURLOPT_PROXY, "");
     if (!m_user.isEmpty()) {
         curl_easy_setopt(curl, CURLOPT_USERNAME, m_user.constData());
         curl_easy_setopt(curl, CURLOPT_PASSWORD, m_password.constData());

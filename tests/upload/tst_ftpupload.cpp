@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <optional>
@@ -175,6 +176,22 @@ private Q_SLOTS:
         run = uploadTo(request(server, QString()));
         QCOMPARE(messageTexts(run.outcome), QStringList());
         verifyStored(server.root() + "/clan", {"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"});
+    }
+
+    void proxiesInTheEnvironmentAreNotUsed() {
+        PyFtpServer server;
+        QVERIFY(server.isRunning());
+        const QByteArray nowhere = "http://127.0.0.1:" + QByteArray::number(testftp::freePort());
+        const char *const names[] = {"ftp_proxy", "all_proxy", "ALL_PROXY"};
+        for (const char *name : names)
+            qputenv(name, nowhere);
+        const auto unset = qScopeGuard([&] {
+            for (const char *name : names)
+                qunsetenv(name);
+        });
+        const Run run = uploadTo(request(server, QString()));
+        QCOMPARE(messageTexts(run.outcome), QStringList());
+        verifyStored(server.root(), {"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"});
     }
 
     void missingCompanionAndPictureAreSkipped() {
