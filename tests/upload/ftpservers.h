@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -98,21 +99,32 @@ private:
     std::shared_ptr<State> m_state = std::make_shared<State>();
 };
 
-// A loopback port whose connections the kernel completes but nobody ever reads or answers.
+// A loopback port whose connections the kernel completes but nobody ever reads or answers; or,
+// `unreachable`, whose queue is kept full so that a connect waits as for a host that is down.
 class SilentServer {
 public:
-    SilentServer() {
+    explicit SilentServer(bool unreachable = false) {
         m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t size = sizeof address;
-        if (::bind(m_fd, reinterpret_cast<sockaddr *>(&address), size) == 0 &&
-            ::listen(m_fd, 16) == 0 &&
-            ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &size) == 0)
-            m_port = ntohs(address.sin_port);
+        if (::bind(m_fd, reinterpret_cast<sockaddr *>(&address), size) != 0 ||
+            ::listen(m_fd, unreachable ? 0 : 16) != 0 ||
+            ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &size) != 0)
+            return;
+        for (int i = 0; unreachable && i < 3; ++i) {
+            const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            ::connect(filler, reinterpret_cast<sockaddr *>(&address), size);
+            m_fillers.push_back(filler);
+        }
+        m_port = ntohs(address.sin_port);
     }
-    ~SilentServer() { ::close(m_fd); }
+    ~SilentServer() {
+        for (const int fd : m_fillers)
+            ::close(fd);
+        ::close(m_fd);
+    }
     SilentServer(const SilentServer &) = delete;
     SilentServer &operator=(const SilentServer &) = delete;
 
@@ -122,6 +134,7 @@ public:
 private:
     int m_fd = -1;
     int m_port = 0;
+    std::vector<int> m_fillers;
 };
 
 struct PyFtpOptions {

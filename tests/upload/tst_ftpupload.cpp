@@ -270,12 +270,16 @@ private Q_SLOTS:
     }
 
     void unreachableOrMisspokenServers_data() {
-        QTest::addColumn<QString>("server"); // none, silent or plain
+        QTest::addColumn<QString>("server"); // none, unreachable, silent or plain
         QTest::addColumn<QString>("scheme");
         QTest::addColumn<QString>("message");
         QTest::newRow("nothing listening") << "none"
                                            << ""
                                            << "The FTP server could not be reached (";
+        QTest::newRow("no connection")
+            << "unreachable"
+            << ""
+            << "The FTP-Host \"127.0.0.1\" could not be reached within 1 second.";
         QTest::newRow("no greeting")
             << "silent"
             << ""
@@ -297,12 +301,12 @@ private Q_SLOTS:
         QFETCH(QString, server);
         QFETCH(QString, scheme);
         QFETCH(QString, message);
-        testftp::SilentServer silent;
+        testftp::SilentServer silent(server == "unreachable");
         std::optional<PyFtpServer> plain;
         UploadRequest r = request(QString(), QString());
         if (server == "none") {
             r.host = QStringLiteral("127.0.0.1:%1").arg(testftp::freePort());
-        } else if (server == "silent") {
+        } else if (server == "silent" || server == "unreachable") {
             QVERIFY(silent.isRunning());
             r.host = scheme + silent.address();
         } else {

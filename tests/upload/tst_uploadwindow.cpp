@@ -357,6 +357,7 @@ private Q_SLOTS:
         for (const bool viaExit : {false, true}) {
             const char *how = viaExit ? "exit" : "close";
             QTest::addRow("%s in name lookup", how) << "lookup" << viaExit;
+            QTest::addRow("%s in connect", how) << "connect" << viaExit;
             QTest::addRow("%s awaiting greeting", how) << "greeting" << viaExit;
             QTest::addRow("%s in TLS handshake", how) << "tls" << viaExit;
             QTest::addRow("%s awaiting AUTH TLS reply", how) << "auth" << viaExit;
@@ -367,7 +368,7 @@ private Q_SLOTS:
         QFETCH(QString, phase);
         QFETCH(bool, viaExit);
         testftp::StalledLookup lookup;
-        testftp::SilentServer silent;
+        testftp::SilentServer silent(phase == "connect");
         QVERIFY(silent.isRunning());
         std::optional<testftp::PyFtpServer> stalling;
         QString host = silent.address();
