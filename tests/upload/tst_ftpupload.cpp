@@ -380,29 +380,34 @@ private Q_SLOTS:
     }
 
     void hostNamesAreLookedUpBeforeLibcurlSeesThem_data() {
+        QTest::addColumn<QString>("name");
         QTest::addColumn<QStringList>("addresses");
         QTest::addColumn<QString>("message"); // empty: all four files stored
-        QTest::newRow("one address") << QStringList{"127.0.0.1"} << "";
+        QTest::newRow("one address") << "ftp.troopbook.invalid" << QStringList{"127.0.0.1"} << "";
         QTest::newRow("unreachable address first")
-            << QStringList{"::1", "127.0.0.1"} << ""; // the server listens on IPv4 only
-        QTest::newRow("no address")
-            << QStringList{} << "The FTP-Host \"ftp.troopbook.invalid\" was not found.";
+            << "ftp.troopbook.invalid" << QStringList{"::1", "127.0.0.1"}
+            << ""; // the server listens on IPv4 only
+        QTest::newRow("name with its root dot")
+            << "ftp.troopbook.invalid." << QStringList{"127.0.0.1"} << "";
+        QTest::newRow("no address") << "ftp.troopbook.invalid" << QStringList{}
+                                    << "The FTP-Host \"ftp.troopbook.invalid\" was not found.";
     }
     void hostNamesAreLookedUpBeforeLibcurlSeesThem() {
+        QFETCH(QString, name);
         QFETCH(QStringList, addresses);
         QFETCH(QString, message);
         PyFtpServer server;
         QVERIFY(server.isRunning());
         UploadRequest r = request(server, QString());
         // A name no name server knows: only the session's own lookup can make it reachable.
-        r.host = QStringLiteral("ftp.troopbook.invalid:%1").arg(server.port());
+        r.host = QStringLiteral("%1:%2").arg(name).arg(server.port());
         QStringList asked;
         const Run run = uploadTo(r, 20s, [&](const QString &host, QString *error) {
             asked << host;
             *error = "Name or service not known";
             return addresses;
         });
-        QCOMPARE(asked, QStringList{"ftp.troopbook.invalid"});
+        QCOMPARE(asked, QStringList{name});
         if (message.isEmpty()) {
             QCOMPARE(messageTexts(run.outcome), QStringList());
             verifyStored(server.root(), {"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"});
