@@ -9,6 +9,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <thread>
+
 using namespace upload;
 
 namespace {
@@ -94,6 +96,34 @@ void BM_CurlCommandLine(benchmark::State &state) {
     state.SetBytesProcessed(state.iterations() * f.bytes);
 }
 BENCHMARK(BM_CurlCommandLine)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
+
+// From a cancel to the end of the run, with the name server not answering: the time closing
+// the upload window or Exit could be held up by a run in that phase.
+void BM_CancelDuringNameLookup(benchmark::State &state) {
+    using namespace std::chrono_literals;
+    const UploadRequest request{QStringLiteral("ftp.troopbook.invalid"),
+                                QStringLiteral("squad"),
+                                QStringLiteral("secret"),
+                                QStringLiteral("squad"),
+                                fixture().local.path() + u'/',
+                                QStringLiteral("squad.xml"),
+                                QStringLiteral("logo.paa")};
+    const ServerAddress address = *ServerAddress::parse(request.host, nullptr);
+    for (auto _ : state) {
+        testftp::StalledLookup lookup;
+        FtpSession session(address, request.user, request.password);
+        session.setNameLookup(lookup.function());
+        std::thread worker([&] { runUpload(request, session); });
+        while (!lookup.isEntered())
+            std::this_thread::sleep_for(1ms);
+        const auto start = std::chrono::steady_clock::now();
+        session.cancel();
+        worker.join();
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+}
+BENCHMARK(BM_CancelDuringNameLookup)->Unit(benchmark::kMicrosecond)->UseManualTime();
 
 } // namespace
 

@@ -1,5 +1,7 @@
 #include "ftpsession.h"
 
+#include "localfile.h"
+
 #include <QFile>
 #include <QUrl>
 
@@ -37,6 +39,11 @@ bool isErrorReply(const QString &reply) {
 
 long wholeSeconds(std::chrono::milliseconds timeout) {
     return std::max(1L, long((timeout.count() + 999) / 1000));
+}
+
+QString seconds(std::chrono::milliseconds timeout) {
+    const long n = wholeSeconds(timeout);
+    return n == 1 ? QStringLiteral("1 second") : QStringLiteral("%1 seconds").arg(n);
 }
 
 } // namespace
@@ -220,10 +227,9 @@ CommandResult FtpSession::printDirectory() {
 CommandResult FtpSession::put(const QString &localPath, const QString &remotePath) {
     if (!ensureHandle())
         return failure(CURLE_FAILED_INIT);
-    QFile file(localPath);
-    if (!file.open(QIODevice::ReadOnly))
-        return {CommandResult::Refused,
-                QStringLiteral("the local file cannot be read (%1)").arg(file.errorString())};
+    QFile file;
+    if (const QString problem = openForSending(localPath, file); !problem.isEmpty())
+        return {CommandResult::Refused, problem};
     raise(SendingRequest);
     prepare(remotePath);
     CURL *curl = m_curl;
@@ -254,6 +260,7 @@ void FtpSession::drop() {
 
 void FtpSession::cancel() {
     m_cancelled = true;
+    m_nameLookup.cancel();
     // shutdown() wakes a libcurl waiting on the socket at once; the session's thread still owns
     // and closes the descriptors.
     std::lock_guard lock(m_socketMutex);
@@ -285,6 +292,9 @@ void FtpSession::prepare(const QString &remotePath) {
         QByteArray::number(m_server.port) + '/' + QUrl::toPercentEncoding(remotePath);
     curl_easy_setopt(curl, CURLOPT_URL, url.constData());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp,ftps");
+    // Straight to the server: a proxy from the environment (ftp_proxy, all_proxy) would carry the
+    // session over HTTP and have its name looked up where a cancel cannot stop it.
+    curl_easy_setopt(curl, CURLOPT_PROXY, "");
     if (!m_user.isEmpty()) {
         curl_easy_setopt(curl, CURLOPT_USERNAME, m_user.constData());
         curl_easy_setopt(curl, CURLOPT_PASSWORD, m_password.constData());
@@ -323,6 +333,9 @@ int FtpSession::perform() {
     m_lastReply.clear();
     m_partialLine.clear();
     m_passiveReplyPending = false;
+    if (const int code = resolveHost(); code != CURLE_OK)
+        return code;
+    curl_easy_setopt(m_curl, CURLOPT_RESOLVE, m_resolve);
     CURLM *multi = m_multi;
     if (curl_multi_add_handle(multi, m_curl) != CURLM_OK)
         return CURLE_FAILED_INIT;
@@ -358,6 +371,32 @@ int FtpSession::perform() {
     }
     curl_multi_remove_handle(multi, m_curl);
     return code;
+}
+
+int FtpSession::resolveHost() {
+    if (m_resolved)
+        return CURLE_OK;
+    if (NameLookup::isNumeric(m_server.host)) {
+        m_resolved = true;
+        return CURLE_OK;
+    }
+    QString error;
+    const std::optional<QStringList> addresses = m_nameLookup.run(m_server.host, &error);
+    if (!addresses || m_cancelled)
+        return CURLE_ABORTED_BY_CALLBACK;
+    if (addresses->isEmpty()) {
+        const QByteArray detail = error.toUtf8().left(CURL_ERROR_SIZE - 1);
+        std::copy(detail.begin(), detail.end(), m_errorBuffer.begin());
+        return CURLE_COULDNT_RESOLVE_HOST;
+    }
+    QStringList entries;
+    for (const QString &address : *addresses)
+        entries << (address.contains(u':') ? u'[' + address + u']' : address);
+    const QByteArray entry = m_server.host.toUtf8() + ':' + QByteArray::number(m_server.port) +
+                             ':' + entries.join(u',').toLatin1();
+    m_resolve = curl_slist_append(static_cast<curl_slist *>(m_resolve), entry.constData());
+    m_resolved = m_resolve != nullptr;
+    return m_resolved ? CURLE_OK : CURLE_OUT_OF_MEMORY;
 }
 
 CommandResult FtpSession::quoteCommand(const QByteArray &command) {
@@ -423,9 +462,19 @@ CommandResult FtpSession::failure(int code) {
         result.text = QStringLiteral("The connection to the server was lost (%1).").arg(detail);
     } else if (code == CURLE_LOGIN_DENIED) {
         result.text = QStringLiteral("The server refused the login: %1").arg(m_lastReply);
+    } else if (code == CURLE_OPERATION_TIMEDOUT && !m_greeted) {
+        // Nothing came back at all: no connection, no TLS handshake or no greeting.
+        result.text = QStringLiteral("The FTP-Host \"%1\" could not be reached within %2.")
+                          .arg(m_server.host, seconds(m_timeout));
     } else if (code == CURLE_OPERATION_TIMEDOUT) {
-        result.text = QStringLiteral("The server did not answer within %1 seconds (%2).")
-                          .arg(wholeSeconds(m_timeout))
+        result.text = QStringLiteral("The server did not answer within %1 (%2).")
+                          .arg(seconds(m_timeout), detail);
+    } else if (code == CURLE_SSL_CONNECT_ERROR && m_server.security == ServerAddress::ImplicitTls &&
+               detail.contains(QLatin1String("wrong version number"))) {
+        // What OpenSSL makes of a plain "220" greeting where a TLS handshake was expected.
+        result.text = QStringLiteral("The server did not start TLS at once, as ftps:// expects "
+                                     "(%1). If it starts TLS only when asked to after connecting, "
+                                     "ftpes:// may be meant in place of ftps://.")
                           .arg(detail);
     } else if (code == CURLE_USE_SSL_FAILED) {
         result.text = QStringLiteral("The server does not offer TLS encryption (%1). Nothing was "
@@ -474,6 +523,7 @@ void FtpSession::closeSession(bool polite) {
     curl_multi_cleanup(multi);
     curl_easy_cleanup(m_curl);
     m_curl = nullptr;
+    curl_slist_free_all(static_cast<curl_slist *>(std::exchange(m_resolve, nullptr)));
     m_closed = true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "namelookup.h"
 #include "transfer.h"
 
 #include <QString>
@@ -49,6 +50,8 @@ public:
     void setTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
     // Trusts certificates issued by (or being) the PEM file at `path` as well, for test servers.
     void setTrustedCertificates(const QString &path) { m_trustedCertificates = path; }
+    // Replaces the system's name lookup, for tests.
+    void setNameLookup(NameLookup::Function lookup) { m_nameLookup.setFunction(std::move(lookup)); }
     // Called on the session's thread whenever the state number changes.
     void setStateHandler(StateHandler handler) { m_stateHandler = std::move(handler); }
 
@@ -69,6 +72,7 @@ private:
 
     CommandResult quoteCommand(const QByteArray &command);
     bool ensureHandle();
+    int resolveHost();
     void prepare(const QString &remotePath);
     int perform();
     CommandResult failure(int code);
@@ -88,6 +92,11 @@ private:
     void *m_curl = nullptr;  // CURL *
     void *m_multi = nullptr; // CURLM *, also read by cancel()
     QByteArray m_errorBuffer;
+    NameLookup m_nameLookup;
+    // libcurl's own lookup would hold up a cancel until the name server answers: it is given
+    // the addresses, and its lookup is never started.
+    void *m_resolve = nullptr; // curl_slist *
+    bool m_resolved = false;
     int m_state = NoState;
     std::atomic<bool> m_cancelled{false};
 

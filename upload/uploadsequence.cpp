@@ -1,8 +1,8 @@
 #include "uploadsequence.h"
 
 #include "ftpsession.h"
+#include "localfile.h"
 #include "ui/messagebox.h"
-#include "uploadwindow.h"
 
 namespace upload {
 namespace {
@@ -53,13 +53,17 @@ QString localPath(const QString &localDirectory, const QString &name) {
     return localDirectory + u'/' + name;
 }
 
-bool directoryMatches(const QString &remoteDirectory, const QString &reply) {
+bool directoryMatches(const QString &remoteDirectory, const QString &reply, bool changedInto) {
     if (remoteDirectory.isEmpty())
         return true;
     QString wanted = remoteDirectory;
     if (wanted.size() > 1 && wanted.endsWith(u'/'))
         wanted.chop(1);
-    return reply == u'/' + wanted || reply == wanted;
+    if (reply == u'/' + wanted || reply == wanted)
+        return true;
+    // Relative to a login directory other than the root. Only after a successful change: a
+    // refused one leaves the session where it was, which may happen to end in that name.
+    return changedInto && !wanted.startsWith(u'/') && reply.endsWith(u'/' + wanted);
 }
 
 UploadOutcome runUpload(const UploadRequest &request, Transfer &transfer) {
@@ -76,6 +80,7 @@ UploadOutcome runUpload(const UploadRequest &request, Transfer &transfer) {
     CommandResult result = transfer.changeDirectory(request.remoteDirectory);
     if (result.outcome == CommandResult::Failed)
         return abandon(result);
+    const bool changedInto = result.ok();
     result = transfer.printDirectory();
     if (result.outcome == CommandResult::Refused)
         result = {
@@ -85,19 +90,39 @@ UploadOutcome runUpload(const UploadRequest &request, Transfer &transfer) {
         return abandon(result);
     const QString reply = result.text;
 
-    if (directoryMatches(request.remoteDirectory, reply)) {
-        QStringList names{squadFileName(request)};
-        for (const QString &companion :
-             {QStringLiteral("squad.dtd"), QStringLiteral("squad.xsl")}) {
-            if (UploadWindow::FileExists(localPath(request.localDirectory, companion)))
-                names << companion;
+    if (directoryMatches(request.remoteDirectory, reply, changedInto)) {
+        // Each file with why it is not sent, if it is not.
+        QList<std::pair<QString, QString>> files;
+        // A FIFO or device would block the run for good, so it is named, not opened. A missing
+        // companion or picture, or a directory of that name, is simply not there to send.
+        const auto consider = [&](const QString &name, bool always) {
+            const QString path = localPath(request.localDirectory, name);
+            const LocalEntry entry = localEntry(path);
+            if (entry == LocalEntry::Special)
+                files.append({name, notRegularReason(path)});
+            else if (always || entry == LocalEntry::Regular)
+                files.append({name, QString()});
+        };
+        consider(squadFileName(request), true);
+        consider(QStringLiteral("squad.dtd"), false);
+        consider(QStringLiteral("squad.xsl"), false);
+        if (!request.pictureName.isEmpty()) {
+            // The name comes from the squad file, which may be someone else's.
+            const QString picture = plainFileName(request.pictureName);
+            if (picture.isEmpty())
+                files.append({request.pictureName,
+                              QStringLiteral("the picture name is not a plain file name in the "
+                                             "local directory, so it was not sent")});
+            else
+                consider(picture, false);
         }
-        if (!request.pictureName.isEmpty() &&
-            UploadWindow::FileExists(localPath(request.localDirectory, request.pictureName)))
-            names << request.pictureName;
 
         QStringList notStored;
-        for (const QString &name : names) {
+        for (const auto &[name, skipped] : files) {
+            if (!skipped.isEmpty()) {
+                notStored << name + QStringLiteral(": ") + skipped;
+                continue;
+            }
             const QString remote = reply + u'/' + name;
             result = transfer.put(localPath(request.localDirectory, name), remote);
             if (result.outcome == CommandResult::Failed)

@@ -43,8 +43,9 @@ QString squadFileName(const UploadRequest &request);
 // The local path of a file in the local directory, with or without its trailing separator.
 QString localPath(const QString &localDirectory, const QString &name);
 // Whether the directory the server reports is the one asked for: with or without its leading
-// "/"; any directory when none was asked for.
-bool directoryMatches(const QString &remoteDirectory, const QString &reply);
+// "/"; any directory when none was asked for; for a relative one that the server changed into,
+// also a reply that ends in "/" and that directory.
+bool directoryMatches(const QString &remoteDirectory, const QString &reply, bool changedInto);
 
 // One whole upload over `transfer`, on the calling thread.
 UploadOutcome runUpload(const UploadRequest &request, Transfer &transfer);

@@ -99,11 +99,9 @@ bool UploadWindow::FileExists(const QString &strPath) {
 void UploadWindow::cancelUpload() {
     if (!m_worker)
         return;
-    UploadWorker *worker = std::exchange(m_worker, nullptr);
     ++m_run;
-    worker->cancel();
-    worker->wait();
-    delete worker;
+    // Not waited for: whatever the run is in the middle of, the window is free at once.
+    std::exchange(m_worker, nullptr)->abandon();
     Command1->setEnabled(true);
 }
 

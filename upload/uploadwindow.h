@@ -29,7 +29,7 @@ public:
                  QWidget *parent = nullptr);
     ~UploadWindow() override;
 
-    // Stops a running upload; returns once its worker has finished.
+    // Stops a running upload at once; its worker ends by itself soon after.
     void cancelUpload();
     bool isUploading() const { return m_worker != nullptr; }
 

@@ -1,5 +1,7 @@
 #include "uploadworker.h"
 
+#include <QCoreApplication>
+
 namespace upload {
 
 UploadWorker::UploadWorker(UploadRequest request, std::unique_ptr<FtpSession> session,
@@ -13,6 +15,16 @@ UploadWorker::UploadWorker(UploadRequest request, std::unique_ptr<FtpSession> se
 UploadWorker::~UploadWorker() {
     cancel();
     wait();
+}
+
+void UploadWorker::abandon() {
+    cancel();
+    disconnect();
+    setParent(QCoreApplication::instance());
+    connect(this, &QThread::finished, this, &QObject::deleteLater);
+    // Should it have finished before the connection was made.
+    if (isFinished())
+        deleteLater();
 }
 
 void UploadWorker::run() {

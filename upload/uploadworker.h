@@ -19,6 +19,10 @@ public:
 
     // Safe from any thread; the run ends soon after without further messages.
     void cancel() { m_session->cancel(); }
+    // Cancels the run and lets it end on its own, without anyone waiting for it: the worker
+    // passes to the application and deletes itself once finished. Whatever is left at the
+    // application's end is waited for there, which a cancelled run keeps short.
+    void abandon();
     // Valid once the thread has finished.
     const UploadOutcome &outcome() const { return m_outcome; }
 

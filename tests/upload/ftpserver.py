@@ -22,7 +22,7 @@ def main():
     p.add_argument("--password", default="secret")
     p.add_argument("--home", default="", help="login directory, below the root")
     p.add_argument("--read-only", action="store_true")
-    p.add_argument("--fault", default="", choices=["", "close-in-stor", "stall-pwd", "no-epsv"])
+    p.add_argument("--fault", default="", choices=["", "close-in-stor", "stall-pwd", "stall-auth", "no-epsv"])
     p.add_argument("--lifetime", type=float, default=120.0)
     args = p.parse_args()
 
@@ -52,6 +52,8 @@ def main():
             log.write("%s %s\n" % (cmd, "******" if cmd == "PASS" else arg or ""))
             if args.fault == "stall-pwd" and cmd == "PWD":
                 return  # never answers
+            if args.fault == "stall-auth" and cmd == "AUTH":
+                return
             if args.fault == "no-epsv" and cmd == "EPSV":
                 self.respond("500 Command not understood.")
                 return

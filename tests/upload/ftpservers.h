@@ -8,6 +8,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -58,6 +65,77 @@ inline QStringList logLines(const QString &path) {
     }
     return lines;
 }
+
+// A name lookup that hangs, as with a slow name server, until the fixture ends (or a minute has
+// passed), then answers 127.0.0.1.
+class StalledLookup {
+public:
+    ~StalledLookup() {
+        std::lock_guard lock(m_state->mutex);
+        m_state->released = true;
+        m_state->changed.notify_all();
+    }
+    // Runs on a thread that may outlive the fixture.
+    std::function<QStringList(const QString &, QString *)> function() const {
+        return [state = m_state](const QString &, QString *) {
+            std::unique_lock lock(state->mutex);
+            state->entered = true;
+            state->changed.wait_for(lock, std::chrono::minutes(1), [&] { return state->released; });
+            return QStringList{QStringLiteral("127.0.0.1")};
+        };
+    }
+    bool isEntered() const {
+        std::lock_guard lock(m_state->mutex);
+        return m_state->entered;
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool entered = false;
+        bool released = false;
+    };
+    std::shared_ptr<State> m_state = std::make_shared<State>();
+};
+
+// A loopback port whose connections the kernel completes but nobody ever reads or answers; or,
+// `unreachable`, whose queue is kept full so that a connect waits as for a host that is down.
+class SilentServer {
+public:
+    explicit SilentServer(bool unreachable = false) {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (::bind(m_fd, reinterpret_cast<sockaddr *>(&address), size) != 0 ||
+            ::listen(m_fd, unreachable ? 0 : 16) != 0 ||
+            ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &size) != 0)
+            return;
+        for (int i = 0; unreachable && i < 3; ++i) {
+            const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            ::connect(filler, reinterpret_cast<sockaddr *>(&address), size);
+            m_fillers.push_back(filler);
+        }
+        m_port = ntohs(address.sin_port);
+    }
+    ~SilentServer() {
+        for (const int fd : m_fillers)
+            ::close(fd);
+        ::close(m_fd);
+    }
+    SilentServer(const SilentServer &) = delete;
+    SilentServer &operator=(const SilentServer &) = delete;
+
+    bool isRunning() const { return m_port > 0; }
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+    std::vector<int> m_fillers;
+};
 
 struct PyFtpOptions {
     QString home = QString(); // login directory below the root

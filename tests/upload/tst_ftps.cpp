@@ -139,6 +139,19 @@ private Q_SLOTS:
         QVERIFY(!m_explicit->commands().mid(before).join(u',').contains("STOR"));
     }
 
+    void implicitTlsToAnExplicitServerSuggestsFtpes() {
+        const auto before = m_explicit->commands().size();
+        const UploadOutcome outcome =
+            uploadTo(QStringLiteral("ftps://127.0.0.1:%1").arg(m_explicit->port()),
+                     m_explicit->certificate());
+        QCOMPARE(outcome.messages.size(), 1);
+        const QString text = outcome.messages[0].text;
+        QVERIFY2(text.startsWith("The server did not start TLS at once"), qPrintable(text));
+        QVERIFY(text.contains("ftpes:// may be meant"));
+        QVERIFY(outcome.stored.isEmpty());
+        QVERIFY(!m_explicit->commands().mid(before).join(u',').contains("USER"));
+    }
+
     void explicitTlsToAServerWithoutItSendsNothing() {
         testftp::PyFtpServer plain;
         QVERIFY(plain.isRunning());

@@ -6,9 +6,10 @@
 
 #include <QElapsedTimer>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTest>
 
-#include <thread>
+#include <optional>
 
 using namespace upload;
 using namespace std::chrono_literals;
@@ -21,11 +22,14 @@ struct Run {
     QList<int> states;
 };
 
-Run uploadTo(const UploadRequest &request, std::chrono::milliseconds timeout = 20s) {
+Run uploadTo(const UploadRequest &request, std::chrono::milliseconds timeout = 20s,
+             NameLookup::Function lookup = {}) {
     Run run;
     FtpSession session(*ServerAddress::parse(request.host, nullptr), request.user,
                        request.password);
     session.setTimeout(timeout);
+    if (lookup)
+        session.setNameLookup(std::move(lookup));
     session.setStateHandler([&run](int state) { run.states << state; });
     run.outcome = runUpload(request, session);
     return run;
@@ -55,9 +59,17 @@ class TestFtpUpload : public QObject {
 
     QString localDirectory() const { return m_local.path() + u'/'; }
 
+    UploadRequest request(const QString &host, const QString &remote) const {
+        return {host,
+                QStringLiteral("squad"),
+                QStringLiteral("secret"),
+                remote,
+                localDirectory(),
+                QStringLiteral("squad.xml"),
+                QStringLiteral("logo.paa")};
+    }
     UploadRequest request(const PyFtpServer &server, const QString &remote) const {
-        return {server.address(), QStringLiteral("squad"),     QStringLiteral("secret"),  remote,
-                localDirectory(), QStringLiteral("squad.xml"), QStringLiteral("logo.paa")};
+        return request(server.address(), remote);
     }
 
     void verifyStored(const QString &serverDirectory, const QStringList &names) {
@@ -142,23 +154,44 @@ private Q_SLOTS:
         PyFtpServer server({.home = "clan"});
         QVERIFY(server.isRunning());
         QVERIFY(QDir(server.root()).mkpath("clan/squad"));
-        // Given relative to the login directory, the directory is reached but the server
-        // names it /clan/squad: the upload does not claim a directory it cannot confirm.
+        // Given relative to the login directory, the server names it /clan/squad.
         Run run = uploadTo(request(server, "squad"));
-        QCOMPARE(
-            messageTexts(run.outcome),
-            QStringList{"Connection accomplished,\r\nbut the remote directory doesn't exist."});
-        QVERIFY(QDir(server.root() + "/clan/squad").entryList(QDir::Files).isEmpty());
-
-        run = uploadTo(request(server, "/clan/squad"));
         QCOMPARE(messageTexts(run.outcome), QStringList());
         verifyStored(server.root() + "/clan/squad",
                      {"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"});
+
+        QVERIFY(QDir(server.root()).mkpath("clan/other"));
+        run = uploadTo(request(server, "/clan/other"));
+        QCOMPARE(messageTexts(run.outcome), QStringList());
+        verifyStored(server.root() + "/clan/other",
+                     {"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"});
+
+        // Missing below the login directory: the session stays in /clan.
+        run = uploadTo(request(server, "missing"));
+        QCOMPARE(
+            messageTexts(run.outcome),
+            QStringList{"Connection accomplished,\r\nbut the remote directory doesn't exist."});
 
         // No directory given: the files go where the login put the session.
         run = uploadTo(request(server, QString()));
         QCOMPARE(messageTexts(run.outcome), QStringList());
         verifyStored(server.root() + "/clan", {"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"});
+    }
+
+    void proxiesInTheEnvironmentAreNotUsed() {
+        PyFtpServer server;
+        QVERIFY(server.isRunning());
+        const QByteArray nowhere = "http://127.0.0.1:" + QByteArray::number(testftp::freePort());
+        const char *const names[] = {"ftp_proxy", "all_proxy", "ALL_PROXY"};
+        for (const char *name : names)
+            qputenv(name, nowhere);
+        const auto unset = qScopeGuard([&] {
+            for (const char *name : names)
+                qunsetenv(name);
+        });
+        const Run run = uploadTo(request(server, QString()));
+        QCOMPARE(messageTexts(run.outcome), QStringList());
+        verifyStored(server.root(), {"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"});
     }
 
     void missingCompanionAndPictureAreSkipped() {
@@ -236,15 +269,60 @@ private Q_SLOTS:
         QCOMPARE(run.states.last(), int(RemoteError));
     }
 
-    void nothingListening() {
-        UploadRequest r;
-        r.host = QStringLiteral("127.0.0.1:%1").arg(testftp::freePort());
-        r.localDirectory = localDirectory();
-        const Run run = uploadTo(r);
+    void unreachableOrMisspokenServers_data() {
+        QTest::addColumn<QString>("server"); // none, unreachable, silent or plain
+        QTest::addColumn<QString>("scheme");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("nothing listening") << "none"
+                                           << ""
+                                           << "The FTP server could not be reached (";
+        QTest::newRow("no connection")
+            << "unreachable"
+            << ""
+            << "The FTP-Host \"127.0.0.1\" could not be reached within 1 second.";
+        QTest::newRow("no greeting")
+            << "silent"
+            << ""
+            << "The FTP-Host \"127.0.0.1\" could not be reached within 1 second.";
+        QTest::newRow("no TLS handshake")
+            << "silent"
+            << "ftps://"
+            << "The FTP-Host \"127.0.0.1\" could not be reached within 1 second.";
+        QTest::newRow("no greeting for ftpes://")
+            << "silent"
+            << "ftpes://"
+            << "The FTP-Host \"127.0.0.1\" could not be reached within 1 second.";
+        QTest::newRow("ftps:// to plain FTP") << "plain"
+                                              << "ftps://"
+                                              << "The server did not start TLS at once, as "
+                                                 "ftps:// expects (";
+    }
+    void unreachableOrMisspokenServers() {
+        QFETCH(QString, server);
+        QFETCH(QString, scheme);
+        QFETCH(QString, message);
+        testftp::SilentServer silent(server == "unreachable");
+        std::optional<PyFtpServer> plain;
+        UploadRequest r = request(QString(), QString());
+        if (server == "none") {
+            r.host = QStringLiteral("127.0.0.1:%1").arg(testftp::freePort());
+        } else if (server == "silent" || server == "unreachable") {
+            QVERIFY(silent.isRunning());
+            r.host = scheme + silent.address();
+        } else {
+            plain.emplace();
+            QVERIFY(plain->isRunning());
+            r.host = scheme + plain->address();
+        }
+        const Run run = uploadTo(r, 1s);
         QCOMPARE(run.outcome.messages.size(), 1);
-        QVERIFY2(run.outcome.messages[0].text.startsWith("The FTP server could not be reached"),
-                 qPrintable(run.outcome.messages[0].text));
+        const QString text = run.outcome.messages[0].text;
+        QVERIFY2(text.startsWith(message), qPrintable(text));
+        if (scheme == "ftps://" && server == "plain")
+            QVERIFY(text.contains("ftpes:// may be meant"));
         QVERIFY(run.outcome.stored.isEmpty());
+        if (plain)
+            QCOMPARE(plain->commands(), QStringList());
     }
 
     void readOnlyAccountListsEveryFileItCouldNotStore() {
@@ -301,26 +379,42 @@ private Q_SLOTS:
         QVERIFY(!server.commands().contains("QUIT"));
     }
 
-    void cancelFromAnotherThreadEndsTheSessionPromptly() {
-        PyFtpServer server({.fault = "stall-pwd"});
+    void hostNamesAreLookedUpBeforeLibcurlSeesThem_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("addresses");
+        QTest::addColumn<QString>("message"); // empty: all four files stored
+        QTest::newRow("one address") << "ftp.troopbook.invalid" << QStringList{"127.0.0.1"} << "";
+        QTest::newRow("unreachable address first")
+            << "ftp.troopbook.invalid" << QStringList{"::1", "127.0.0.1"}
+            << ""; // the server listens on IPv4 only
+        QTest::newRow("name with its root dot")
+            << "ftp.troopbook.invalid." << QStringList{"127.0.0.1"} << "";
+        QTest::newRow("no address") << "ftp.troopbook.invalid" << QStringList{}
+                                    << "The FTP-Host \"ftp.troopbook.invalid\" was not found.";
+    }
+    void hostNamesAreLookedUpBeforeLibcurlSeesThem() {
+        QFETCH(QString, name);
+        QFETCH(QStringList, addresses);
+        QFETCH(QString, message);
+        PyFtpServer server;
         QVERIFY(server.isRunning());
-        const UploadRequest r = request(server, QString());
-        FtpSession session(*ServerAddress::parse(r.host, nullptr), r.user, r.password);
-        std::atomic<bool> waiting{false};
-        session.setStateHandler([&](int state) {
-            if (state == RequestSent)
-                waiting = true;
+        UploadRequest r = request(server, QString());
+        // A name no name server knows: only the session's own lookup can make it reachable.
+        r.host = QStringLiteral("%1:%2").arg(name).arg(server.port());
+        QStringList asked;
+        const Run run = uploadTo(r, 20s, [&](const QString &host, QString *error) {
+            asked << host;
+            *error = "Name or service not known";
+            return addresses;
         });
-        UploadOutcome outcome;
-        std::thread worker([&] { outcome = runUpload(r, session); });
-        QTRY_VERIFY_WITH_TIMEOUT(waiting && server.commands().contains("PWD"), 10000);
-        QElapsedTimer clock;
-        clock.start();
-        session.cancel();
-        worker.join();
-        QVERIFY(clock.elapsed() < 5000);
-        QVERIFY(outcome.cancelled);
-        QVERIFY(outcome.messages.isEmpty());
+        QCOMPARE(asked, QStringList{name});
+        if (message.isEmpty()) {
+            QCOMPARE(messageTexts(run.outcome), QStringList());
+            verifyStored(server.root(), {"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"});
+        } else {
+            QCOMPARE(messageTexts(run.outcome), QStringList{message});
+            QCOMPARE(server.commands(), QStringList());
+        }
     }
 };
 

@@ -4,8 +4,15 @@
 #include "upload/uploadsequence.h"
 
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace upload;
 
@@ -91,6 +98,12 @@ private Q_SLOTS:
         QTest::newRow("reply without slash") << "squad"
                                              << "squad"
                                              << "squad/";
+        QTest::newRow("relative below the login directory") << "squad"
+                                                            << "/home/clan/squad"
+                                                            << "/home/clan/squad/";
+        QTest::newRow("relative path below the login directory") << "www/squad/"
+                                                                 << "/home/clan/www/squad"
+                                                                 << "/home/clan/www/squad/";
     }
     void allFourFilesGoIntoTheDirectoryTheServerReports() {
         QFETCH(QString, remote);
@@ -160,23 +173,169 @@ private Q_SLOTS:
     }
 
     void directoryNotReachedSendsNothingButQuits_data() {
+        QTest::addColumn<QString>("remote");
         QTest::addColumn<QString>("reply");
-        QTest::newRow("stayed at root") << "/";
-        QTest::newRow("stayed in login directory") << "/home/clan";
-        QTest::newRow("other case") << "/Squad";
+        QTest::addColumn<bool>("changedInto");
+        QTest::newRow("stayed at root") << "squad"
+                                        << "/" << false;
+        QTest::newRow("stayed in login directory") << "squad"
+                                                   << "/home/clan" << false;
+        QTest::newRow("other case") << "squad"
+                                    << "/Squad" << false;
+        // The change was refused; the session only happens to sit in a directory of that name.
+        QTest::newRow("login directory of that name") << "squad"
+                                                      << "/home/squad" << false;
+        QTest::newRow("name only as the end of a name") << "squad"
+                                                        << "/home/mysquad" << true;
+        QTest::newRow("absolute elsewhere") << "/squad"
+                                            << "/home/clan/squad" << true;
     }
     void directoryNotReachedSendsNothingButQuits() {
+        QFETCH(QString, remote);
         QFETCH(QString, reply);
+        QFETCH(bool, changedInto);
         ScriptedTransfer transfer;
-        transfer.cdResult = {CommandResult::Refused, "550 No such directory."};
+        if (!changedInto)
+            transfer.cdResult = {CommandResult::Refused, "550 No such directory."};
         transfer.pwdReply = reply;
-        const UploadOutcome outcome = runUpload(request("squad"), transfer);
-        QCOMPARE(transfer.commands, (QList<QStringList>{{"CD", "squad"}, {"PWD"}, {"QUIT"}}));
+        const UploadOutcome outcome = runUpload(request(remote), transfer);
+        QCOMPARE(transfer.commands, (QList<QStringList>{{"CD", remote}, {"PWD"}, {"QUIT"}}));
         QCOMPARE(outcome.messages.size(), 1);
         QCOMPARE(outcome.messages[0].text,
                  QString("Connection accomplished,\r\nbut the remote directory doesn't exist."));
         QCOMPARE(outcome.messages[0].style, 16);
         QCOMPARE(outcome.messages[0].title, QString("Troopbook"));
+    }
+
+    void pictureIsSentOnlyByAPlainName_data() {
+        QTest::addColumn<QString>("picture");
+        QTest::addColumn<QString>("sentAs"); // empty: not sent, but listed
+        QTest::newRow("plain") << "logo.paa"
+                               << "logo.paa";
+        QTest::newRow("leading ./") << "./logo.paa"
+                                    << "logo.paa";
+        QTest::newRow("two dots inside a name") << "..logo.paa"
+                                                << "..logo.paa";
+        QTest::newRow("parent directories") << "../../.ssh/id_rsa"
+                                            << "";
+        QTest::newRow("./ then parent") << "./../logo.paa"
+                                        << "";
+        QTest::newRow("absolute") << "/etc/passwd"
+                                  << "";
+        QTest::newRow("subdirectory") << "pics/logo.paa"
+                                      << "";
+        QTest::newRow("backslashes") << "..\\..\\logo.paa"
+                                     << "";
+        QTest::newRow("drive letter") << "C:\\clan\\logo.paa"
+                                      << "";
+        QTest::newRow("drive relative") << "c:logo.paa"
+                                        << "";
+        QTest::newRow("url") << "http://example.org/logo.paa"
+                             << "";
+        QTest::newRow("parent itself") << ".."
+                                       << "";
+        QTest::newRow("dot itself") << "."
+                                    << "";
+        QTest::newRow("only ./") << "./"
+                                 << "";
+    }
+    void pictureIsSentOnlyByAPlainName() {
+        QFETCH(QString, picture);
+        QFETCH(QString, sentAs);
+        QTemporaryDir dir;
+        const QString local = dir.path() + "/clan/";
+        QVERIFY(QDir().mkpath(local + "pics"));
+        for (const char *name :
+             {"squad.xml", "logo.paa", "..logo.paa", "pics/logo.paa", "../logo.paa", "c:logo.paa"})
+            touch(local + name);
+        UploadRequest r = request("squad");
+        r.localDirectory = local;
+        r.squadFile = "squad.xml";
+        r.pictureName = picture;
+        ScriptedTransfer transfer;
+        transfer.pwdReply = "/squad";
+        const UploadOutcome outcome = runUpload(r, transfer);
+        QList<QStringList> expected{
+            {"CD", "squad"}, {"PWD"}, {"PUT", local + "squad.xml", "/squad/squad.xml"}};
+        if (!sentAs.isEmpty())
+            expected.append({"PUT", local + sentAs, "/squad/" + sentAs});
+        expected.append({"QUIT"});
+        QCOMPARE(transfer.commands, expected);
+        if (sentAs.isEmpty()) {
+            QCOMPARE(outcome.messages.size(), 1);
+            QCOMPARE(outcome.messages[0].text,
+                     "These files were not stored on the server:\r\n" + picture +
+                         ": the picture name is not a plain file name in the local directory, "
+                         "so it was not sent");
+        } else {
+            QVERIFY(outcome.messages.isEmpty());
+        }
+    }
+
+    void specialFilesAreListedNotOpened_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind"); // fifo, socket or device
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("squad file a FIFO") << "squad.xml"
+                                           << "fifo"
+                                           << "it is a FIFO, not an ordinary file";
+        QTest::newRow("companion a FIFO") << "squad.dtd"
+                                          << "fifo"
+                                          << "it is a FIFO, not an ordinary file";
+        QTest::newRow("companion a socket") << "squad.xsl"
+                                            << "socket"
+                                            << "it is a socket, not an ordinary file";
+        QTest::newRow("picture a link to a device") << "logo.paa"
+                                                    << "device"
+                                                    << "it is a device, not an ordinary file";
+    }
+    void specialFilesAreListedNotOpened() {
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        const QString local = dir.path() + u'/';
+        for (const char *file : {"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"}) {
+            if (name != QLatin1String(file))
+                touch(local + file);
+        }
+        const QByteArray path = QFile::encodeName(local + name);
+        int socketFd = -1;
+        if (kind == "fifo") {
+            QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+        } else if (kind == "socket") {
+            socketFd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            QVERIFY(size_t(path.size()) < sizeof address.sun_path);
+            std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+            QCOMPARE(::bind(socketFd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        } else {
+            QVERIFY(QFile::link("/dev/null", local + name));
+        }
+        const auto closeSocket = qScopeGuard([&] {
+            if (socketFd >= 0)
+                ::close(socketFd);
+        });
+        UploadRequest r = request("squad");
+        r.localDirectory = local;
+        r.squadFile = "squad.xml";
+        ScriptedTransfer transfer;
+        transfer.pwdReply = "/squad";
+        const UploadOutcome outcome = runUpload(r, transfer);
+        QCOMPARE(transfer.commands.size(), 6); // CD, PWD, three of the four files, QUIT
+        for (const QStringList &command : transfer.commands)
+            QVERIFY(!command.contains(local + name));
+        QCOMPARE(outcome.messages.size(), 1);
+        QVERIFY2(
+            outcome.messages[0].text.endsWith("\r\n" + name + ": " + reason + ", and was not sent"),
+            qPrintable(outcome.messages[0].text));
+
+        // Swapped in after the check, it is still not opened, so nothing waits on it.
+        FtpSession session(*ServerAddress::parse("127.0.0.1:1", nullptr), {}, {});
+        const CommandResult put = session.put(local + name, "/squad/" + name);
+        QCOMPARE(put.outcome, CommandResult::Refused);
+        QVERIFY2(put.text.startsWith(reason), qPrintable(put.text));
     }
 
     void refusedFilesAreListedAfterTheRunWhichGoesOn() {

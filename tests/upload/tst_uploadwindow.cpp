@@ -6,6 +6,7 @@
 #include "ui/messagebox.h"
 #include "upload/ftpsession.h"
 #include "upload/uploadwindow.h"
+#include "upload/uploadworker.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -14,11 +15,13 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
 #include <limits>
+#include <optional>
 
 using namespace upload;
 using namespace std::chrono_literals;
@@ -347,39 +350,74 @@ private Q_SLOTS:
         QTest::qWait(50);
         QCOMPARE(finished.size(), 0);
         QCOMPARE(MessageBox::takeShown().size(), 0);
-
-        // Closing the window, which the editor deletes on close, mid-upload.
-        UploadWindow *closing = window.release();
-        closing->setAttribute(Qt::WA_DeleteOnClose);
-        closing->show();
-        button(closing)->click();
-        // This server never answers PWD, the last command of the login.
-        QTRY_VERIFY_WITH_TIMEOUT(server.commands().filter("PWD").size() == 2, 10000);
-        QTest::qWait(50);
-        const QPointer<UploadWindow> guard(closing);
-        clock.restart();
-        QVERIFY(closing->close());
-        QTRY_VERIFY(guard.isNull());
-        QVERIFY(clock.elapsed() < 5000);
-        QCOMPARE(MessageBox::takeShown().size(), 0);
     }
 
-    void exitDuringAnUploadCancelsIt() {
-        testftp::PyFtpServer server({.fault = "stall-pwd"});
-        QVERIFY(server.isRunning());
+    void closingOrExitReturnsAtOnceInEveryPhase_data() {
+        QTest::addColumn<QString>("phase");
+        QTest::addColumn<bool>("viaExit");
+        for (const bool viaExit : {false, true}) {
+            const char *how = viaExit ? "exit" : "close";
+            QTest::addRow("%s in name lookup", how) << "lookup" << viaExit;
+            QTest::addRow("%s in connect", how) << "connect" << viaExit;
+            QTest::addRow("%s awaiting greeting", how) << "greeting" << viaExit;
+            QTest::addRow("%s in TLS handshake", how) << "tls" << viaExit;
+            QTest::addRow("%s awaiting AUTH TLS reply", how) << "auth" << viaExit;
+            QTest::addRow("%s awaiting reply", how) << "reply" << viaExit;
+        }
+    }
+    void closingOrExitReturnsAtOnceInEveryPhase() {
+        QFETCH(QString, phase);
+        QFETCH(bool, viaExit);
+        testftp::StalledLookup lookup;
+        testftp::SilentServer silent(phase == "connect");
+        QVERIFY(silent.isRunning());
+        std::optional<testftp::PyFtpServer> stalling;
+        QString host = silent.address();
+        if (phase == "lookup") {
+            host = "ftp.troopbook.invalid";
+        } else if (phase == "tls") {
+            host = "ftps://" + host;
+        } else if (phase == "auth" || phase == "reply") {
+            stalling.emplace(
+                testftp::PyFtpOptions{.fault = phase == "auth" ? "stall-auth" : "stall-pwd"});
+            QVERIFY(stalling->isRunning());
+            host = (phase == "auth" ? "ftpes://" : "") + stalling->address();
+        }
         CommonDialog cdb;
-        auto window = makeWindow(cdb);
-        window->setSessionSetup([](FtpSession &session) { session.setTimeout(60s); });
-        fillIn(*window, server.address(), QString());
-        button(window.get())->click();
-        QTRY_VERIFY_WITH_TIMEOUT(server.commands().contains("PWD"), 10000);
-        // The editor's Exit ends the application's event loop with the window still open.
-        QElapsedTimer clock;
-        clock.start();
-        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-        QCoreApplication::exec();
-        QVERIFY(clock.elapsed() < 5000);
-        QVERIFY(!window->isUploading());
+        // The editor deletes the window when it is closed.
+        const QPointer<UploadWindow> window = new UploadWindow(cdb, [this] { return m_picture; });
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        // A failed check must not leave the run behind to show its message in the next one.
+        const auto cleanup = qScopeGuard([&] { delete window.data(); });
+        window->setSessionSetup([function = lookup.function()](FtpSession &session) {
+            session.setTimeout(60s);
+            session.setNameLookup(function);
+        });
+        fillIn(*window, host, QString());
+        window->show();
+        button(window)->click();
+        if (phase == "lookup")
+            QTRY_VERIFY_WITH_TIMEOUT(lookup.isEntered(), 10000);
+        else if (stalling)
+            QTRY_VERIFY_WITH_TIMEOUT(
+                !stalling->commands().filter(phase == "auth" ? "AUTH " : "PWD").isEmpty(), 10000);
+        else
+            QTRY_COMPARE_WITH_TIMEOUT(box(window, "Status")->text(), QString("Connecting"), 10000);
+        QTest::qWait(50);
+        QVERIFY(window->isUploading());
+
+        if (viaExit) {
+            // The editor's Exit ends the application's event loop with the window still open.
+            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+            QCoreApplication::exec();
+            // Quitting closes the windows, and this one deletes itself on close.
+            QTRY_VERIFY(window.isNull());
+        } else {
+            QVERIFY(window->close());
+            QTRY_VERIFY(window.isNull());
+        }
+        // The worker left behind ends by itself, long before the stall or the time-out would.
+        QTRY_VERIFY(qApp->findChildren<UploadWorker *>().isEmpty());
         QCOMPARE(MessageBox::takeShown().size(), 0);
     }
 };

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+
+class QFile;
+
+namespace upload {
+
+// What a local path names, symbolic links followed.
+enum class LocalEntry {
+    Missing,
+    Directory,
+    Regular,
+    // A FIFO, device or socket: opening or reading one may block for good or never end.
+    Special,
+};
+
+LocalEntry localEntry(const QString &path);
+
+// Why the special file at `path` is not sent, for the list of files not stored.
+QString notRegularReason(const QString &path);
+
+// Opens `path` for sending without ever blocking: only a regular file is opened, and a file
+// swapped for a FIFO after a check is refused too. Empty on success, else why not.
+QString openForSending(const QString &path, QFile &file);
+
+// The picture's name as a name inside the local directory: a leading "./" dropped; empty when
+// the name reaches elsewhere (a path, "..", a drive letter, a URL).
+QString plainFileName(const QString &name);
+
+} // namespace upload

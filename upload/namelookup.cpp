@@ -1,0 +1,109 @@
+#include "namelookup.h"
+
+#include <QByteArray>
+
+#include <condition_variable>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <sys/socket.h>
+
+namespace upload {
+
+struct NameLookup::Pending {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    QStringList addresses;
+    QString error;
+};
+
+QStringList NameLookup::systemLookup(const QString &host, QString *error) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    const int status = ::getaddrinfo(host.toUtf8().constData(), nullptr, &hints, &found);
+    if (status != 0) {
+        if (error)
+            *error = QString::fromLocal8Bit(::gai_strerror(status));
+        return {};
+    }
+    QStringList addresses;
+    for (const addrinfo *entry = found; entry; entry = entry->ai_next) {
+        char text[NI_MAXHOST];
+        if (::getnameinfo(entry->ai_addr, entry->ai_addrlen, text, sizeof text, nullptr, 0,
+                          NI_NUMERICHOST) == 0 &&
+            !addresses.contains(QLatin1String(text)))
+            addresses << QString::fromLatin1(text);
+    }
+    ::freeaddrinfo(found);
+    if (addresses.isEmpty() && error)
+        *error = QStringLiteral("no address");
+    return addresses;
+}
+
+bool NameLookup::isNumeric(const QString &host) {
+    const QByteArray text = host.toLatin1();
+    unsigned char address[sizeof(in6_addr)];
+    return ::inet_pton(AF_INET, text.constData(), address) == 1 ||
+           ::inet_pton(AF_INET6, text.constData(), address) == 1;
+}
+
+std::optional<QStringList> NameLookup::run(const QString &host, QString *error) {
+    auto pending = std::make_shared<Pending>();
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_cancelled)
+            return std::nullopt;
+        m_pending = pending;
+    }
+    try {
+        std::thread([pending, function = m_function, host] {
+            QString reason;
+            QStringList addresses = function(host, &reason);
+            std::lock_guard lock(pending->mutex);
+            pending->addresses = std::move(addresses);
+            pending->error = std::move(reason);
+            pending->finished = true;
+            pending->done.notify_all();
+        }).detach();
+    } catch (const std::system_error &e) {
+        if (error)
+            *error = QString::fromLocal8Bit(e.what());
+        return QStringList();
+    }
+    bool finished = false;
+    {
+        std::unique_lock lock(pending->mutex);
+        pending->done.wait(lock, [&] { return pending->finished || m_cancelled; });
+        finished = pending->finished && !m_cancelled;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_pending.reset();
+    }
+    if (!finished)
+        return std::nullopt;
+    // The lookup's thread is done with these.
+    if (error)
+        *error = pending->error;
+    return pending->addresses;
+}
+
+void NameLookup::cancel() {
+    std::shared_ptr<Pending> pending;
+    {
+        std::lock_guard lock(m_mutex);
+        m_cancelled = true;
+        pending = m_pending;
+    }
+    if (pending) {
+        // Taking the lock orders the flag before the waiter's next look at it.
+        std::lock_guard lock(pending->mutex);
+        pending->done.notify_all();
+    }
+}
+
+} // namespace upload
