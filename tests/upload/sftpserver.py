@@ -1,0 +1,118 @@
+#!/usr/bin/python3
+"""SFTP server for the upload tests, on loopback only, by asyncssh.
+
+Serves the directory --root as "/" to one user with a password of its own. The host key
+is kept in --key-file (made on first use), so servers started on the same file present
+the same key. Prints "KEY <type> <base64>" and "PORT <n>" once it listens, logs the
+file operations it receives (one per line) and stops by itself after --lifetime seconds.
+"""
+import argparse
+import asyncio
+import os
+import posixpath
+import sys
+import threading
+import warnings
+
+warnings.simplefilter("ignore")  # deprecated ciphers the library still registers
+
+import asyncssh  # noqa: E402
+from asyncssh import sftp as sftp_module  # noqa: E402
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("--root", required=True)
+    p.add_argument("--log", required=True)
+    p.add_argument("--key-file", required=True)
+    p.add_argument("--user", default="squad")
+    p.add_argument("--password", default="secret")
+    p.add_argument("--home", default="", help="login directory, below the root")
+    p.add_argument("--no-posix-rename", action="store_true",
+                   help="offer only the plain rename, which never replaces a file")
+    p.add_argument("--drop-in-write", action="store_true",
+                   help="drop the connection after the first write into a file, once")
+    p.add_argument("--stall-in-write", action="store_true",
+                   help="never answer the first write into a file")
+    p.add_argument("--lifetime", type=float, default=120.0)
+    args = p.parse_args()
+
+    if not os.path.exists(args.key_file):
+        asyncssh.generate_private_key("ssh-ed25519").write_private_key(args.key_file)
+    host_key = asyncssh.read_private_key(args.key_file)
+    log = open(args.log, "a", buffering=1)
+    faults = {"drop": args.drop_in_write, "stall": args.stall_in_write}
+
+    if args.no_posix_rename:
+        handler = sftp_module.SFTPServerHandler
+        handler._extensions = [e for e in handler._extensions
+                               if e[0] != b"posix-rename@openssh.com"]
+
+    class Server(asyncssh.SSHServer):
+        def begin_auth(self, username):
+            return True
+
+        def password_auth_supported(self):
+            return True
+
+        def validate_password(self, username, password):
+            ok = username == args.user and password == args.password
+            log.write("LOGIN %s %s\n" % (username, "ok" if ok else "refused"))
+            return ok
+
+    class Sftp(asyncssh.SFTPServer):
+        def __init__(self, chan):
+            self._conn = chan.get_connection()
+            super().__init__(chan, chroot=args.root.encode())
+
+        def map_path(self, path):
+            if args.home and not path.startswith(b"/"):
+                path = posixpath.join(b"/" + args.home.encode(), path)
+            return super().map_path(path)
+
+        def open(self, path, pflags, attrs):
+            log.write("OPEN %s\n" % path.decode())
+            return super().open(path, pflags, attrs)
+
+        def write(self, file_obj, offset, data):
+            if faults["drop"]:
+                faults["drop"] = False
+                log.write("DROP\n")
+                self._conn.abort()
+                return None
+            if faults["stall"]:
+                faults["stall"] = False
+                log.write("STALL\n")
+                return asyncio.get_event_loop().create_future()
+            return super().write(file_obj, offset, data)
+
+        def rename(self, oldpath, newpath):
+            log.write("RENAME %s %s\n" % (oldpath.decode(), newpath.decode()))
+            return super().rename(oldpath, newpath)
+
+        def posix_rename(self, oldpath, newpath):
+            log.write("POSIX-RENAME %s %s\n" % (oldpath.decode(), newpath.decode()))
+            return super().posix_rename(oldpath, newpath)
+
+        def remove(self, path):
+            log.write("REMOVE %s\n" % path.decode())
+            return super().remove(path)
+
+    async def start():
+        server = await asyncssh.create_server(
+            Server, "127.0.0.1", 0, server_host_keys=[host_key],
+            sftp_factory=Sftp, allow_scp=False)
+        port = server.sockets[0].getsockname()[1]
+        public = host_key.export_public_key("openssh").decode().split()
+        print("KEY %s %s" % (public[0], public[1]), flush=True)
+        print("PORT %d" % port, flush=True)
+
+    # Stops by itself even if the test that started it never does.
+    threading.Timer(args.lifetime, lambda: os._exit(0)).start()
+    loop = asyncio.new_event_loop()
+    loop.run_until_complete(start())
+    loop.run_forever()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
