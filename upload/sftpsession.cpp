@@ -150,8 +150,61 @@ SftpSession::SftpSession(const ServerAddress &server, const QString &user, const
 
 SftpSession::~SftpSession() {
     close(false);
+    if (m_watchdog.joinable()) {
+        {
+            std::lock_guard lock(m_watchMutex);
+            m_watchEnds = true;
+        }
+        m_watchChanged.notify_all();
+        m_watchdog.join();
+    }
     if (m_cancelEvent >= 0)
         ::close(m_cancelEvent);
+}
+
+SftpSession::Watch::Watch(SftpSession &session)
+    : session(session) {
+    session.touch();
+}
+
+SftpSession::Watch::~Watch() {
+    session.pauseWatch();
+}
+
+void SftpSession::touch() {
+    {
+        std::lock_guard lock(m_watchMutex);
+        m_deadline = std::chrono::steady_clock::now() + m_timeout;
+        if (!m_watchdog.joinable())
+            m_watchdog = std::thread(&SftpSession::watch, this);
+    }
+    m_watchChanged.notify_all();
+}
+
+void SftpSession::pauseWatch() {
+    std::lock_guard lock(m_watchMutex);
+    m_deadline = std::chrono::steady_clock::time_point::max();
+}
+
+void SftpSession::watch() {
+    std::unique_lock lock(m_watchMutex);
+    while (!m_watchEnds) {
+        if (m_deadline == std::chrono::steady_clock::time_point::max()) {
+            m_watchChanged.wait(lock);
+        } else if (std::chrono::steady_clock::now() >= m_deadline) {
+            m_deadline = std::chrono::steady_clock::time_point::max();
+            m_timedOut = true;
+            shutDownSocket();
+        } else {
+            m_watchChanged.wait_until(lock, m_deadline);
+        }
+    }
+}
+
+void SftpSession::shutDownSocket() {
+    std::lock_guard lock(m_cancelMutex);
+    if (m_socketToShutDown >= 0)
+        ::shutdown(m_socketToShutDown, SHUT_RDWR);
 }
 
 QString SftpSession::temporaryPath(const QString &remotePath, const QString &tag) {
@@ -162,6 +215,7 @@ QString SftpSession::temporaryPath(const QString &remotePath, const QString &tag
 }
 
 CommandResult SftpSession::changeDirectory(const QString &directory) {
+    const Watch watch(*this);
     if (!m_connection) {
         if (m_opened)
             return failed(QStringLiteral("The connection to the server is closed."));
@@ -219,6 +273,7 @@ CommandResult SftpSession::put(const QString &localPath, const QString &remotePa
     const QString name = target.mid(target.lastIndexOf(u'/') + 1);
     const QString tag =
         QString::number(QRandomGenerator::global()->generate(), 16).rightJustified(8, u'0');
+    const Watch watch(*this);
     const CommandResult result = storeFile(localFd, name, target, temporaryPath(target, tag));
     ::close(localFd);
     return result;
@@ -271,6 +326,7 @@ CommandResult SftpSession::storeFile(int localFd, const QString &name, const QSt
                 break;
             }
             written += n;
+            touch();
         }
     }
     if (sftp_close(file) != 0 && result.ok())
@@ -279,6 +335,7 @@ CommandResult SftpSession::storeFile(int localFd, const QString &name, const QSt
         removeLeftover(temporary, result);
         return result;
     }
+    touch();
     raise(ReceivingResponse);
     // The server's umask may have narrowed the old file's mode; the copy keeps it as it was.
     if (replaces)
@@ -343,6 +400,8 @@ void SftpSession::removeLeftover(const QString &temporary, CommandResult &result
     // connection removes it. It asks nothing; an unrecorded key by now means it is skipped.
     std::unique_ptr<Connection> cleanup;
     const auto states = std::exchange(m_stateHandler, nullptr);
+    m_timedOut = false;
+    touch();
     const bool removed =
         establish(cleanup, false).ok() && sftp_unlink(cleanup->sftp, path.constData()) == SSH_OK;
     if (cleanup) {
@@ -439,8 +498,9 @@ CommandResult SftpSession::establish(std::unique_ptr<Connection> &connection, bo
 
     raise(SendingRequest);
     if (ssh_connect(ssh) != SSH_OK)
-        return failed(QStringLiteral("No SSH connection could be set up with %1: %2")
-                          .arg(hostAndPort(m_server), serverText(connection.get())));
+        return failed(m_timedOut ? brokenText(connection.get())
+                                 : QStringLiteral("No SSH connection could be set up with %1: %2")
+                                       .arg(hostAndPort(m_server), serverText(connection.get())));
     raise(ReceivingResponse);
     if (const CommandResult result = checkHostKey(*connection, mayAsk); !result.ok())
         return result;
@@ -449,10 +509,10 @@ CommandResult SftpSession::establish(std::unique_ptr<Connection> &connection, bo
 
     connection->sftp = sftp_new(ssh);
     if (!connection->sftp || sftp_init(connection->sftp) != SSH_OK) {
-        const QString why = serverText(connection.get());
         return failed(alive(connection.get())
-                          ? QStringLiteral("The server does not offer SFTP (%1).").arg(why)
-                          : QStringLiteral("The connection to the server was lost (%1).").arg(why));
+                          ? QStringLiteral("The server does not offer SFTP (%1).")
+                                .arg(serverText(connection.get()))
+                          : brokenText(connection.get()));
     }
     raise(ResponseReceived);
     return {};
@@ -594,12 +654,15 @@ CommandResult SftpSession::checkHostKey(const Connection &connection, bool mayAs
     if (!mayAsk || !m_hostKeyQuestion)
         return failed(QStringLiteral("The host key of the SFTP server %1 is not recorded in %2.")
                           .arg(server, knownHosts));
+    // The user may take their time.
+    pauseWatch();
     const bool trusted = m_hostKeyQuestion(
         QStringLiteral("The SFTP server %1 is not known yet: its host key is not recorded in "
                        "%2.\r\n\r\nKey type: %3\r\nFingerprint: %4\r\n\r\nDo you trust this "
                        "server? Yes records its key and logs in; No ends the upload without "
                        "logging in.")
             .arg(server, knownHosts, type, fingerprint));
+    touch();
     if (m_cancelled)
         return failed(QString());
     if (!trusted)
@@ -640,10 +703,7 @@ CommandResult SftpSession::logIn(const Connection &connection) {
             "The SFTP server asks for more than the password to log in, which Troopbook cannot "
             "give."));
     default:
-        return failed(alive(&connection)
-                          ? serverText(&connection)
-                          : QStringLiteral("The connection to the server was lost (%1).")
-                                .arg(serverText(&connection)));
+        return failed(alive(&connection) ? serverText(&connection) : brokenText(&connection));
     }
 }
 
@@ -681,13 +741,23 @@ CommandResult SftpSession::failed(const QString &text) {
 }
 
 CommandResult SftpSession::lost(const QString &during) {
-    const QString why = serverText(m_connection.get());
-    QString text = QStringLiteral("The connection to the server was lost");
+    const QString why = m_timedOut ? QString() : serverText(m_connection.get());
+    QString text = m_timedOut ? QStringLiteral("The server did not answer within %1 seconds")
+                                    .arg(wholeSeconds(m_timeout))
+                              : QStringLiteral("The connection to the server was lost");
     if (!during.isEmpty())
         text += QStringLiteral(" while sending %1; the file on the server was left as it was")
                     .arg(during);
     text += why.isEmpty() ? QStringLiteral(".") : QStringLiteral(" (%1).").arg(why);
     return failed(text);
+}
+
+QString SftpSession::brokenText(const Connection *connection) const {
+    if (m_timedOut)
+        return QStringLiteral("The server did not answer within %1 seconds.")
+            .arg(wholeSeconds(m_timeout));
+    return QStringLiteral("The connection to the server was lost (%1).")
+        .arg(serverText(connection));
 }
 
 CommandResult SftpSession::refused(const QString &text) {

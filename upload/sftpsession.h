@@ -8,8 +8,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace upload {
 
@@ -53,6 +55,19 @@ public:
 private:
     struct Connection;
     struct Lookup;
+    // Keeps the watchdog armed while a command runs.
+    struct Watch {
+        explicit Watch(SftpSession &session);
+        ~Watch();
+        SftpSession &session;
+    };
+
+    // libssh bounds its connect and login by the time-out, but waits for SFTP answers for
+    // ever: a watchdog thread shuts the socket down once nothing has moved for that long.
+    void touch();
+    void pauseWatch();
+    void watch();
+    void shutDownSocket();
 
     CommandResult open();
     CommandResult connectSocket(int *socketFd);
@@ -68,6 +83,7 @@ private:
     CommandResult refused(const QString &text);
     bool alive(const Connection *connection) const;
     QString serverText(const Connection *connection) const;
+    QString brokenText(const Connection *connection) const;
     QString sftpErrorText() const;
     QString masked(QString text) const;
     void raise(int state);
@@ -94,6 +110,13 @@ private:
     int m_cancelEvent = -1;
     std::shared_ptr<Lookup> m_lookup;
     int m_socketToShutDown = -1;
+
+    std::mutex m_watchMutex;
+    std::condition_variable m_watchChanged;
+    std::chrono::steady_clock::time_point m_deadline = std::chrono::steady_clock::time_point::max();
+    bool m_watchEnds = false;
+    std::atomic<bool> m_timedOut{false};
+    std::thread m_watchdog;
 };
 
 } // namespace upload

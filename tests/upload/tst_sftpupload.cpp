@@ -373,6 +373,26 @@ private Q_SLOTS:
                  operations.filter("OPEN")[0].section(u' ', 1));
     }
 
+    void stallingServerTimesOut() {
+        SftpServer server({.stallInWrite = true});
+        QVERIFY(server.isRunning());
+        trust(server);
+        const UploadRequest r = request(server, QString());
+        SftpSession session(*ServerAddress::parse(r.host, nullptr), r.user, r.password);
+        configure(session);
+        session.setTimeout(1s);
+        QElapsedTimer clock;
+        clock.start();
+        const UploadOutcome outcome = runUpload(r, session);
+        QVERIFY(clock.elapsed() < 15000);
+        QCOMPARE(outcome.messages.size(), 1);
+        QVERIFY2(outcome.messages[0].text.startsWith("The server did not answer within 1 seconds "
+                                                     "while sending squad.xml"),
+                 qPrintable(outcome.messages[0].text));
+        QVERIFY(outcome.stored.isEmpty());
+        QCOMPARE(entries(server.root()), QStringList());
+    }
+
     void cancelDuringATransferEndsPromptly() {
         SftpServer server({.stallInWrite = true});
         QVERIFY(server.isRunning());
