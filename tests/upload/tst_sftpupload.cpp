@@ -18,6 +18,8 @@
 
 #include <thread>
 
+#include <sys/stat.h>
+
 using namespace upload;
 using namespace std::chrono_literals;
 using testftp::SftpServer;
@@ -87,6 +89,7 @@ class TestSftpUpload : public QObject {
     }
 
     void trust(const SftpServer &server) const {
+        QVERIFY(QDir().mkpath(QFileInfo(m_knownHosts).path()));
         QFile file(m_knownHosts);
         QVERIFY(file.open(QIODevice::Append));
         file.write(server.knownHostsLine().toLatin1());
@@ -266,8 +269,10 @@ private Q_SLOTS:
                            .arg(other.publicKey())
                            .toLatin1();
         }
-        if (!recorded.isEmpty())
+        if (!recorded.isEmpty()) {
+            QVERIFY(QDir().mkpath(QFileInfo(m_knownHosts).path()));
             QVERIFY(testftp::writeFile(m_knownHosts, recorded));
+        }
         UploadRequest r = request(server, QString());
         r.password = password;
         const Run run = uploadTo(r, answer);
@@ -302,6 +307,25 @@ private Q_SLOTS:
         run = uploadTo(request(server, QString()), false);
         QCOMPARE(messageTexts(run.outcome), QStringList());
         QVERIFY(run.questions.isEmpty());
+    }
+
+    void squadFileThatIsNoOrdinaryFileIsListed() {
+        SftpServer server;
+        QVERIFY(server.isRunning());
+        trust(server);
+        QTemporaryDir local;
+        QVERIFY(::mkfifo(QFile::encodeName(local.filePath("squad.xml")).constData(), 0600) == 0);
+        QVERIFY(testftp::writeFile(local.filePath("squad.dtd"), m_files["squad.dtd"]));
+        UploadRequest r = request(server, QString());
+        r.localDirectory = local.path();
+        QElapsedTimer clock;
+        clock.start();
+        const Run run = uploadTo(r);
+        QVERIFY(clock.elapsed() < 15000);
+        QCOMPARE(messageTexts(run.outcome),
+                 QStringList{"These files were not stored on the server:\r\nsquad.xml: the local "
+                             "file is not an ordinary file"});
+        verifyStored(server.root(), {"squad.dtd"});
     }
 
     void nothingListening() {
