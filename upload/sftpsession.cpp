@@ -353,7 +353,10 @@ CommandResult SftpSession::storeFile(int localFd, const QString &name, const QSt
         return {};
     }
     if (!alive(m_connection.get())) {
-        result = lost(name);
+        // The server may or may not have done the rename before the connection went.
+        result = failed(QStringLiteral("%1 while %2 was taking the old file's place; the server "
+                                       "holds either the old file or the new one, whole.")
+                            .arg(brokenText(m_connection.get()).chopped(1), name));
         removeLeftover(temporary, result);
         return result;
     }
@@ -369,9 +372,11 @@ CommandResult SftpSession::storeFile(int localFd, const QString &name, const QSt
                     m_noticeHandler(notAtomicNotice);
                 return {};
             }
-            if (!alive(m_connection.get()))
-                return lost(name);
             // Removing the new copy now would leave neither file on the server.
+            if (!alive(m_connection.get()))
+                return failed(QStringLiteral("%1 after the old %2 was removed; the new one may be "
+                                             "on the server as \"%3\".")
+                                  .arg(brokenText(m_connection.get()).chopped(1), name, temporary));
             return refused(QStringLiteral("the old file was removed, but the new one could not "
                                           "take its name (%1); it is on the server as \"%2\"")
                                .arg(sftpErrorText(), temporary));
@@ -402,8 +407,10 @@ void SftpSession::removeLeftover(const QString &temporary, CommandResult &result
     const auto states = std::exchange(m_stateHandler, nullptr);
     m_timedOut = false;
     touch();
+    // Gone already counts as removed: a rename may have taken it before the connection broke.
     const bool removed =
-        establish(cleanup, false).ok() && sftp_unlink(cleanup->sftp, path.constData()) == SSH_OK;
+        establish(cleanup, false).ok() && (sftp_unlink(cleanup->sftp, path.constData()) == SSH_OK ||
+                                           sftp_get_error(cleanup->sftp) == SSH_FX_NO_SUCH_FILE);
     if (cleanup) {
         std::swap(cleanup, m_connection);
         close(true);
@@ -412,7 +419,7 @@ void SftpSession::removeLeftover(const QString &temporary, CommandResult &result
     m_stateHandler = states;
     if (!removed && !m_cancelled)
         result.text +=
-            QStringLiteral(" A partial copy may be left on the server as \"%1\".").arg(temporary);
+            QStringLiteral(" A temporary copy may be left on the server as \"%1\".").arg(temporary);
 }
 
 void SftpSession::quit() {

@@ -14,8 +14,8 @@ struct SftpOptions {
     // Servers given the same file present the same host key; empty: a key of their own.
     QString keyFile = QString();
     bool noPosixRename = false;
-    bool dropInWrite = false;
-    bool stallInWrite = false;
+    // Once: "drop-in-write", "drop-in-rename" or "stall-in-write" (see sftpserver.py).
+    QString fault = QString();
 };
 
 class SftpServer {
@@ -36,10 +36,8 @@ public:
             arguments << QStringLiteral("--home") << options.home;
         if (options.noPosixRename)
             arguments << QStringLiteral("--no-posix-rename");
-        if (options.dropInWrite)
-            arguments << QStringLiteral("--drop-in-write");
-        if (options.stallInWrite)
-            arguments << QStringLiteral("--stall-in-write");
+        if (!options.fault.isEmpty())
+            arguments << QStringLiteral("--fault") << options.fault;
         m_process.setStandardErrorFile(m_dir.filePath(QStringLiteral("server.err")));
         m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
         while (m_port == 0 && m_process.waitForReadyRead(20000)) {

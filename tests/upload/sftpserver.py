@@ -30,10 +30,10 @@ def main():
     p.add_argument("--home", default="", help="login directory, below the root")
     p.add_argument("--no-posix-rename", action="store_true",
                    help="offer only the plain rename, which never replaces a file")
-    p.add_argument("--drop-in-write", action="store_true",
-                   help="drop the connection after the first write into a file, once")
-    p.add_argument("--stall-in-write", action="store_true",
-                   help="never answer the first write into a file")
+    p.add_argument("--fault", default="",
+                   choices=["", "drop-in-write", "drop-in-rename", "stall-in-write"],
+                   help="once: drop the connection at the first write into a file or at the "
+                   "first rename, or never answer the first write")
     p.add_argument("--lifetime", type=float, default=120.0)
     args = p.parse_args()
 
@@ -41,7 +41,14 @@ def main():
         asyncssh.generate_private_key("ssh-ed25519").write_private_key(args.key_file)
     host_key = asyncssh.read_private_key(args.key_file)
     log = open(args.log, "a", buffering=1)
-    faults = {"drop": args.drop_in_write, "stall": args.stall_in_write}
+    fault = [args.fault]  # spent once it has struck
+
+    def strikes(name):
+        if fault[0] != name:
+            return False
+        fault[0] = ""
+        log.write("FAULT %s\n" % name)
+        return True
 
     if args.no_posix_rename:
         handler = sftp_module.SFTPServerHandler
@@ -75,23 +82,25 @@ def main():
             return super().open(path, pflags, attrs)
 
         def write(self, file_obj, offset, data):
-            if faults["drop"]:
-                faults["drop"] = False
-                log.write("DROP\n")
+            if strikes("drop-in-write"):
                 self._conn.abort()
                 return None
-            if faults["stall"]:
-                faults["stall"] = False
-                log.write("STALL\n")
+            if strikes("stall-in-write"):
                 return asyncio.get_event_loop().create_future()
             return super().write(file_obj, offset, data)
 
         def rename(self, oldpath, newpath):
             log.write("RENAME %s %s\n" % (oldpath.decode(), newpath.decode()))
+            if strikes("drop-in-rename"):
+                self._conn.abort()
+                return None
             return super().rename(oldpath, newpath)
 
         def posix_rename(self, oldpath, newpath):
             log.write("POSIX-RENAME %s %s\n" % (oldpath.decode(), newpath.decode()))
+            if strikes("drop-in-rename"):
+                self._conn.abort()
+                return None
             return super().posix_rename(oldpath, newpath)
 
         def remove(self, path):
