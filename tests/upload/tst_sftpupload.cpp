@@ -473,6 +473,32 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(m_knownHosts));
     }
 
+    void closingTheWindowDuringATransferReturnsAtOnce() {
+        SftpServer server({.fault = "stall-in-write"});
+        QVERIFY(server.isRunning());
+        trust(server);
+        ui::CommonDialog cdb;
+        UploadWindow window(cdb, [] { return QString(); });
+        window.setSftpSessionSetup([this](SftpSession &session) { configure(session); });
+        window.findChild<QLineEdit *>("ftphost")->setText(server.address());
+        window.findChild<QLineEdit *>("ftpuser")->setText("squad");
+        window.findChild<QLineEdit *>("ftppass")->setText("secret");
+        window.findChild<QLineEdit *>("locdir")->setText(localDirectory());
+        window.show();
+        QSignalSpy finished(&window, &UploadWindow::uploadFinished);
+        window.findChild<QPushButton *>("Command1")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(server.operations().contains("FAULT stall-in-write"), 15000);
+        QVERIFY(window.isUploading());
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(window.close());
+        QVERIFY(clock.elapsed() < 5000);
+        QVERIFY(!window.isUploading());
+        QTest::qWait(200);
+        QCOMPARE(finished.size(), 0);
+        QVERIFY(MessageBox::takeShown().isEmpty());
+    }
+
     // Through the window: the question is asked by the GUI thread, and the status line keeps
     // saying that the replacement was not atomic.
     void uploadWindowAsksAndReports() {
