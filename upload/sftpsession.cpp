@@ -472,6 +472,7 @@ CommandResult SftpSession::establish(std::unique_ptr<Connection> &connection, bo
         return result;
     connection = std::make_unique<Connection>();
     connection->socketFd = socketFd;
+    touch();
     raise(Connected);
 
     const ssh_session ssh = ssh_new();
@@ -511,8 +512,10 @@ CommandResult SftpSession::establish(std::unique_ptr<Connection> &connection, bo
     raise(ReceivingResponse);
     if (const CommandResult result = checkHostKey(*connection, mayAsk); !result.ok())
         return result;
+    touch();
     if (const CommandResult result = logIn(*connection); !result.ok())
         return result;
+    touch();
 
     connection->sftp = sftp_new(ssh);
     if (!connection->sftp || sftp_init(connection->sftp) != SSH_OK) {
@@ -565,6 +568,7 @@ CommandResult SftpSession::connectSocket(int *socketFd) {
                               .arg(wholeSeconds(m_timeout)));
         return failed(QStringLiteral("The FTP-Host \"%1\" was not found.").arg(m_server.host));
     }
+    touch();
     raise(HostResolved);
     raise(Connecting);
 

@@ -35,10 +35,13 @@ void UploadWorker::answerHostKey(bool trusted) {
 }
 
 bool UploadWorker::askHostKey(const QString &question) {
-    std::unique_lock lock(m_answerMutex);
-    m_answer.reset();
+    {
+        std::lock_guard lock(m_answerMutex);
+        m_answer.reset();
+    }
     Q_EMIT hostKeyQuestion(question);
     // The GUI thread answers through a queued call; a cancel or a closed window wakes us too.
+    std::unique_lock lock(m_answerMutex);
     m_answered.wait(lock, [this] { return m_answer.has_value() || m_cancelled; });
     return !m_cancelled && *m_answer;
 }
