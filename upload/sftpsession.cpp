@@ -693,9 +693,13 @@ CommandResult SftpSession::logIn(const Connection &connection) {
     if (status == SSH_AUTH_SUCCESS)
         return {};
     if (status == SSH_AUTH_DENIED || status == SSH_AUTH_PARTIAL) {
-        if (!(ssh_userauth_list(ssh, nullptr) & SSH_AUTH_METHOD_PASSWORD))
+        const int methods = ssh_userauth_list(ssh, nullptr);
+        if (methods & SSH_AUTH_METHOD_PASSWORD)
+            status = ssh_userauth_password(ssh, nullptr, m_password.constData());
+        else if (methods & SSH_AUTH_METHOD_INTERACTIVE)
+            status = keyboardInteractive(connection);
+        else
             return failed(QStringLiteral("The SFTP server does not take a password to log in."));
-        status = ssh_userauth_password(ssh, nullptr, m_password.constData());
     }
     switch (status) {
     case SSH_AUTH_SUCCESS:
@@ -716,6 +720,23 @@ CommandResult SftpSession::logIn(const Connection &connection) {
     default:
         return failed(alive(&connection) ? serverText(&connection) : brokenText(&connection));
     }
+}
+
+int SftpSession::keyboardInteractive(const Connection &connection) {
+    const ssh_session ssh = connection.ssh;
+    int status = ssh_userauth_kbdint(ssh, nullptr, nullptr);
+    // Servers that take the password this way ask for it at a hidden prompt; prompts shown as
+    // typed are answered empty, and a server that keeps asking is given up on.
+    for (int round = 0; status == SSH_AUTH_INFO && round < 8; ++round) {
+        const int prompts = ssh_userauth_kbdint_getnprompts(ssh);
+        for (int i = 0; i < prompts; ++i) {
+            char echo = 0;
+            ssh_userauth_kbdint_getprompt(ssh, unsigned(i), &echo);
+            ssh_userauth_kbdint_setanswer(ssh, unsigned(i), echo ? "" : m_password.constData());
+        }
+        status = ssh_userauth_kbdint(ssh, nullptr, nullptr);
+    }
+    return status == SSH_AUTH_INFO ? int(SSH_AUTH_DENIED) : status;
 }
 
 void SftpSession::close(bool polite) {

@@ -73,6 +73,7 @@ private:
     CommandResult connectSocket(int *socketFd);
     CommandResult checkHostKey(const Connection &connection, bool mayAsk);
     CommandResult logIn(const Connection &connection);
+    int keyboardInteractive(const Connection &connection);
     CommandResult establish(std::unique_ptr<Connection> &connection, bool mayAsk);
     CommandResult storeFile(int localFd, const QString &name, const QString &target,
                             const QString &temporary);

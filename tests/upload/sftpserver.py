@@ -28,6 +28,8 @@ def main():
     p.add_argument("--user", default="squad")
     p.add_argument("--password", default="secret")
     p.add_argument("--home", default="", help="login directory, below the root")
+    p.add_argument("--keyboard-interactive", action="store_true",
+                   help="take the password at a keyboard-interactive prompt only")
     p.add_argument("--no-posix-rename", action="store_true",
                    help="offer only the plain rename, which never replaces a file")
     p.add_argument("--fault", default="",
@@ -60,12 +62,21 @@ def main():
             return True
 
         def password_auth_supported(self):
-            return True
+            return not args.keyboard_interactive
 
         def validate_password(self, username, password):
             ok = username == args.user and password == args.password
             log.write("LOGIN %s %s\n" % (username, "ok" if ok else "refused"))
             return ok
+
+        def kbdint_auth_supported(self):
+            return args.keyboard_interactive
+
+        def get_kbdint_challenge(self, username, lang, submethods):
+            return "", "", "", [("Your clan name: ", True), ("Password: ", False)]
+
+        def validate_kbdint_response(self, username, responses):
+            return self.validate_password(username, responses[1]) and responses[0] == ""
 
     class Sftp(asyncssh.SFTPServer):
         def __init__(self, chan):

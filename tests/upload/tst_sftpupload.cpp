@@ -130,22 +130,26 @@ private Q_SLOTS:
         QTest::addColumn<QString>("remote");
         QTest::addColumn<QString>("serverDirectory");
         QTest::addColumn<bool>("oldFiles");
+        QTest::addColumn<bool>("keyboardInteractive");
         QTest::newRow("relative") << "squad"
-                                  << "squad" << false;
+                                  << "squad" << false << false;
         QTest::newRow("absolute") << "/squad"
-                                  << "squad" << false;
+                                  << "squad" << false << false;
         QTest::newRow("trailing slash") << "/squad/"
-                                        << "squad" << false;
+                                        << "squad" << false << false;
         QTest::newRow("login directory") << ""
-                                         << "" << false;
+                                         << "" << false << false;
         QTest::newRow("over old files") << "squad"
-                                        << "squad" << true;
+                                        << "squad" << true << false;
+        QTest::newRow("keyboard-interactive login") << "squad"
+                                                    << "squad" << false << true;
     }
     void filesArriveWholeAndReplaceTheOldOnes() {
         QFETCH(QString, remote);
         QFETCH(QString, serverDirectory);
         QFETCH(bool, oldFiles);
-        SftpServer server;
+        QFETCH(bool, keyboardInteractive);
+        SftpServer server({.keyboardInteractive = keyboardInteractive});
         QVERIFY(server.isRunning());
         trust(server);
         const QString directory = server.root() + u'/' + serverDirectory;
@@ -235,19 +239,23 @@ private Q_SLOTS:
         QTest::addColumn<bool>("asked");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("login");
+        QTest::addColumn<bool>("keyboardInteractive");
+        const QString wrongPassword =
+            "The server refused the login of \"squad\": the user name or the password is wrong.";
         QTest::newRow("wrong password")
             << "Wr0ngPassw0rd"
-            << "own" << true << false
-            << "The server refused the login of \"squad\": the user name or the password is wrong."
-            << "LOGIN squad refused";
+            << "own" << true << false << wrongPassword << "LOGIN squad refused" << false;
+        QTest::newRow("wrong password, keyboard-interactive")
+            << "Wr0ngPassw0rd"
+            << "own" << true << false << wrongPassword << "LOGIN squad refused" << true;
         QTest::newRow("unknown key, No")
             << "secret"
             << "" << false << true << "was not trusted: Troopbook did not log in"
-            << "";
+            << "" << false;
         QTest::newRow("changed key")
             << "secret"
             << "other" << true << false << "differs from the one recorded in"
-            << "";
+            << "" << false;
     }
     void refusedBeforeSending() {
         QFETCH(QString, password);
@@ -256,7 +264,8 @@ private Q_SLOTS:
         QFETCH(bool, asked);
         QFETCH(QString, message);
         QFETCH(QString, login);
-        SftpServer server;
+        QFETCH(bool, keyboardInteractive);
+        SftpServer server({.keyboardInteractive = keyboardInteractive});
         QVERIFY(server.isRunning());
         QByteArray recorded;
         if (knownKey == "own") {
