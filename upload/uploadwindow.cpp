@@ -251,9 +251,11 @@ void UploadWindow::Inet1_StateChanged(int state) {
 void UploadWindow::askHostKey(const QString &question) {
     const quint64 run = m_run;
     const QPointer<UploadWindow> self(this);
+    // As with ssh, trusting a key takes a deliberate answer: Enter says No.
     const bool trusted =
-        ui::MessageBox::show(this, question, ui::MessageBox::YesNo | ui::MessageBox::Question) ==
-        ui::MessageBox::Yes;
+        ui::MessageBox::show(this, question,
+                             ui::MessageBox::YesNo | ui::MessageBox::Question |
+                                 ui::MessageBox::DefaultButton2) == ui::MessageBox::Yes;
     // The run may have been cancelled while the question was open; its worker is gone then.
     if (self && m_worker && run == m_run)
         m_worker->answerHostKey(trusted);

@@ -532,7 +532,8 @@ private Q_SLOTS:
         QVERIFY(finished.wait(30000));
         const QList<MessageBox::Shown> shown = MessageBox::takeShown();
         QCOMPARE(shown.size(), 1);
-        QCOMPARE(shown[0].style, MessageBox::YesNo | MessageBox::Question);
+        QCOMPARE(shown[0].style,
+                 MessageBox::YesNo | MessageBox::Question | MessageBox::DefaultButton2);
         QVERIFY(shown[0].text.contains(server.fingerprint()));
         verifyStored(server.root(), allFour);
         QLineEdit *status = window.findChild<QLineEdit *>("Status");
