@@ -276,9 +276,31 @@ CommandResult SftpSession::put(const QString &localPath, const QString &remotePa
     const QString tag =
         QString::number(QRandomGenerator::global()->generate(), 16).rightJustified(8, u'0');
     const Watch watch(*this);
+    target = followLinks(target);
     const CommandResult result = storeFile(localFd, name, target, temporaryPath(target, tag));
     ::close(localFd);
     return result;
+}
+
+QString SftpSession::followLinks(const QString &remotePath) {
+    // A rename over a symbolic link would replace the link itself; the file it points to is
+    // the one to replace, as writing into the link would.
+    QString path = remotePath;
+    for (int hops = 0; hops < 8; ++hops) {
+        const sftp_attributes attributes =
+            sftp_lstat(m_connection->sftp, path.toUtf8().constData());
+        if (!attributes)
+            break;
+        const bool isLink = attributes->type == SSH_FILEXFER_TYPE_SYMLINK;
+        sftp_attributes_free(attributes);
+        const SshString link{isLink ? sftp_readlink(m_connection->sftp, path.toUtf8().constData())
+                                    : nullptr};
+        if (!link.text)
+            break;
+        const QString to = link.toString();
+        path = to.startsWith(u'/') ? to : path.left(path.lastIndexOf(u'/') + 1) + to;
+    }
+    return path;
 }
 
 CommandResult SftpSession::storeFile(int localFd, const QString &name, const QString &target,

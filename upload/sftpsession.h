@@ -75,6 +75,7 @@ private:
     CommandResult logIn(const Connection &connection);
     int keyboardInteractive(const Connection &connection);
     CommandResult establish(std::unique_ptr<Connection> &connection, bool mayAsk);
+    QString followLinks(const QString &remotePath);
     CommandResult storeFile(int localFd, const QString &name, const QString &target,
                             const QString &temporary);
     void removeLeftover(const QString &temporary, CommandResult &result);

@@ -88,6 +88,11 @@ def main():
                 path = posixpath.join(b"/" + args.home.encode(), path)
             return super().map_path(path)
 
+        def readlink(self, path):
+            # As OpenSSH does: a relative link is told as it stands (asyncssh refuses those).
+            target = os.readlink(self.map_path(path))
+            return target if not target.startswith(b"/") else self.reverse_map_path(target)
+
         def open(self, path, pflags, attrs):
             log.write("OPEN %s\n" % path.decode())
             return super().open(path, pflags, attrs)

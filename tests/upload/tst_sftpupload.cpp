@@ -197,6 +197,21 @@ private Q_SLOTS:
         QVERIFY(!run.states.contains(RemoteError));
     }
 
+    void aLinkOnTheServerKeepsPointingAtTheNewFile() {
+        SftpServer server;
+        QVERIFY(server.isRunning());
+        trust(server);
+        QVERIFY(QDir(server.root()).mkpath("releases/v2"));
+        QVERIFY(testftp::writeFile(server.root() + "/releases/v2/squad.xml", "old"));
+        QVERIFY(QFile::link("releases/v2/squad.xml", server.root() + "/squad.xml"));
+        const Run run = uploadTo(request(server, QString()));
+        QCOMPARE(messageTexts(run.outcome), QStringList());
+        QCOMPARE(QFileInfo(server.root() + "/squad.xml").symLinkTarget(),
+                 server.root() + "/releases/v2/squad.xml");
+        QCOMPARE(testftp::readAll(server.root() + "/releases/v2/squad.xml"), m_files["squad.xml"]);
+        QCOMPARE(entries(server.root() + "/releases/v2"), QStringList{"squad.xml"});
+    }
+
     void loginDirectoryOtherThanTheRoot() {
         SftpServer server({.home = "clan"});
         QVERIFY(server.isRunning());
