@@ -447,6 +447,8 @@ void SftpSession::removeLeftover(const QString &temporary, CommandResult &result
 }
 
 void SftpSession::quit() {
+    // Closing the channel politely waits for the server, which may never answer.
+    const Watch watch(*this);
     close(true);
 }
 
