@@ -365,12 +365,19 @@ CommandResult SftpSession::storeFile(int localFd, const QString &name, const QSt
     if (replaces)
         sftp_chmod(sftp, temporaryName.constData(), mode);
 
-    const bool atomic = sftp_extension_supported(sftp, "posix-rename@openssh.com", "1");
-    const int renamed = atomic
-                            ? posixRename(sftp, temporaryName, targetPath, int(m_timeout.count()))
-                            : sftp_rename(sftp, temporaryName.constData(), targetPath.constData());
-    if (renamed < 0 && atomic)
-        m_connection->broken = true;
+    bool atomic = sftp_extension_supported(sftp, "posix-rename@openssh.com", "1");
+    int renamed = SSH_FX_OP_UNSUPPORTED;
+    if (atomic) {
+        renamed = posixRename(sftp, temporaryName, targetPath, int(m_timeout.count()));
+        if (renamed < 0)
+            m_connection->broken = true;
+        // Offered but turned down: some servers list extensions their file system lacks.
+        atomic = renamed != SSH_FX_OP_UNSUPPORTED;
+    }
+    if (!atomic)
+        renamed = sftp_rename(sftp, temporaryName.constData(), targetPath.constData()) == 0
+                      ? SSH_FX_OK
+                      : SSH_FX_FAILURE;
     if (renamed == SSH_FX_OK) {
         raise(ResponseReceived);
         raise(ResponseCompleted);

@@ -14,6 +14,8 @@ struct SftpOptions {
     // Servers given the same file present the same host key; empty: a key of their own.
     QString keyFile = QString();
     bool noPosixRename = false;
+    // Offers posix-rename@openssh.com but answers it as unsupported.
+    bool refusePosixRename = false;
     // Asks for the password at a keyboard-interactive prompt instead.
     bool keyboardInteractive = false;
     // Once: "drop-in-write", "drop-in-rename" or "stall-in-write" (see sftpserver.py).
@@ -38,6 +40,8 @@ public:
             arguments << QStringLiteral("--home") << options.home;
         if (options.keyboardInteractive)
             arguments << QStringLiteral("--keyboard-interactive");
+        if (options.refusePosixRename)
+            arguments << QStringLiteral("--refuse-posix-rename");
         if (options.noPosixRename)
             arguments << QStringLiteral("--no-posix-rename");
         if (!options.fault.isEmpty())

@@ -32,6 +32,8 @@ def main():
                    help="take the password at a keyboard-interactive prompt only")
     p.add_argument("--no-posix-rename", action="store_true",
                    help="offer only the plain rename, which never replaces a file")
+    p.add_argument("--refuse-posix-rename", action="store_true",
+                   help="offer posix-rename@openssh.com but answer it as unsupported")
     p.add_argument("--fault", default="",
                    choices=["", "drop-in-write", "drop-in-rename", "stall-in-write"],
                    help="once: drop the connection at the first write into a file or at the "
@@ -117,6 +119,8 @@ def main():
             if strikes("drop-in-rename"):
                 self._conn.abort()
                 return None
+            if args.refuse_posix_rename:
+                raise asyncssh.SFTPOpUnsupported("not on this file system")
             return super().posix_rename(oldpath, newpath)
 
         def remove(self, path):
