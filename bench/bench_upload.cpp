@@ -1,7 +1,10 @@
 // Uploading the four squad files to a local FTP server: the upload sequence on libcurl, and the
-// curl command-line tool sending the same files in one invocation, against the same server.
+// curl command-line tool sending the same files in one invocation, against the same server. The
+// same sequence over SFTP to a local asyncssh server, each file replaced by a rename.
 #include "../tests/upload/ftpservers.h"
+#include "../tests/upload/sftpserver.h"
 #include "upload/ftpsession.h"
+#include "upload/sftpsession.h"
 #include "upload/uploadsequence.h"
 
 #include <QCoreApplication>
@@ -70,6 +73,34 @@ void BM_UploadSequence(benchmark::State &state) {
     state.SetBytesProcessed(state.iterations() * f.bytes);
 }
 BENCHMARK(BM_UploadSequence)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
+
+void BM_SftpUploadSequence(benchmark::State &state) {
+    Fixture &f = fixture();
+    static testftp::SftpServer server;
+    if (!server.isRunning()) {
+        state.SkipWithError("the test SFTP server did not start");
+        return;
+    }
+    QDir(server.root()).mkdir(QStringLiteral("squad"));
+    const QString knownHosts = f.local.filePath(QStringLiteral("known_hosts"));
+    testftp::writeFile(knownHosts, server.knownHostsLine().toLatin1());
+    const UploadRequest request{server.address(),          QStringLiteral("squad"),
+                                QStringLiteral("secret"),  QStringLiteral("squad"),
+                                f.local.path() + u'/',     QStringLiteral("squad.xml"),
+                                QStringLiteral("logo.paa")};
+    const ServerAddress address = *ServerAddress::parse(request.host, nullptr);
+    for (auto _ : state) {
+        SftpSession session(address, request.user, request.password);
+        session.setKnownHostsFile(knownHosts);
+        const UploadOutcome outcome = runUpload(request, session);
+        if (!outcome.messages.isEmpty() || outcome.stored.size() != 4) {
+            state.SkipWithError("upload failed");
+            return;
+        }
+    }
+    state.SetBytesProcessed(state.iterations() * f.bytes);
+}
+BENCHMARK(BM_SftpUploadSequence)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
 
 void BM_CurlCommandLine(benchmark::State &state) {
     Fixture &f = fixture();

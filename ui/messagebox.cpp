@@ -70,7 +70,8 @@ MessageBox::Answer MessageBox::show(QWidget *parent, const QString &text, int st
     const QList<Answer> answers = buttonsFor(style);
     for (Answer a : answers)
         box.addButton(standardButton(a));
-    box.setDefaultButton(standardButton(answers.first()));
+    const qsizetype defaultIndex = (style & DefaultButton2) && answers.size() > 1 ? 1 : 0;
+    box.setDefaultButton(standardButton(answers[defaultIndex]));
     if (answers.contains(Cancel))
         box.setEscapeButton(standardButton(Cancel));
     const auto clicked = QMessageBox::StandardButton(box.exec());

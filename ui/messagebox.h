@@ -20,6 +20,8 @@ public:
         Question = 32,
         Exclamation = 48,
         Information = 64,
+        // Added to the sum: the second button is the default instead of the first.
+        DefaultButton2 = 256,
     };
     enum Answer : int { Ok = 1, Cancel = 2, Yes = 6, No = 7 };
 
@@ -31,8 +33,8 @@ public:
 
     static inline const QString defaultTitle = QStringLiteral("Troopbook");
 
-    // Shows the box and returns the answer; the first button is the default, Escape or closing
-    // the box answers Cancel where there is one.
+    // Shows the box and returns the answer; the first button is the default unless the style
+    // says otherwise, Escape or closing the box answers Cancel where there is one.
     static Answer show(QWidget *parent, const QString &text, int style,
                        const QString &title = defaultTitle);
 

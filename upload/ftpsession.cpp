@@ -60,11 +60,15 @@ std::optional<ServerAddress> ServerAddress::parse(const QString &text, QString *
             address.port = 990;
         } else if (scheme == u"ftpes") {
             address.security = ExplicitTls;
+        } else if (scheme == u"sftp") {
+            address.security = Sftp;
+            address.port = 22;
         } else if (scheme != u"ftp") {
             if (error)
-                *error = QStringLiteral("The FTP-Host \"%1\" starts with \"%2://\"; the server can "
-                                        "be reached with ftp://, ftps:// or ftpes:// only.")
-                             .arg(field, rest.left(schemeEnd));
+                *error =
+                    QStringLiteral("The FTP-Host \"%1\" starts with \"%2://\"; the server can "
+                                   "be reached with ftp://, ftps://, ftpes:// or sftp:// only.")
+                        .arg(field, rest.left(schemeEnd));
             return std::nullopt;
         }
         rest = rest.mid(schemeEnd + 3);

@@ -22,13 +22,15 @@ struct ServerAddress {
         ImplicitTls,
         // ftpes://: plain connect, then AUTH TLS, which the server must accept.
         ExplicitTls,
+        // sftp://: SSH file transfer, port 22 unless one is given.
+        Sftp,
     };
     Security security = Plain;
     QString host;
     int port = 21;
 
-    // `host`, `host:port`, `ftp://`, `ftps://` or `ftpes://` with an optional port and a
-    // trailing "/"; nullopt with the reason in `error` for anything else.
+    // `host`, `host:port`, `ftp://`, `ftps://`, `ftpes://` or `sftp://` with an optional port
+    // and a trailing "/"; nullopt with the reason in `error` for anything else.
     static std::optional<ServerAddress> parse(const QString &text, QString *error);
 };
 
@@ -36,8 +38,6 @@ struct ServerAddress {
 // called from any other thread and makes the running command end promptly.
 class FtpSession : public Transfer {
 public:
-    using StateHandler = std::function<void(int state)>;
-
     static constexpr std::chrono::milliseconds defaultTimeout{60000};
 
     FtpSession(const ServerAddress &server, const QString &user, const QString &password);
@@ -53,7 +53,7 @@ public:
     // Replaces the system's name lookup, for tests.
     void setNameLookup(NameLookup::Function lookup) { m_nameLookup.setFunction(std::move(lookup)); }
     // Called on the session's thread whenever the state number changes.
-    void setStateHandler(StateHandler handler) { m_stateHandler = std::move(handler); }
+    void setStateHandler(StateHandler handler) override { m_stateHandler = std::move(handler); }
 
     CommandResult changeDirectory(const QString &directory) override;
     CommandResult printDirectory() override;
@@ -61,7 +61,7 @@ public:
     void quit() override;
     void drop() override;
 
-    void cancel();
+    void cancel() override;
     bool isCancelled() const { return m_cancelled; }
 
     // The path inside a 257 reply, with its doubled quotes made single.

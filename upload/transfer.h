@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace upload {
 
 // The state numbers the status line shows, in the order a session usually passes them.
@@ -41,11 +43,25 @@ struct CommandResult {
     bool ok() const { return outcome == Done; }
 };
 
-// One FTP session, driven one command at a time from a worker thread. The first command opens
-// the connection; every later one goes over the same control connection.
+// One session with a server, driven one command at a time from a worker thread. The first
+// command opens the connection; every later one goes over the same connection.
 class Transfer {
 public:
+    using StateHandler = std::function<void(int state)>;
+    // Asked on the session's thread; returns whether the user trusts the server's key. The
+    // text says what is known of the key and asks the question.
+    using HostKeyQuestion = std::function<bool(const QString &question)>;
+    // Something the status line should keep showing after the run, in a few words.
+    using NoticeHandler = std::function<void(const QString &notice)>;
+
     virtual ~Transfer() = default;
+    // Called on the session's thread whenever the state number changes.
+    virtual void setStateHandler(StateHandler) {}
+    virtual void setHostKeyQuestion(HostKeyQuestion) {}
+    virtual void setNoticeHandler(NoticeHandler) {}
+    // May be called from any other thread and makes the running command end promptly.
+    virtual void cancel() {}
+
     // An empty directory leaves the session in the login directory.
     virtual CommandResult changeDirectory(const QString &directory) = 0;
     virtual CommandResult printDirectory() = 0;

@@ -1,6 +1,7 @@
 #include "uploadwindow.h"
 
 #include "ftpsession.h"
+#include "sftpsession.h"
 #include "ui/commondialog.h"
 #include "ui/geometry.h"
 #include "ui/messagebox.h"
@@ -206,13 +207,33 @@ void UploadWindow::Command1_Click() {
         ui::MessageBox::show(this, problem->text, problem->style, problem->title);
         return;
     }
-    auto session = std::make_unique<FtpSession>(*ServerAddress::parse(request.host, nullptr),
-                                                request.user, request.password);
-    if (m_sessionSetup)
-        m_sessionSetup(*session);
+    const ServerAddress address = *ServerAddress::parse(request.host, nullptr);
+    std::unique_ptr<Transfer> session;
+    if (address.security == ServerAddress::Sftp) {
+        auto sftp = std::make_unique<SftpSession>(address, request.user, request.password);
+        if (m_sftpSessionSetup)
+            m_sftpSessionSetup(*sftp);
+        session = std::move(sftp);
+    } else {
+        auto ftp = std::make_unique<FtpSession>(address, request.user, request.password);
+        if (m_sessionSetup)
+            m_sessionSetup(*ftp);
+        session = std::move(ftp);
+    }
     m_worker = new UploadWorker(std::move(request), std::move(session), this);
     const quint64 run = ++m_run;
+    m_notice.clear();
+    Status->setToolTip(QString());
     connect(m_worker, &UploadWorker::stateChanged, this, &UploadWindow::Inet1_StateChanged);
+    // A cancelled run's last signals may still be queued; only the running one's count.
+    connect(m_worker, &UploadWorker::notice, this, [this, run](const QString &notice) {
+        if (run == m_run)
+            showNotice(notice);
+    });
+    connect(m_worker, &UploadWorker::hostKeyQuestion, this, [this, run](const QString &question) {
+        if (run == m_run)
+            askHostKey(question);
+    });
     connect(m_worker, &QThread::finished, this, [this, run] {
         if (run == m_run)
             finishUpload();
@@ -225,12 +246,35 @@ void UploadWindow::Inet1_StateChanged(int state) {
     Status->setText(stateText(state));
 }
 
+void UploadWindow::askHostKey(const QString &question) {
+    const quint64 run = m_run;
+    const QPointer<UploadWindow> self(this);
+    // As with ssh, trusting a key takes a deliberate answer: Enter says No.
+    const bool trusted =
+        ui::MessageBox::show(this, question,
+                             ui::MessageBox::YesNo | ui::MessageBox::Question |
+                                 ui::MessageBox::DefaultButton2) == ui::MessageBox::Yes;
+    // The run may have been cancelled while the question was open; its worker is gone then.
+    if (self && m_worker && run == m_run)
+        m_worker->answerHostKey(trusted);
+}
+
+void UploadWindow::showNotice(const QString &notice) {
+    m_notice = notice;
+    Status->setText(notice);
+    Status->setToolTip(QStringLiteral(
+        "The server cannot rename a file over an existing one: each old file was removed just "
+        "before its new copy took its name."));
+}
+
 void UploadWindow::finishUpload() {
     UploadWorker *worker = std::exchange(m_worker, nullptr);
     worker->wait();
     const UploadOutcome outcome = worker->outcome();
     delete worker;
     Command1->setEnabled(true);
+    if (!m_notice.isEmpty())
+        Status->setText(m_notice);
     const QPointer<UploadWindow> self(this);
     for (const UploadMessage &message : outcome.messages) {
         ui::MessageBox::show(this, message.text, message.style, message.title);

@@ -16,9 +16,10 @@ class CommonDialog;
 namespace upload {
 
 class FtpSession;
+class SftpSession;
 class UploadWorker;
 
-// The upload window `Form2`: the settings of one FTP upload, the squad file picker and the
+// The upload window `Form2`: the settings of one FTP or SFTP upload, the squad file picker and the
 // transfer's status line. The transfer itself runs on a worker thread.
 class UploadWindow : public QWidget {
     Q_OBJECT
@@ -39,6 +40,10 @@ public:
     // Adjusts each session before it starts, for example to shorten its time-out.
     void setSessionSetup(std::function<void(FtpSession &)> setup) {
         m_sessionSetup = std::move(setup);
+    }
+    // The same for sftp:// hosts, for example to read host keys from another file.
+    void setSftpSessionSetup(std::function<void(SftpSession &)> setup) {
+        m_sftpSessionSetup = std::move(setup);
     }
 
     QString locfile() const { return m_locfile; }
@@ -62,10 +67,13 @@ private:
 
     void openPickerOnce();
     void finishUpload();
+    void askHostKey(const QString &question);
+    void showNotice(const QString &notice);
 
     ui::CommonDialog &m_cdb;
     std::function<QString()> m_pictureName;
     std::function<void(FtpSession &)> m_sessionSetup;
+    std::function<void(SftpSession &)> m_sftpSessionSetup;
 
     QLineEdit *ftphost;
     QLineEdit *ftpuser;
@@ -81,6 +89,8 @@ private:
     QLabel *Label5;
 
     QString m_locfile;
+    // Kept in the status line once the run's states are over.
+    QString m_notice;
     UploadWorker *m_worker = nullptr;
     quint64 m_run = 0;
     bool m_pickerPending = false;

@@ -66,25 +66,47 @@ private Q_SLOTS:
         QCOMPARE(shown[1].style, 35);
     }
 
+    void realBoxMapsStyleToIconButtonsAndDefault_data() {
+        QTest::addColumn<int>("style");
+        QTest::addColumn<int>("icon");
+        QTest::addColumn<QStringList>("buttons");
+        QTest::addColumn<QString>("defaultButton");
+        QTest::addColumn<int>("escapeAnswer");
+        QTest::newRow("yes/no/cancel, question")
+            << 35 << int(QMessageBox::Question) << QStringList{"Cancel", "No", "Yes"} << "Yes"
+            << int(MessageBox::Cancel);
+        QTest::newRow("yes/no, question, second default")
+            << 4 + 32 + 256 << int(QMessageBox::Question) << QStringList{"No", "Yes"} << "No"
+            << int(MessageBox::No);
+        QTest::newRow("ok only, second default has none")
+            << 0 + 16 + 256 << int(QMessageBox::Critical) << QStringList{"OK"} << "OK"
+            << int(MessageBox::Ok);
+    }
     void realBoxMapsStyleToIconButtonsAndDefault() {
-        QMessageBox::Icon icon = QMessageBox::NoIcon;
-        QStringList buttons;
-        QString defaultButton;
+        QFETCH(int, style);
+        QFETCH(int, icon);
+        QFETCH(QStringList, buttons);
+        QFETCH(QString, defaultButton);
+        QFETCH(int, escapeAnswer);
+        QMessageBox::Icon shownIcon = QMessageBox::NoIcon;
+        QStringList shownButtons;
+        QString shownDefault;
         QTimer::singleShot(0, this, [&] {
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
             QVERIFY(box);
-            icon = box->icon();
+            shownIcon = box->icon();
             for (QAbstractButton *b : box->buttons())
-                buttons << b->text().remove(u'&');
-            defaultButton = box->defaultButton()->text().remove(u'&');
+                shownButtons << b->text().remove(u'&');
+            shownDefault = box->defaultButton()->text().remove(u'&');
             QTest::keyClick(box, Qt::Key_Escape);
         });
-        QCOMPARE(MessageBox::show(nullptr, "File was modified !\r\nSave it now?", 35, "Warning"),
-                 MessageBox::Cancel);
-        QCOMPARE(icon, QMessageBox::Question);
-        buttons.sort();
-        QCOMPARE(buttons, (QStringList{"Cancel", "No", "Yes"}));
-        QCOMPARE(defaultButton, QString("Yes"));
+        QCOMPARE(
+            int(MessageBox::show(nullptr, "File was modified !\r\nSave it now?", style, "Warning")),
+            escapeAnswer);
+        QCOMPARE(int(shownIcon), icon);
+        shownButtons.sort();
+        QCOMPARE(shownButtons, buttons);
+        QCOMPARE(shownDefault, defaultButton);
         MessageBox::takeShown();
     }
 };

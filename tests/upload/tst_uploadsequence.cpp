@@ -445,7 +445,10 @@ private Q_SLOTS:
         QTest::newRow("ftpes") << "ftpes://h" << true << 2 << "h" << 21;
         QTest::newRow("ipv6") << "[::1]:2121" << true << 0 << "::1" << 2121;
         QTest::newRow("blanks around") << "  h  " << true << 0 << "h" << 21;
-        QTest::newRow("sftp") << "sftp://h" << false << 0 << "" << 0;
+        QTest::newRow("sftp") << "sftp://h" << true << 3 << "h" << 22;
+        QTest::newRow("sftp port") << "SFTP://[::1]:2222/" << true << 3 << "::1" << 2222;
+        QTest::newRow("ssh") << "ssh://h" << false << 0 << "" << 0;
+        QTest::newRow("sftp path") << "sftp://h/home/clan" << false << 0 << "" << 0;
         QTest::newRow("path") << "ftp://h/squad" << false << 0 << "" << 0;
         QTest::newRow("user") << "ftp://me@h" << false << 0 << "" << 0;
         QTest::newRow("bad port") << "h:port" << false << 0 << "" << 0;

@@ -1,0 +1,92 @@
+// An SFTP server on loopback for the upload tests, by asyncssh: the server's root is a
+// temporary directory, the user "squad" with the password "secret" its only account. It logs
+// the file operations it receives and ends with its fixture, or by itself after two minutes.
+#pragma once
+
+#include "ftpservers.h"
+
+#include <QCryptographicHash>
+
+namespace testftp {
+
+struct SftpOptions {
+    QString home = QString(); // login directory below the root
+    // Servers given the same file present the same host key; empty: a key of their own.
+    QString keyFile = QString();
+    bool noPosixRename = false;
+    // Offers posix-rename@openssh.com but answers it as unsupported.
+    bool refusePosixRename = false;
+    // Asks for the password at a keyboard-interactive prompt instead.
+    bool keyboardInteractive = false;
+    // Once: "drop-in-write", "drop-in-rename" or "stall-in-write" (see sftpserver.py).
+    QString fault = QString();
+};
+
+class SftpServer {
+public:
+    explicit SftpServer(const SftpOptions &options = SftpOptions()) {
+        QDir(m_dir.path()).mkdir(QStringLiteral("root"));
+        const QString keyFile = options.keyFile.isEmpty()
+                                    ? m_dir.filePath(QStringLiteral("host_key"))
+                                    : options.keyFile;
+        QStringList arguments{QStringLiteral(TROOPBOOK_TEST_SOURCE_DIR "/sftpserver.py"),
+                              QStringLiteral("--root"),
+                              root(),
+                              QStringLiteral("--log"),
+                              logPath(),
+                              QStringLiteral("--key-file"),
+                              keyFile};
+        if (!options.home.isEmpty())
+            arguments << QStringLiteral("--home") << options.home;
+        if (options.keyboardInteractive)
+            arguments << QStringLiteral("--keyboard-interactive");
+        if (options.refusePosixRename)
+            arguments << QStringLiteral("--refuse-posix-rename");
+        if (options.noPosixRename)
+            arguments << QStringLiteral("--no-posix-rename");
+        if (!options.fault.isEmpty())
+            arguments << QStringLiteral("--fault") << options.fault;
+        m_process.setStandardErrorFile(m_dir.filePath(QStringLiteral("server.err")));
+        m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
+        while (m_port == 0 && m_process.waitForReadyRead(20000)) {
+            while (m_process.canReadLine()) {
+                const QByteArray line = m_process.readLine().trimmed();
+                if (line.startsWith("KEY "))
+                    m_key = QString::fromLatin1(line.mid(4));
+                else if (line.startsWith("PORT "))
+                    m_port = line.mid(5).toInt();
+            }
+        }
+    }
+    ~SftpServer() {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+
+    bool isRunning() const { return m_port > 0; }
+    int port() const { return m_port; }
+    QString address() const { return QStringLiteral("sftp://127.0.0.1:%1").arg(m_port); }
+    QString root() const { return m_dir.filePath(QStringLiteral("root")); }
+    QString logPath() const { return m_dir.filePath(QStringLiteral("operations.log")); }
+    QStringList operations() const { return logLines(logPath()); }
+    // "type base64", as a known_hosts line has it after the host.
+    QString publicKey() const { return m_key; }
+    QString knownHostsLine() const {
+        return QStringLiteral("[127.0.0.1]:%1 %2\n").arg(m_port).arg(m_key);
+    }
+    // The key's SHA-256 fingerprint as ssh shows it.
+    QString fingerprint() const {
+        const QByteArray blob = QByteArray::fromBase64(m_key.section(u' ', 1).toLatin1());
+        return QStringLiteral("SHA256:") +
+               QString::fromLatin1(QCryptographicHash::hash(blob, QCryptographicHash::Sha256)
+                                       .toBase64(QByteArray::OmitTrailingEquals));
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    int m_port = 0;
+    QString m_key;
+};
+
+} // namespace testftp

@@ -1,0 +1,147 @@
+#!/usr/bin/python3
+"""SFTP server for the upload tests, on loopback only, by asyncssh.
+
+Serves the directory --root as "/" to one user with a password of its own. The host key
+is kept in --key-file (made on first use), so servers started on the same file present
+the same key. Prints "KEY <type> <base64>" and "PORT <n>" once it listens, logs the
+file operations it receives (one per line) and stops by itself after --lifetime seconds.
+"""
+import argparse
+import asyncio
+import os
+import posixpath
+import sys
+import threading
+import warnings
+
+warnings.simplefilter("ignore")  # deprecated ciphers the library still registers
+
+import asyncssh  # noqa: E402
+from asyncssh import sftp as sftp_module  # noqa: E402
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("--root", required=True)
+    p.add_argument("--log", required=True)
+    p.add_argument("--key-file", required=True)
+    p.add_argument("--user", default="squad")
+    p.add_argument("--password", default="secret")
+    p.add_argument("--home", default="", help="login directory, below the root")
+    p.add_argument("--keyboard-interactive", action="store_true",
+                   help="take the password at a keyboard-interactive prompt only")
+    p.add_argument("--no-posix-rename", action="store_true",
+                   help="offer only the plain rename, which never replaces a file")
+    p.add_argument("--refuse-posix-rename", action="store_true",
+                   help="offer posix-rename@openssh.com but answer it as unsupported")
+    p.add_argument("--fault", default="",
+                   choices=["", "drop-in-write", "drop-in-rename", "stall-in-write"],
+                   help="once: drop the connection at the first write into a file or at the "
+                   "first rename, or never answer the first write")
+    p.add_argument("--lifetime", type=float, default=120.0)
+    args = p.parse_args()
+
+    if not os.path.exists(args.key_file):
+        asyncssh.generate_private_key("ssh-ed25519").write_private_key(args.key_file)
+    host_key = asyncssh.read_private_key(args.key_file)
+    log = open(args.log, "a", buffering=1)
+    fault = [args.fault]  # spent once it has struck
+
+    def strikes(name):
+        if fault[0] != name:
+            return False
+        fault[0] = ""
+        log.write("FAULT %s\n" % name)
+        return True
+
+    if args.no_posix_rename:
+        handler = sftp_module.SFTPServerHandler
+        handler._extensions = [e for e in handler._extensions
+                               if e[0] != b"posix-rename@openssh.com"]
+
+    class Server(asyncssh.SSHServer):
+        def begin_auth(self, username):
+            return True
+
+        def password_auth_supported(self):
+            return not args.keyboard_interactive
+
+        def validate_password(self, username, password):
+            ok = username == args.user and password == args.password
+            log.write("LOGIN %s %s\n" % (username, "ok" if ok else "refused"))
+            return ok
+
+        def kbdint_auth_supported(self):
+            return args.keyboard_interactive
+
+        def get_kbdint_challenge(self, username, lang, submethods):
+            return "", "", "", [("Your clan name: ", True), ("Password: ", False)]
+
+        def validate_kbdint_response(self, username, responses):
+            return self.validate_password(username, responses[1]) and responses[0] == ""
+
+    class Sftp(asyncssh.SFTPServer):
+        def __init__(self, chan):
+            self._conn = chan.get_connection()
+            super().__init__(chan, chroot=args.root.encode())
+
+        def map_path(self, path):
+            if args.home and not path.startswith(b"/"):
+                path = posixpath.join(b"/" + args.home.encode(), path)
+            return super().map_path(path)
+
+        def readlink(self, path):
+            # As OpenSSH does: a relative link is told as it stands (asyncssh refuses those).
+            target = os.readlink(self.map_path(path))
+            return target if not target.startswith(b"/") else self.reverse_map_path(target)
+
+        def open(self, path, pflags, attrs):
+            log.write("OPEN %s\n" % path.decode())
+            return super().open(path, pflags, attrs)
+
+        def write(self, file_obj, offset, data):
+            if strikes("drop-in-write"):
+                self._conn.abort()
+                return None
+            if strikes("stall-in-write"):
+                return asyncio.get_event_loop().create_future()
+            return super().write(file_obj, offset, data)
+
+        def rename(self, oldpath, newpath):
+            log.write("RENAME %s %s\n" % (oldpath.decode(), newpath.decode()))
+            if strikes("drop-in-rename"):
+                self._conn.abort()
+                return None
+            return super().rename(oldpath, newpath)
+
+        def posix_rename(self, oldpath, newpath):
+            log.write("POSIX-RENAME %s %s\n" % (oldpath.decode(), newpath.decode()))
+            if strikes("drop-in-rename"):
+                self._conn.abort()
+                return None
+            if args.refuse_posix_rename:
+                raise asyncssh.SFTPOpUnsupported("not on this file system")
+            return super().posix_rename(oldpath, newpath)
+
+        def remove(self, path):
+            log.write("REMOVE %s\n" % path.decode())
+            return super().remove(path)
+
+    async def start():
+        server = await asyncssh.create_server(
+            Server, "127.0.0.1", 0, server_host_keys=[host_key],
+            sftp_factory=Sftp, allow_scp=False)
+        port = server.sockets[0].getsockname()[1]
+        public = host_key.export_public_key("openssh").decode().split()
+        print("KEY %s %s" % (public[0], public[1]), flush=True)
+        print("PORT %d" % port, flush=True)
+
+    # Stops by itself even if the test that started it never does.
+    threading.Timer(args.lifetime, lambda: os._exit(0)).start()
+    loop = asyncio.new_event_loop()
+    loop.run_until_complete(start())
+    loop.run_forever()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

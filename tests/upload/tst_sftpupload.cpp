@@ -1,0 +1,568 @@
+// Uploads to a real SFTP server on loopback: what lands on the server and how it replaces what
+// was there, the host key check, and what the user is told when something goes wrong.
+#include "sftpserver.h"
+#include "ui/commondialog.h"
+#include "ui/messagebox.h"
+#include "upload/sftpsession.h"
+#include "upload/uploadsequence.h"
+#include "upload/uploadwindow.h"
+#include "upload/uploadworker.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <thread>
+
+#include <sys/stat.h>
+
+using namespace upload;
+using namespace std::chrono_literals;
+using testftp::SftpServer;
+using ui::MessageBox;
+
+namespace {
+
+const QString directoryMissing =
+    QStringLiteral("Connection accomplished,\r\nbut the remote directory doesn't exist.");
+const QStringList allFour{"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"};
+
+struct Run {
+    UploadOutcome outcome;
+    QList<int> states;
+    QStringList questions;
+    QStringList notices;
+};
+
+QStringList messageTexts(const UploadOutcome &outcome) {
+    QStringList texts;
+    for (const UploadMessage &m : outcome.messages)
+        texts << m.text;
+    return texts;
+}
+
+// Every entry of a directory, hidden ones included: a temporary file left behind shows here.
+QStringList entries(const QString &directory) {
+    return QDir(directory).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+} // namespace
+
+class TestSftpUpload : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_local;
+    QTemporaryDir m_scratch;
+    QHash<QString, QByteArray> m_files;
+    QString m_knownHosts;
+
+    QString localDirectory() const { return m_local.path() + u'/'; }
+
+    UploadRequest request(const SftpServer &server, const QString &remote) const {
+        return {server.address(), QStringLiteral("squad"),     QStringLiteral("secret"),  remote,
+                localDirectory(), QStringLiteral("squad.xml"), QStringLiteral("logo.paa")};
+    }
+
+    void configure(SftpSession &session) const {
+        session.setTimeout(20s);
+        session.setKnownHostsFile(m_knownHosts);
+        session.setGlobalKnownHostsFile(QStringLiteral("/dev/null"));
+    }
+
+    Run uploadTo(const UploadRequest &request, bool trust = true) const {
+        Run run;
+        SftpSession session(*ServerAddress::parse(request.host, nullptr), request.user,
+                            request.password);
+        configure(session);
+        session.setStateHandler([&run](int state) { run.states << state; });
+        session.setNoticeHandler([&run](const QString &notice) { run.notices << notice; });
+        session.setHostKeyQuestion([&run, trust](const QString &question) {
+            run.questions << question;
+            return trust;
+        });
+        run.outcome = runUpload(request, session);
+        return run;
+    }
+
+    void trust(const SftpServer &server) const {
+        QVERIFY(QDir().mkpath(QFileInfo(m_knownHosts).path()));
+        QFile file(m_knownHosts);
+        QVERIFY(file.open(QIODevice::Append));
+        file.write(server.knownHostsLine().toLatin1());
+    }
+
+    void verifyStored(const QString &serverDirectory, const QStringList &names) {
+        for (const QString &name : names)
+            QCOMPARE(testftp::readAll(serverDirectory + u'/' + name), m_files.value(name));
+        QCOMPARE(entries(serverDirectory).size(), names.size());
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(m_local.isValid());
+        m_files["squad.xml"] = "<?xml version=\"1.0\"?>\r\n<squad nick=\"TB\">\r\n</squad>\r\n";
+        m_files["squad.dtd"] = "<!ELEMENT squad (name)>\r\n";
+        m_files["squad.xsl"] = "<xsl:stylesheet/>\n";
+        // Several write requests' worth, with line ends and NULs that must arrive untouched.
+        QByteArray picture(300000, Qt::Uninitialized);
+        for (char &c : picture)
+            c = char(QRandomGenerator::global()->bounded(256));
+        m_files["logo.paa"] = picture + "\r\n\n\0\r";
+        for (auto it = m_files.cbegin(); it != m_files.cend(); ++it)
+            QVERIFY(testftp::writeFile(localDirectory() + it.key(), it.value()));
+    }
+
+    void init() {
+        m_knownHosts = m_scratch.filePath(
+            QStringLiteral("known_hosts-%1").arg(QRandomGenerator::global()->generate()));
+    }
+
+    void cleanup() {
+        QVERIFY(!MessageBox::hasPendingAnswers());
+        MessageBox::takeShown();
+    }
+
+    void filesArriveWholeAndReplaceTheOldOnes_data() {
+        QTest::addColumn<QString>("remote");
+        QTest::addColumn<QString>("serverDirectory");
+        QTest::addColumn<bool>("oldFiles");
+        QTest::addColumn<bool>("keyboardInteractive");
+        QTest::newRow("relative") << "squad"
+                                  << "squad" << false << false;
+        QTest::newRow("absolute") << "/squad"
+                                  << "squad" << false << false;
+        QTest::newRow("trailing slash") << "/squad/"
+                                        << "squad" << false << false;
+        QTest::newRow("login directory") << ""
+                                         << "" << false << false;
+        QTest::newRow("over old files") << "squad"
+                                        << "squad" << true << false;
+        QTest::newRow("keyboard-interactive login") << "squad"
+                                                    << "squad" << false << true;
+    }
+    void filesArriveWholeAndReplaceTheOldOnes() {
+        QFETCH(QString, remote);
+        QFETCH(QString, serverDirectory);
+        QFETCH(bool, oldFiles);
+        QFETCH(bool, keyboardInteractive);
+        SftpServer server({.keyboardInteractive = keyboardInteractive});
+        QVERIFY(server.isRunning());
+        trust(server);
+        const QString directory = server.root() + u'/' + serverDirectory;
+        QVERIFY(QDir().mkpath(directory));
+        if (oldFiles) {
+            for (const QString &name : allFour) {
+                QVERIFY(testftp::writeFile(directory + u'/' + name, "old " + name.toUtf8()));
+                QVERIFY(QFile::setPermissions(directory + u'/' + name, QFile::ReadOwner |
+                                                                           QFile::WriteOwner |
+                                                                           QFile::ReadGroup));
+            }
+        }
+        const Run run = uploadTo(request(server, remote));
+        QCOMPARE(messageTexts(run.outcome), QStringList());
+        QVERIFY(run.questions.isEmpty());
+        QVERIFY(run.notices.isEmpty());
+        verifyStored(directory, allFour);
+        if (oldFiles) {
+            QCOMPARE(QFile::permissions(directory + "/squad.xml") &
+                         QFileDevice::Permissions(0x7077),
+                     QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+        }
+        // Each file is written under a hidden name of its own beside the target, then renamed
+        // over it in one step, in the sequence's order.
+        const QStringList operations = server.operations();
+        QCOMPARE(operations.filter("OPEN").size(), 4);
+        const QStringList renames = operations.filter("RENAME");
+        QCOMPARE(renames.size(), 4);
+        const QString prefix =
+            serverDirectory.isEmpty() ? QString("/") : QString("/" + serverDirectory + "/");
+        for (int i = 0; i < 4; ++i) {
+            const QStringList words = renames[i].split(u' ');
+            QCOMPARE(words[0], QString("POSIX-RENAME"));
+            QVERIFY2(words[1].startsWith(prefix + '.' + allFour[i] + ".troopbook-"),
+                     qPrintable(words[1]));
+            QCOMPARE(words[2], prefix + allFour[i]);
+            QCOMPARE(operations.indexOf("OPEN " + words[1]) >= 0, true);
+        }
+        QVERIFY(operations.filter("REMOVE").isEmpty());
+        QCOMPARE(run.states.first(), int(ResolvingHost));
+        QCOMPARE(run.states.last(), int(Disconnected));
+        for (int state : {HostResolved, Connecting, Connected, SendingRequest, RequestSent,
+                          ResponseReceived, ResponseCompleted, Disconnecting})
+            QVERIFY2(run.states.contains(state), qPrintable(stateText(state)));
+        QVERIFY(!run.states.contains(RemoteError));
+    }
+
+    void aLinkOnTheServerKeepsPointingAtTheNewFile() {
+        SftpServer server;
+        QVERIFY(server.isRunning());
+        trust(server);
+        QVERIFY(QDir(server.root()).mkpath("releases/v2"));
+        QVERIFY(testftp::writeFile(server.root() + "/releases/v2/squad.xml", "old"));
+        QVERIFY(QFile::link("releases/v2/squad.xml", server.root() + "/squad.xml"));
+        const Run run = uploadTo(request(server, QString()));
+        QCOMPARE(messageTexts(run.outcome), QStringList());
+        QCOMPARE(QFileInfo(server.root() + "/squad.xml").symLinkTarget(),
+                 server.root() + "/releases/v2/squad.xml");
+        QCOMPARE(testftp::readAll(server.root() + "/releases/v2/squad.xml"), m_files["squad.xml"]);
+        QCOMPARE(entries(server.root() + "/releases/v2"), QStringList{"squad.xml"});
+    }
+
+    void loginDirectoryOtherThanTheRoot() {
+        SftpServer server({.home = "clan"});
+        QVERIFY(server.isRunning());
+        trust(server);
+        QVERIFY(QDir(server.root()).mkpath("clan/squad"));
+        Run run = uploadTo(request(server, "/clan/squad"));
+        QCOMPARE(messageTexts(run.outcome), QStringList());
+        verifyStored(server.root() + "/clan/squad", allFour);
+        QVERIFY(QDir(server.root()).mkpath("clan/relative"));
+        run = uploadTo(request(server, "relative"));
+        QCOMPARE(messageTexts(run.outcome), QStringList());
+        verifyStored(server.root() + "/clan/relative", allFour);
+        run = uploadTo(request(server, QString()));
+        QCOMPARE(messageTexts(run.outcome), QStringList());
+        verifyStored(server.root() + "/clan", allFour);
+    }
+
+    void missingDirectorySendsNothing_data() {
+        QTest::addColumn<QString>("remote");
+        QTest::newRow("relative") << "nosuch";
+        QTest::newRow("absolute") << "/nosuch/deeper";
+        QTest::newRow("a file") << "/plain.txt";
+    }
+    void missingDirectorySendsNothing() {
+        QFETCH(QString, remote);
+        SftpServer server;
+        QVERIFY(server.isRunning());
+        trust(server);
+        QVERIFY(testftp::writeFile(server.root() + "/plain.txt", "x"));
+        const Run run = uploadTo(request(server, remote));
+        QCOMPARE(messageTexts(run.outcome), QStringList{directoryMissing});
+        QCOMPARE(run.outcome.messages[0].style, 16);
+        QVERIFY(server.operations().filter("OPEN").isEmpty());
+        QCOMPARE(entries(server.root()), QStringList{"plain.txt"});
+        QVERIFY(run.states.contains(RemoteError));
+        QCOMPARE(run.states.last(), int(Disconnected));
+    }
+
+    // Failures before anything is sent: what the user reads and what reached the server.
+    void refusedBeforeSending_data() {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("knownKey"); // "" none, "own" the server's, "other" another's
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<bool>("asked");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("login");
+        QTest::addColumn<bool>("keyboardInteractive");
+        const QString wrongPassword =
+            "The server refused the login of \"squad\": the user name or the password is wrong.";
+        QTest::newRow("wrong password")
+            << "Wr0ngPassw0rd"
+            << "own" << true << false << wrongPassword << "LOGIN squad refused" << false;
+        QTest::newRow("wrong password, keyboard-interactive")
+            << "Wr0ngPassw0rd"
+            << "own" << true << false << wrongPassword << "LOGIN squad refused" << true;
+        QTest::newRow("unknown key, No")
+            << "secret"
+            << "" << false << true << "was not trusted: Troopbook did not log in"
+            << "" << false;
+        QTest::newRow("changed key")
+            << "secret"
+            << "other" << true << false << "differs from the one recorded in"
+            << "" << false;
+    }
+    void refusedBeforeSending() {
+        QFETCH(QString, password);
+        QFETCH(QString, knownKey);
+        QFETCH(bool, answer);
+        QFETCH(bool, asked);
+        QFETCH(QString, message);
+        QFETCH(QString, login);
+        QFETCH(bool, keyboardInteractive);
+        SftpServer server({.keyboardInteractive = keyboardInteractive});
+        QVERIFY(server.isRunning());
+        QByteArray recorded;
+        if (knownKey == "own") {
+            recorded = server.knownHostsLine().toLatin1();
+        } else if (knownKey == "other") {
+            SftpServer other;
+            QVERIFY(other.isRunning());
+            recorded = QStringLiteral("[127.0.0.1]:%1 %2\n")
+                           .arg(server.port())
+                           .arg(other.publicKey())
+                           .toLatin1();
+        }
+        if (!recorded.isEmpty()) {
+            QVERIFY(QDir().mkpath(QFileInfo(m_knownHosts).path()));
+            QVERIFY(testftp::writeFile(m_knownHosts, recorded));
+        }
+        UploadRequest r = request(server, QString());
+        r.password = password;
+        const Run run = uploadTo(r, answer);
+        QCOMPARE(run.outcome.messages.size(), 1);
+        const QString text = run.outcome.messages[0].text;
+        QVERIFY2(text.contains(message), qPrintable(text));
+        QVERIFY(!text.contains(password));
+        QCOMPARE(run.outcome.messages[0].style, 16);
+        QCOMPARE(run.questions.size(), asked ? 1 : 0);
+        QCOMPARE(server.operations().filter("LOGIN"),
+                 login.isEmpty() ? QStringList() : QStringList{login});
+        QVERIFY(entries(server.root()).isEmpty());
+        QCOMPARE(testftp::readAll(m_knownHosts), recorded);
+        QCOMPARE(run.states.last(), int(RemoteError));
+        if (knownKey == "other")
+            QVERIFY2(text.contains(server.fingerprint()), qPrintable(text));
+    }
+
+    void unknownKeyTrustedOnceIsRecorded() {
+        SftpServer server;
+        QVERIFY(server.isRunning());
+        Run run = uploadTo(request(server, QString()), true);
+        QCOMPARE(messageTexts(run.outcome), QStringList());
+        QCOMPARE(run.questions.size(), 1);
+        QVERIFY2(run.questions[0].contains("Key type: ssh-ed25519\r\nFingerprint: " +
+                                           server.fingerprint()),
+                 qPrintable(run.questions[0]));
+        QVERIFY(testftp::readAll(m_knownHosts)
+                    .contains(QString("[127.0.0.1]:%1 ").arg(server.port()).toLatin1()));
+        verifyStored(server.root(), allFour);
+
+        run = uploadTo(request(server, QString()), false);
+        QCOMPARE(messageTexts(run.outcome), QStringList());
+        QVERIFY(run.questions.isEmpty());
+    }
+
+    void squadFileThatIsNoOrdinaryFileIsListed() {
+        SftpServer server;
+        QVERIFY(server.isRunning());
+        trust(server);
+        QTemporaryDir local;
+        QVERIFY(::mkfifo(QFile::encodeName(local.filePath("squad.xml")).constData(), 0600) == 0);
+        QVERIFY(testftp::writeFile(local.filePath("squad.dtd"), m_files["squad.dtd"]));
+        UploadRequest r = request(server, QString());
+        r.localDirectory = local.path();
+        const Run run = uploadTo(r);
+        QCOMPARE(messageTexts(run.outcome),
+                 QStringList{"These files were not stored on the server:\r\nsquad.xml: it is a "
+                             "FIFO, not an ordinary file, and was not sent"});
+        verifyStored(server.root(), {"squad.dtd"});
+    }
+
+    void nothingListening() {
+        UploadRequest r;
+        r.host = QStringLiteral("sftp://127.0.0.1:%1").arg(testftp::freePort());
+        r.localDirectory = localDirectory();
+        const Run run = uploadTo(r);
+        QCOMPARE(run.outcome.messages.size(), 1);
+        QVERIFY2(run.outcome.messages[0].text.startsWith("The SFTP server 127.0.0.1:"),
+                 qPrintable(run.outcome.messages[0].text));
+        QVERIFY(run.outcome.messages[0].text.contains("could not be reached (Connection refused)"));
+        QVERIFY(run.questions.isEmpty());
+    }
+
+    void serverWithoutAtomicRename_data() {
+        QTest::addColumn<bool>("oldFiles");
+        QTest::addColumn<bool>("offered"); // posix-rename offered, then answered as unsupported
+        QTest::newRow("new files") << false << false;
+        QTest::newRow("over old files") << true << false;
+        QTest::newRow("offered but unsupported, over old files") << true << true;
+    }
+    void serverWithoutAtomicRename() {
+        QFETCH(bool, oldFiles);
+        QFETCH(bool, offered);
+        SftpServer server({.noPosixRename = !offered, .refusePosixRename = offered});
+        QVERIFY(server.isRunning());
+        trust(server);
+        if (oldFiles) {
+            for (const QString &name : allFour)
+                QVERIFY(testftp::writeFile(server.root() + u'/' + name, "old"));
+        }
+        const Run run = uploadTo(request(server, QString()));
+        QCOMPARE(messageTexts(run.outcome), QStringList());
+        verifyStored(server.root(), allFour);
+        const QStringList operations = server.operations();
+        QCOMPARE(operations.filter("POSIX-RENAME").size(), offered ? 4 : 0);
+        // The old file goes just before the new one takes its name, never earlier.
+        const QStringList removes = operations.filter("REMOVE");
+        QCOMPARE(removes.size(), oldFiles ? 4 : 0);
+        for (const QString &remove : removes) {
+            const qsizetype at = operations.indexOf(remove);
+            QVERIFY(operations.value(at - 1).startsWith("RENAME"));
+            QVERIFY(operations.value(at + 1).startsWith("RENAME"));
+            QCOMPARE(operations[at + 1].section(u' ', 2), remove.section(u' ', 1));
+        }
+        QCOMPARE(run.notices,
+                 oldFiles ? QStringList(4, SftpSession::notAtomicNotice) : QStringList());
+    }
+
+    void serverDroppingTheConnectionLeavesTheOldFile_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("while writing")
+            << "drop-in-write"
+            << "The connection to the server was lost while sending logo.paa; the file on the "
+               "server was left as it was";
+        QTest::newRow("while renaming")
+            << "drop-in-rename"
+            << "while logo.paa was taking the old file's place; the server holds either the old "
+               "file or the new one, whole.";
+    }
+    void serverDroppingTheConnectionLeavesTheOldFile() {
+        QFETCH(QString, fault);
+        QFETCH(QString, message);
+        SftpServer server({.fault = fault});
+        QVERIFY(server.isRunning());
+        trust(server);
+        QVERIFY(testftp::writeFile(server.root() + "/logo.paa", "old picture"));
+        UploadRequest r = request(server, QString());
+        r.squadFile = "logo.paa";
+        const Run run = uploadTo(r);
+        QCOMPARE(run.outcome.messages.size(), 1);
+        const QString text = run.outcome.messages[0].text;
+        QVERIFY2(text.contains(message), qPrintable(text));
+        QVERIFY2(!text.contains("temporary copy"), qPrintable(text));
+        QVERIFY(run.outcome.stored.isEmpty());
+        QCOMPARE(entries(server.root()), QStringList{"logo.paa"});
+        QCOMPARE(testftp::readAll(server.root() + "/logo.paa"), QByteArray("old picture"));
+        // A second, short connection removed the temporary copy.
+        const QStringList operations = server.operations();
+        QCOMPARE(operations.filter("FAULT").size(), 1);
+        QCOMPARE(operations.filter("LOGIN squad ok").size(), 2);
+        QCOMPARE(operations.filter("REMOVE").size(), 1);
+        QCOMPARE(operations.filter("REMOVE")[0].section(u' ', 1),
+                 operations.filter("OPEN")[0].section(u' ', 1));
+    }
+
+    void stallingServerTimesOut() {
+        SftpServer server({.fault = "stall-in-write"});
+        QVERIFY(server.isRunning());
+        trust(server);
+        const UploadRequest r = request(server, QString());
+        SftpSession session(*ServerAddress::parse(r.host, nullptr), r.user, r.password);
+        configure(session);
+        session.setTimeout(1s);
+        QElapsedTimer clock;
+        clock.start();
+        const UploadOutcome outcome = runUpload(r, session);
+        QVERIFY(clock.elapsed() < 15000);
+        QCOMPARE(outcome.messages.size(), 1);
+        QVERIFY2(outcome.messages[0].text.startsWith("The server did not answer within 1 seconds "
+                                                     "while sending squad.xml"),
+                 qPrintable(outcome.messages[0].text));
+        QVERIFY(outcome.stored.isEmpty());
+        QCOMPARE(entries(server.root()), QStringList());
+    }
+
+    void cancelDuringATransferEndsPromptly() {
+        SftpServer server({.fault = "stall-in-write"});
+        QVERIFY(server.isRunning());
+        trust(server);
+        QVERIFY(testftp::writeFile(server.root() + "/squad.xml", "old squad"));
+        const UploadRequest r = request(server, QString());
+        SftpSession session(*ServerAddress::parse(r.host, nullptr), r.user, r.password);
+        configure(session);
+        UploadOutcome outcome;
+        std::thread worker([&] { outcome = runUpload(r, session); });
+        QTRY_VERIFY_WITH_TIMEOUT(server.operations().contains("FAULT stall-in-write"), 15000);
+        QElapsedTimer clock;
+        clock.start();
+        session.cancel();
+        worker.join();
+        QVERIFY(clock.elapsed() < 5000);
+        QVERIFY(outcome.cancelled);
+        QVERIFY(outcome.messages.isEmpty());
+        QCOMPARE(testftp::readAll(server.root() + "/squad.xml"), QByteArray("old squad"));
+    }
+
+    void cancelWakesAWorkerWaitingForTheHostKeyAnswer() {
+        SftpServer server;
+        QVERIFY(server.isRunning());
+        auto session = std::make_unique<SftpSession>(
+            *ServerAddress::parse(server.address(), nullptr), "squad", "secret");
+        configure(*session);
+        UploadWorker worker(request(server, QString()), std::move(session));
+        QSignalSpy question(&worker, &UploadWorker::hostKeyQuestion);
+        worker.start();
+        QVERIFY(question.wait(15000));
+        QVERIFY(!worker.wait(200)); // waits for the answer
+        QElapsedTimer clock;
+        clock.start();
+        worker.cancel();
+        QVERIFY(worker.wait(5000));
+        QVERIFY(clock.elapsed() < 5000);
+        QVERIFY(worker.outcome().cancelled);
+        QVERIFY(worker.outcome().messages.isEmpty());
+        QVERIFY(server.operations().filter("LOGIN").isEmpty());
+        QVERIFY(!QFile::exists(m_knownHosts));
+    }
+
+    void closingTheWindowDuringATransferReturnsAtOnce() {
+        SftpServer server({.fault = "stall-in-write"});
+        QVERIFY(server.isRunning());
+        trust(server);
+        ui::CommonDialog cdb;
+        UploadWindow window(cdb, [] { return QString(); });
+        window.setSftpSessionSetup([this](SftpSession &session) { configure(session); });
+        window.findChild<QLineEdit *>("ftphost")->setText(server.address());
+        window.findChild<QLineEdit *>("ftpuser")->setText("squad");
+        window.findChild<QLineEdit *>("ftppass")->setText("secret");
+        window.findChild<QLineEdit *>("locdir")->setText(localDirectory());
+        window.show();
+        QSignalSpy finished(&window, &UploadWindow::uploadFinished);
+        window.findChild<QPushButton *>("Command1")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(server.operations().contains("FAULT stall-in-write"), 15000);
+        QVERIFY(window.isUploading());
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(window.close());
+        QVERIFY(clock.elapsed() < 5000);
+        QVERIFY(!window.isUploading());
+        QTest::qWait(200);
+        QCOMPARE(finished.size(), 0);
+        QVERIFY(MessageBox::takeShown().isEmpty());
+    }
+
+    // Through the window: the question is asked by the GUI thread, and the status line keeps
+    // saying that the replacement was not atomic.
+    void uploadWindowAsksAndReports() {
+        SftpServer server({.noPosixRename = true});
+        QVERIFY(server.isRunning());
+        QVERIFY(testftp::writeFile(server.root() + "/squad.xml", "old"));
+        ui::CommonDialog cdb;
+        UploadWindow window(cdb, [] { return QStringLiteral("logo.paa"); });
+        window.setSftpSessionSetup([this](SftpSession &session) { configure(session); });
+        window.findChild<QLineEdit *>("ftphost")->setText(server.address());
+        window.findChild<QLineEdit *>("ftpuser")->setText("squad");
+        window.findChild<QLineEdit *>("ftppass")->setText("secret");
+        ui::CommonDialog::setNextPath(m_local.filePath("squad.xml"));
+        QTest::mouseClick(window.findChild<QLineEdit *>("locdir"), Qt::LeftButton);
+        QTRY_COMPARE(window.locfile(), QString("squad.xml"));
+        ui::CommonDialog::takeUses();
+        window.show();
+
+        MessageBox::setNextAnswer(MessageBox::Yes);
+        QSignalSpy finished(&window, &UploadWindow::uploadFinished);
+        window.findChild<QPushButton *>("Command1")->click();
+        QVERIFY(finished.wait(30000));
+        const QList<MessageBox::Shown> shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].style,
+                 MessageBox::YesNo | MessageBox::Question | MessageBox::DefaultButton2);
+        QVERIFY(shown[0].text.contains(server.fingerprint()));
+        verifyStored(server.root(), allFour);
+        QLineEdit *status = window.findChild<QLineEdit *>("Status");
+        QCOMPARE(status->text(), SftpSession::notAtomicNotice);
+        QVERIFY(status->toolTip().contains("removed just before"));
+        const QString picture = qEnvironmentVariable("TROOPBOOK_SHOT_DIR");
+        if (!picture.isEmpty())
+            window.grab().save(picture + "/upload-sftp-not-atomic.png");
+    }
+};
+
+QTEST_MAIN(TestSftpUpload)
+#include "tst_sftpupload.moc"
