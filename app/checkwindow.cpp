@@ -152,7 +152,7 @@ CheckWindow::CheckWindow(const squad::SquadDocument &document, QWidget *parent)
     layout->addWidget(m_view, 1);
     layout->addWidget(advice);
     layout->addWidget(buttons);
-    resize(720, 320);
+    resize(820, 320);
 
     connect(buttons, &QDialogButtonBox::rejected, this, &QWidget::close);
     connect(m_view, &FindingsView::findingActivated, this, &CheckWindow::findingActivated);

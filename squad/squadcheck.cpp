@@ -129,8 +129,8 @@ QString hidesLogoText(const Subject &s) {
         if (!isLogoCharacter(c) && !bad.contains(quoted(c)))
             bad << quoted(c);
     }
-    return QStringLiteral("The tag holds %1, which hides the squad's logo in the game: only A-Z, "
-                          "a-z, 0-9 and spaces keep it.")
+    return QStringLiteral("The tag holds %1, which hides the squad's logo in the game: use only "
+                          "A-Z, a-z, 0-9 and spaces.")
         .arg(bad.join(QStringLiteral(", ")));
 }
 QString tooLongText(const Subject &s) {
@@ -147,18 +147,18 @@ QString notBesideFileText(const Subject &s) {
         .arg(what, quoted(file));
 }
 QString pictureMissingText(const Subject &s) {
-    return QStringLiteral("The picture %1 is not in %2 beside the squad file, so the upload skips "
-                          "it: put it there or correct its name.")
+    return QStringLiteral("The picture %1 is not beside the squad file, so the upload skips it: "
+                          "put it into %2 or correct its name.")
         .arg(quoted(bareName(s.value)), folderOf(s.context));
 }
 QString dtdMissingText(const Subject &s) {
-    return QStringLiteral("squad.dtd is not in %1 beside the squad file, so the upload skips it: "
-                          "put it there unless the server has it already.")
+    return QStringLiteral("squad.dtd is not beside the squad file, so the upload skips it: put it "
+                          "into %1 unless the server has it already.")
         .arg(folderOf(s.context));
 }
 QString xslMissingText(const Subject &s) {
-    return QStringLiteral("squad.xsl is not in %1 beside the squad file, so the upload skips it: "
-                          "put it there unless the server has it already.")
+    return QStringLiteral("squad.xsl is not beside the squad file, so the upload skips it: put it "
+                          "into %1 unless the server has it already.")
         .arg(folderOf(s.context));
 }
 QString unsavedText(const Subject &) {
@@ -239,13 +239,13 @@ QString sharedIdText(const SquadDocument &document, const QList<int> &holders, i
     }
     const qsizetype rest = holders.size() - 1 - others.size();
     if (holders.size() == 2) {
-        return QStringLiteral("Member %1 has the same ID, and only one of the two counts in the "
-                              "game: correct the one that is wrong.")
+        return QStringLiteral("Same ID as member %1, so only one of the two counts in the game: "
+                              "correct the wrong one.")
             .arg(others.first());
     }
     const QString last = rest > 0 ? QStringLiteral("%1 more").arg(rest) : others.takeLast();
-    return QStringLiteral("Members %1 and %2 have the same ID, and only one of them counts in the "
-                          "game: correct the ones that are wrong.")
+    return QStringLiteral("Same ID as members %1 and %2, so only one of them counts in the game: "
+                          "correct the wrong ones.")
         .arg(others.join(QStringLiteral(", ")), last);
 }
 

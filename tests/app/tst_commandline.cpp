@@ -100,9 +100,9 @@ private Q_SLOTS:
         QTest::newRow("bad tag and a shared ID")
             << "F.O.O" << QStringList{"76561198000000001", "2", "76561198000000001"} << 2
             << QStringList{"squad: problem: The tag holds \".\"",
-                           "member 1 \"A\": problem: Member 3 \"Cyd\" has the same ID",
+                           "member 1 \"A\": problem: Same ID as member 3 \"Cyd\"",
                            "member 2 \"Bo\": hint: The ID has 1 digits",
-                           "member 3 \"Cyd\": problem: Member 1 \"A\" has the same ID"};
+                           "member 3 \"Cyd\": problem: Same ID as member 1 \"A\""};
         QTest::newRow("nothing to find")
             << "NO" << QStringList{"76561198000000001"} << 0 << QStringList{};
     }

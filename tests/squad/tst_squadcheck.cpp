@@ -122,19 +122,19 @@ private Q_SLOTS:
         squad::SquadData farApart = cleanSquad(300);
         farApart.mmbdata.setCell(Field::Id, 299, id17(0));
         row("shared ID far apart", farApart, {"P m1 id", "P m300 id"},
-            {"Member 300 \"M300\"", "Member 1 \"M1\""});
+            {"member 300 \"M300\"", "member 1 \"M1\""});
         squad::SquadData three = cleanSquad(4);
         three.mmbdata.setCell(Field::Id, 2, id17(0));
         three.mmbdata.setCell(Field::Id, 3, id17(0));
         row("one ID held by three", three, {"P m1 id", "P m3 id", "P m4 id"},
-            {"Members 3 \"M3\" and 4 \"M4\"", "Members 1 \"M1\" and 3 \"M3\""});
+            {"members 3 \"M3\" and 4 \"M4\"", "members 1 \"M1\" and 3 \"M3\""});
         squad::SquadData six = cleanSquad(6);
         for (int m = 1; m < 6; ++m)
             six.mmbdata.setCell(Field::Id, m, "1234");
         row("one ID of four digits held by five", six,
             {"H m2 id", "P m2 id", "H m3 id", "P m3 id", "H m4 id", "P m4 id", "H m5 id", "P m5 id",
              "H m6 id", "P m6 id"},
-            {"Members 3 \"M3\", 4 \"M4\", 5 \"M5\" and 1 more"});
+            {"members 3 \"M3\", 4 \"M4\", 5 \"M5\" and 1 more"});
         squad::SquadData twoEmpty = cleanSquad(2);
         twoEmpty.mmbdata.setCell(Field::Id, 0, "");
         twoEmpty.mmbdata.setCell(Field::Id, 1, "");
