@@ -330,8 +330,9 @@ void SquadChecker::rebuild() {
     const int count = m_document.memberCount();
     m_broken.assign(count, 0);
     m_indexedIds.assign(count, QString());
-    m_idMembers.clear();
-    m_idMembers.reserve(count);
+    m_idCount.clear();
+    m_idCount.reserve(count);
+    m_sharedIds.clear();
     m_memberProblems = m_memberHints = m_sharing = 0;
     for (int m = 0; m < count; ++m) {
         m_broken[m] = brokenRules(m);
@@ -339,12 +340,15 @@ void SquadChecker::rebuild() {
         const QString &id = m_document.cell(Field::Id, m);
         if (!id.isEmpty()) {
             m_indexedIds[m] = id;
-            m_idMembers[id].append(m);
+            ++m_idCount[id];
         }
     }
-    for (const QList<int> &holders : std::as_const(m_idMembers)) {
-        if (holders.size() > 1)
-            m_sharing += int(holders.size());
+    for (int m = 0; m < count; ++m) {
+        const QString &id = m_indexedIds[m];
+        if (!id.isEmpty() && m_idCount.value(id) > 1) {
+            m_sharedIds[id].append(m);
+            ++m_sharing;
+        }
     }
     m_squadFindings.clear();
     checkSquadRules();
@@ -377,7 +381,7 @@ void SquadChecker::fieldChanged(int member, Field field) {
 void SquadChecker::insertMembers(int first, int last) {
     const int added = last - first + 1;
     if (first < int(m_broken.size())) {
-        for (QList<int> &holders : m_idMembers) {
+        for (QList<int> &holders : m_sharedIds) {
             for (int &m : holders) {
                 if (m >= first)
                     m += added;
@@ -407,7 +411,7 @@ void SquadChecker::removeMembers(int first, int last) {
     m_broken.erase(m_broken.begin() + first, m_broken.begin() + last + 1);
     m_indexedIds.erase(m_indexedIds.begin() + first, m_indexedIds.begin() + last + 1);
     bool moved = false;
-    for (QList<int> &holders : m_idMembers) {
+    for (QList<int> &holders : m_sharedIds) {
         for (int &m : holders) {
             if (m > last) {
                 m -= removed;
@@ -432,33 +436,51 @@ void SquadChecker::indexId(int member, const QString &id, Ripple &ripple) {
     if (id.isEmpty())
         return;
     m_indexedIds[member] = id;
-    QList<int> &holders = m_idMembers[id];
-    holders.insert(std::lower_bound(holders.begin(), holders.end(), member) - holders.begin(),
-                   member);
-    if (holders.size() == 2) {
+    const int holding = ++m_idCount[id];
+    if (holding == 2) {
+        // Rare, and then worth one look at the whole list: the first holder was not kept.
+        const int other = otherHolder(id, member);
+        m_sharedIds.insert(id, {std::min(member, other), std::max(member, other)});
         m_sharing += 2;
-        ripple.members << (holders[0] == member ? holders[1] : holders[0]);
-    } else if (holders.size() > 2) {
+        ripple.members << other;
+    } else if (holding > 2) {
+        QList<int> &holders = m_sharedIds[id];
+        holders.insert(std::lower_bound(holders.begin(), holders.end(), member) - holders.begin(),
+                       member);
         m_sharing += 1;
         ripple.texts = true;
     }
+}
+
+int SquadChecker::otherHolder(const QString &id, int member) const {
+    for (int m = 0; m < int(m_indexedIds.size()); ++m) {
+        if (m != member && m_indexedIds[m] == id)
+            return m;
+    }
+    Q_UNREACHABLE();
+    return -1;
 }
 
 void SquadChecker::unindexId(int member, Ripple &ripple) {
     const QString id = std::exchange(m_indexedIds[member], QString());
     if (id.isEmpty())
         return;
-    const auto found = m_idMembers.find(id);
-    QList<int> &holders = *found;
+    const auto counted = m_idCount.find(id);
+    const int holding = --*counted;
+    if (holding == 0) {
+        m_idCount.erase(counted);
+        return;
+    }
+    const auto shared = m_sharedIds.find(id);
+    QList<int> &holders = *shared;
     holders.erase(std::lower_bound(holders.begin(), holders.end(), member));
-    if (holders.size() == 1) {
+    if (holding == 1) {
         m_sharing -= 2;
         ripple.members << holders.first();
-    } else if (holders.size() > 1) {
+        m_sharedIds.erase(shared);
+    } else {
         m_sharing -= 1;
         ripple.texts = true;
-    } else {
-        m_idMembers.erase(found);
     }
 }
 
@@ -471,10 +493,7 @@ void SquadChecker::announce(const Ripple &ripple) {
 
 bool SquadChecker::shares(int member) const {
     const QString &id = m_indexedIds[member];
-    if (id.isEmpty())
-        return false;
-    const auto found = m_idMembers.constFind(id);
-    return found != m_idMembers.cend() && found->size() > 1;
+    return !id.isEmpty() && m_idCount.value(id) > 1;
 }
 
 int SquadChecker::memberFindingCount(int member) const {
@@ -495,7 +514,7 @@ Finding SquadChecker::memberFinding(int member, int index) const {
             member,
             {},
             Field::Id,
-            sharedIdText(m_document, m_idMembers.value(m_indexedIds[member]), member)};
+            sharedIdText(m_document, m_sharedIds.value(m_indexedIds[member]), member)};
 }
 
 QList<Finding> SquadChecker::findings() const {

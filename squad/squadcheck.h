@@ -78,6 +78,8 @@ private:
     void unindexId(int member, Ripple &ripple);
     void announce(const Ripple &ripple);
     bool shares(int member) const;
+    // The member other than `member` that holds `id`.
+    int otherHolder(const QString &id, int member) const;
     void countMask(quint32 mask, int sign);
 
     const SquadDocument &m_document;
@@ -85,10 +87,13 @@ private:
     QList<Finding> m_squadFindings;
     // Per member: bit i is set while member rule i is broken.
     std::vector<quint32> m_broken;
-    // Per member: the ID under which it is filed in m_idMembers.
+    // Per member: the ID under which it is counted in m_idCount.
     std::vector<QString> m_indexedIds;
-    // Every non-empty ID and the members holding it, ascending.
-    QHash<QString, QList<int>> m_idMembers;
+    // How many members hold each non-empty ID.
+    QHash<QString, int> m_idCount;
+    // The IDs held by more than one member, and those members, ascending. Only these positions
+    // are kept, so that removing a member need not renumber an entry for every ID.
+    QHash<QString, QList<int>> m_sharedIds;
     int m_memberProblems = 0;
     int m_memberHints = 0;
     // Members whose ID another member holds too.
