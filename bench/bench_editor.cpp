@@ -144,8 +144,9 @@ void BM_KeystrokeInIdWithCheck(benchmark::State &state) {
         typed = !typed;
         settle();
     }
-    if (window->checkWindow()->findingsView()->list()->model()->rowCount() < Members)
-        qFatal("the check window lost findings");
+    if (window->checkWindow()->findingsView()->list()->model()->rowCount() < Members ||
+        window->document().cell(squad::Field::Id, row) != id->text() || id->text().size() < 7)
+        qFatal("the keystrokes did not reach the squad or its check");
 }
 
 void BM_KeystrokeInNickWithCheck(benchmark::State &state) {

@@ -219,12 +219,18 @@ const std::vector<const Rule *> &memberRules() {
             if (std::holds_alternative<Field>(rule.target))
                 r.push_back(&rule);
         }
+        // One bit each in a member's mask, below the shared-ID bit.
+        Q_ASSERT(r.size() < 31);
         return r;
     }();
     return found;
 }
 
 const CheckContext noContext;
+
+// Beside the member rules' bits, a member's mask says whether another member holds its ID.
+constexpr quint32 SharedBit = 1u << 31;
+constexpr quint32 RuleBits = ~SharedBit;
 
 QString memberLabel(int member, const QString &nick) {
     return QStringLiteral("%1 %2").arg(QString::number(member + 1), quoted(nick));
@@ -320,7 +326,7 @@ quint32 SquadChecker::brokenRules(int member) const {
 
 void SquadChecker::countMask(quint32 mask, int sign) {
     const auto &checks = memberRules();
-    for (; mask; mask &= mask - 1) {
+    for (mask &= RuleBits; mask; mask &= mask - 1) {
         const Rule &rule = *checks[std::countr_zero(mask)];
         (rule.kind == Problem ? m_memberProblems : m_memberHints) += sign;
     }
@@ -347,6 +353,7 @@ void SquadChecker::rebuild() {
         const QString &id = m_indexedIds[m];
         if (!id.isEmpty() && m_idCount.value(id) > 1) {
             m_sharedIds[id].append(m);
+            m_broken[m] |= SharedBit;
             ++m_sharing;
         }
     }
@@ -359,7 +366,7 @@ void SquadChecker::recheckMember(int member) {
     const quint32 now = brokenRules(member);
     countMask(m_broken[member], -1);
     countMask(now, +1);
-    m_broken[member] = now;
+    m_broken[member] = now | (m_broken[member] & SharedBit);
 }
 
 void SquadChecker::fieldChanged(int member, Field field) {
@@ -441,12 +448,15 @@ void SquadChecker::indexId(int member, const QString &id, Ripple &ripple) {
         // Rare, and then worth one look at the whole list: the first holder was not kept.
         const int other = otherHolder(id, member);
         m_sharedIds.insert(id, {std::min(member, other), std::max(member, other)});
+        m_broken[member] |= SharedBit;
+        m_broken[other] |= SharedBit;
         m_sharing += 2;
         ripple.members << other;
     } else if (holding > 2) {
         QList<int> &holders = m_sharedIds[id];
         holders.insert(std::lower_bound(holders.begin(), holders.end(), member) - holders.begin(),
                        member);
+        m_broken[member] |= SharedBit;
         m_sharing += 1;
         ripple.texts = true;
     }
@@ -465,6 +475,7 @@ void SquadChecker::unindexId(int member, Ripple &ripple) {
     const QString id = std::exchange(m_indexedIds[member], QString());
     if (id.isEmpty())
         return;
+    m_broken[member] &= RuleBits;
     const auto counted = m_idCount.find(id);
     const int holding = --*counted;
     if (holding == 0) {
@@ -476,6 +487,7 @@ void SquadChecker::unindexId(int member, Ripple &ripple) {
     holders.erase(std::lower_bound(holders.begin(), holders.end(), member));
     if (holding == 1) {
         m_sharing -= 2;
+        m_broken[holders.first()] &= RuleBits;
         ripple.members << holders.first();
         m_sharedIds.erase(shared);
     } else {
@@ -492,17 +504,16 @@ void SquadChecker::announce(const Ripple &ripple) {
 }
 
 bool SquadChecker::shares(int member) const {
-    const QString &id = m_indexedIds[member];
-    return !id.isEmpty() && m_idCount.value(id) > 1;
+    return m_broken[member] & SharedBit;
 }
 
 int SquadChecker::memberFindingCount(int member) const {
-    return std::popcount(m_broken[member]) + (shares(member) ? 1 : 0);
+    return std::popcount(m_broken[member] & RuleBits) + (shares(member) ? 1 : 0);
 }
 
 Finding SquadChecker::memberFinding(int member, int index) const {
     const auto &checks = memberRules();
-    for (quint32 mask = m_broken[member]; mask; mask &= mask - 1) {
+    for (quint32 mask = m_broken[member] & RuleBits; mask; mask &= mask - 1) {
         if (index-- > 0)
             continue;
         const Rule &rule = *checks[std::countr_zero(mask)];

@@ -85,7 +85,8 @@ private:
     const SquadDocument &m_document;
     QString m_filePath;
     QList<Finding> m_squadFindings;
-    // Per member: bit i is set while member rule i is broken.
+    // Per member: bit i is set while member rule i is broken, and the top bit while another
+    // member holds the same ID.
     std::vector<quint32> m_broken;
     // Per member: the ID under which it is counted in m_idCount.
     std::vector<QString> m_indexedIds;
