@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -155,6 +156,8 @@ CheckWindow::CheckWindow(const squad::SquadDocument &document, QWidget *parent)
     resize(820, 320);
 
     connect(buttons, &QDialogButtonBox::rejected, this, &QWidget::close);
+    connect(new QShortcut(QKeySequence::Cancel, this), &QShortcut::activated, this,
+            &QWidget::close);
     connect(m_view, &FindingsView::findingActivated, this, &CheckWindow::findingActivated);
     connect(&m_folderWatcher, &QFileSystemWatcher::directoryChanged, m_checker,
             &squad::SquadChecker::recheckFiles);
