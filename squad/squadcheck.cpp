@@ -289,7 +289,7 @@ void SquadChecker::recheckFiles() {
     checkSquadRules();
 }
 
-void SquadChecker::checkSquadRules() {
+bool SquadChecker::evaluateSquadRules() {
     const CheckContext context{m_filePath, m_document.modified()};
     QList<Finding> found;
     for (const Rule &rule : rules) {
@@ -307,9 +307,14 @@ void SquadChecker::checkSquadRules() {
         found << f;
     }
     if (found == m_squadFindings)
-        return;
+        return false;
     m_squadFindings = std::move(found);
-    Q_EMIT squadFindingsChanged();
+    return true;
+}
+
+void SquadChecker::checkSquadRules() {
+    if (evaluateSquadRules())
+        Q_EMIT squadFindingsChanged();
 }
 
 quint32 SquadChecker::brokenRules(int member) const {
@@ -357,8 +362,8 @@ void SquadChecker::rebuild() {
             ++m_sharing;
         }
     }
-    m_squadFindings.clear();
-    checkSquadRules();
+    // Told with the rest by reset(), so that no one sees new squad findings beside old members.
+    evaluateSquadRules();
     Q_EMIT reset();
 }
 

@@ -68,6 +68,8 @@ private:
 
     void rebuild();
     void checkSquadRules();
+    // True when the squad's findings changed.
+    bool evaluateSquadRules();
     quint32 brokenRules(int member) const;
     void recheckMember(int member);
     void fieldChanged(int member, Field field);

@@ -1,9 +1,12 @@
 // The check window over the editor: its findings lead to their fields and follow the typing.
 #include "app/checkwindow.h"
 #include "squad/squadwriter.h"
+#include "ui/commondialog.h"
+#include "ui/messagebox.h"
 
 #include "editorhelpers.h"
 
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMenuBar>
@@ -95,6 +98,8 @@ class TestCheckWindow : public QObject {
     }
 
 private Q_SLOTS:
+    void initTestCase() { QVERIFY(QDir(m_dir.path()).mkpath("elsewhere")); }
+
     void doubleClickGoesToTheField_data() {
         QTest::addColumn<int>("member");
         QTest::addColumn<int>("property");
@@ -150,6 +155,9 @@ private Q_SLOTS:
         QTest::newRow("add and remove around a shared ID")
             << QStringList{"add",      "mmbId " + id17(1), "select 0", "remove",
                            "select 3", "remove",           "add",      "mmbnick "};
+        QTest::newRow("save elsewhere, new, open") << QStringList{
+            "mmbnick Saved", "save elsewhere/squad.xml", "squadpicture logo.paa", "new",
+            "add",           "open squad.xml",           "save squad.xml"};
         QTest::newRow("squad boxes")
             << QStringList{"squadnick ", "squadnick NO OWLS", "squadpicture ./logo.paa",
                            "squadpicture http://x/logo.paa"};
@@ -162,7 +170,20 @@ private Q_SLOTS:
         for (const QString &step : steps) {
             const QString verb = step.section(' ', 0, 0);
             const QString text = step.section(' ', 1);
-            if (verb == "select") {
+            if (verb == "save" || verb == "new" || verb == "open") {
+                // Open and New go on without saving; the file dialog answers with the file.
+                if (verb != "save" && shown.window.document().modified())
+                    ui::MessageBox::setNextAnswer(ui::MessageBox::No);
+                if (verb != "new")
+                    ui::CommonDialog::setNextPath(m_dir.filePath(text));
+                const QString command = verb == "save"  ? "mnuFileSave"
+                                        : verb == "new" ? "mnuFileNew"
+                                                        : "mnuFileOpen";
+                action(shown.window, qPrintable(command))->trigger();
+                QVERIFY(!ui::MessageBox::hasPendingAnswers());
+                QVERIFY(!ui::CommonDialog::hasPendingPaths());
+                QCOMPARE(shown.window.filePath(), verb == "new" ? QString() : m_dir.filePath(text));
+            } else if (verb == "select") {
                 shown.window.setListIndex(text.toInt());
             } else if (verb == "add" || verb == "remove") {
                 QTest::mouseClick(button(shown.window, verb == "add" ? "Command4" : "Command5"),
