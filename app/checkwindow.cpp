@@ -193,13 +193,16 @@ bool CheckWindow::event(QEvent *event) {
 }
 
 void CheckWindow::showSummary() {
-    const int problems = m_checker->problemCount();
-    const int hints = m_checker->hintCount();
-    const auto count = [](int n, const char *one, const char *many) {
+    const auto count = [](int n, const char *one, const char *many) -> QString {
+        if (n == 0)
+            return QStringLiteral("no %1").arg(QLatin1String(many));
         return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
     };
-    m_summary->setText(QStringLiteral("%1, %2.").arg(count(problems, "problem", "problems"),
-                                                     count(hints, "hint", "hints")));
+    QString text =
+        QStringLiteral("%1, %2.").arg(count(m_checker->problemCount(), "problem", "problems"),
+                                      count(m_checker->hintCount(), "hint", "hints"));
+    text[0] = text[0].toUpper();
+    m_summary->setText(text);
 }
 
 } // namespace app

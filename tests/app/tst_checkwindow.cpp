@@ -207,11 +207,14 @@ private Q_SLOTS:
         }
         const auto *summary = check->findChild<QLabel *>("summary");
         const squad::SquadChecker &checker = check->checker();
-        QTRY_COMPARE(summary->text(), QStringLiteral("%1 problem%2, %3 hint%4.")
-                                          .arg(checker.problemCount())
-                                          .arg(checker.problemCount() == 1 ? "" : "s")
-                                          .arg(checker.hintCount())
-                                          .arg(checker.hintCount() == 1 ? "" : "s"));
+        const auto count = [](int n, const QString &what) -> QString {
+            return (n == 0 ? QStringLiteral("no") : QString::number(n)) + ' ' + what +
+                   (n == 1 ? "" : "s");
+        };
+        QString expected = count(checker.problemCount(), "problem") + ", " +
+                           count(checker.hintCount(), "hint") + '.';
+        expected[0] = expected[0].toUpper();
+        QTRY_COMPARE(summary->text(), expected);
     }
 
     void saysSoWhenNothingIsFound() {
@@ -226,6 +229,7 @@ private Q_SLOTS:
         app::CheckWindow *check = openChecked(shown, cleanSquad());
         app::FindingsView *view = check->findingsView();
         QVERIFY(view->showsEmptyText());
+        QTRY_COMPARE(check->findChild<QLabel *>("summary")->text(), "No problems, no hints.");
         QLineEdit *tag = box(shown.window, "squadnick");
         tag->setFocus();
         tag->end(false);
