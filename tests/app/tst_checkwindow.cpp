@@ -217,6 +217,21 @@ private Q_SLOTS:
         QTRY_COMPARE(summary->text(), expected);
     }
 
+    // Files are put beside the squad file by other programs while the window is open.
+    void filesPutBesideTheSquadFileAreNoticed() {
+        Shown shown;
+        squad::SquadData squad = cleanSquad();
+        squad.properties[int(Property::Picture)] = "later.paa";
+        app::CheckWindow *check = openChecked(shown, squad);
+        QVERIFY(rowOf(*check, -1, Property::Picture, {}) >= 0);
+        QFile picture(m_dir.filePath("later.paa"));
+        QVERIFY(picture.open(QIODevice::WriteOnly));
+        picture.close();
+        QTRY_COMPARE(rowOf(*check, -1, Property::Picture, {}), -1);
+        QVERIFY(picture.remove());
+        QTRY_VERIFY(rowOf(*check, -1, Property::Picture, {}) >= 0);
+    }
+
     void saysSoWhenNothingIsFound() {
         Shown shown;
         const QStringList menus = [&] {
