@@ -81,13 +81,20 @@ std::unique_ptr<QCoreApplication> createApplication(int &argc, char **argv) {
     return std::make_unique<QApplication>(argc, argv);
 }
 
+// A value may span lines; --check promises one line a finding, so line breaks show escaped.
+QString oneLine(QString text) {
+    return text.replace(u'\\', QStringLiteral("\\\\"))
+        .replace(u'\r', QStringLiteral("\\r"))
+        .replace(u'\n', QStringLiteral("\\n"));
+}
+
 // How --check names what a finding concerns.
 QString concerns(const squad::Finding &finding, const squad::SquadData &squad) {
     if (finding.member < 0)
         return QStringLiteral("squad");
     return QStringLiteral("member %1 \"%2\"")
         .arg(QString::number(finding.member + 1),
-             squad.mmbdata.cell(squad::Field::Nick, finding.member));
+             oneLine(squad.mmbdata.cell(squad::Field::Nick, finding.member)));
 }
 
 int check(const QString &path) {
@@ -107,7 +114,8 @@ int check(const QString &path) {
         const bool problem = f.kind == squad::Finding::Kind::Problem;
         report += QStringLiteral("%1: %2: %3: %4\n")
                       .arg(path, concerns(f, read.data),
-                           problem ? QStringLiteral("problem") : QStringLiteral("hint"), f.message);
+                           problem ? QStringLiteral("problem") : QStringLiteral("hint"),
+                           oneLine(f.message));
     }
     std::fputs(qPrintable(report), stdout);
     return squad::hasProblem(findings) ? 2 : 0;

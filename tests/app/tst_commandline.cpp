@@ -87,31 +87,38 @@ private Q_SLOTS:
     // Exit 0 with hints only, 2 with a problem; every finding on a line of its own.
     void checkPrintsTheFindings_data() {
         QTest::addColumn<QString>("tag");
+        QTest::addColumn<QStringList>("nicks");
         QTest::addColumn<QStringList>("ids");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QStringList>("findings");
+        const QStringList nicks{"A", "Bo", "Cyd"};
         QTest::newRow("an empty ID is a problem")
-            << "NO" << QStringList{"76561198000000001", "1234", ""} << 2
+            << "NO" << nicks << QStringList{"76561198000000001", "1234", ""} << 2
             << QStringList{"member 2 \"Bo\": hint: The ID has 4",
                            "member 3 \"Cyd\": problem: The ID is"};
         QTest::newRow("a short ID is a hint")
-            << "NO" << QStringList{"76561198000000001", "1234"} << 0
+            << "NO" << nicks << QStringList{"76561198000000001", "1234"} << 0
             << QStringList{"member 2 \"Bo\": hint: The ID has 4 digits"};
         QTest::newRow("bad tag and a shared ID")
-            << "F.O.O" << QStringList{"76561198000000001", "2", "76561198000000001"} << 2
+            << "F.O.O" << nicks << QStringList{"76561198000000001", "2", "76561198000000001"} << 2
             << QStringList{"squad: problem: The tag holds \".\"",
                            "member 1 \"A\": problem: Same ID as member 3 \"Cyd\"",
                            "member 2 \"Bo\": hint: The ID has 1 digits",
                            "member 3 \"Cyd\": problem: Same ID as member 1 \"A\""};
         QTest::newRow("nothing to find")
-            << "NO" << QStringList{"76561198000000001"} << 0 << QStringList{};
+            << "NO" << nicks << QStringList{"76561198000000001"} << 0 << QStringList{};
+        QTest::newRow("line breaks stay on the finding's line")
+            << "N\r\nO" << QStringList{"Two\nLines", "Back\\slash"} << QStringList{"1", "2"} << 2
+            << QStringList{"squad: problem: The tag holds \"\\r\", \"\\n\", which",
+                           "member 1 \"Two\\nLines\": hint: The ID has 1 digits",
+                           "member 2 \"Back\\\\slash\": hint: The ID has 1 digits"};
     }
     void checkPrintsTheFindings() {
         QFETCH(QString, tag);
+        QFETCH(QStringList, nicks);
         QFETCH(QStringList, ids);
         QFETCH(int, exitCode);
         QFETCH(QStringList, findings);
-        const QStringList nicks{"A", "Bo", "Cyd"};
         squad::SquadData squad;
         squad.properties[0] = tag;
         for (int i = 0; i < ids.size(); ++i)
