@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSet>
 
 #include <algorithm>
 #include <bit>
@@ -345,18 +346,21 @@ void SquadChecker::rebuild() {
     m_idCount.reserve(count);
     m_sharedIds.clear();
     m_memberProblems = m_memberHints = m_sharing = 0;
+    // Shared IDs are few: the second pass looks them up in a small set, not in the big count.
+    QSet<QString> shared;
     for (int m = 0; m < count; ++m) {
         m_broken[m] = brokenRules(m);
         countMask(m_broken[m], +1);
         const QString &id = m_document.cell(Field::Id, m);
         if (!id.isEmpty()) {
             m_indexedIds[m] = id;
-            ++m_idCount[id];
+            if (++m_idCount[id] == 2)
+                shared.insert(id);
         }
     }
-    for (int m = 0; m < count; ++m) {
+    for (int m = 0; !shared.isEmpty() && m < count; ++m) {
         const QString &id = m_indexedIds[m];
-        if (!id.isEmpty() && m_idCount.value(id) > 1) {
+        if (!id.isEmpty() && shared.contains(id)) {
             m_sharedIds[id].append(m);
             m_broken[m] |= SharedBit;
             ++m_sharing;
