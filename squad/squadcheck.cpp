@@ -126,9 +126,16 @@ QString tagEmptyText(const Subject &) {
 }
 QString hidesLogoText(const Subject &s) {
     QStringList bad;
-    for (const QChar c : s.value) {
-        if (!isLogoCharacter(c) && !bad.contains(quoted(c)))
-            bad << quoted(c);
+    for (qsizetype i = 0; i < s.value.size(); ++i) {
+        if (isLogoCharacter(s.value[i]))
+            continue;
+        // A character beyond the BMP is named whole, not as two halves.
+        const bool pair = s.value[i].isHighSurrogate() && i + 1 < s.value.size() &&
+                          s.value[i + 1].isLowSurrogate();
+        const QString character = quoted(s.value.mid(i, pair ? 2 : 1));
+        if (!bad.contains(character))
+            bad << character;
+        i += pair ? 1 : 0;
     }
     return QStringLiteral("The tag holds %1, which hides the squad's logo in the game: use only "
                           "A-Z, a-z, 0-9 and spaces.")

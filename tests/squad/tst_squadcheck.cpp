@@ -82,6 +82,9 @@ private Q_SLOTS:
         row("tag of letters, digits and spaces", withProperty(Property::Tag, "No 1 Owls zZ09"), {});
         row("tag with a letter beyond ASCII", withProperty(Property::Tag, "Eulé"), {"P squad tag"},
             {"\"é\""});
+        row("tag with a character beyond the BMP",
+            withProperty(Property::Tag, QString::fromUtf8("O\xF0\x9F\xA6\x89O")), {"P squad tag"},
+            {QString::fromUtf8("holds \"\xF0\x9F\xA6\x89\", which")});
         row("tag 64", withProperty(Property::Tag, a64), {});
         row("tag 65", withProperty(Property::Tag, a65), {"P squad tag"}, {"65 characters"});
         row("name 64", withProperty(Property::Name, a64), {});
