@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
 
@@ -160,6 +161,22 @@ void BM_KeystrokeInNickWithCheck(benchmark::State &state) {
     }
 }
 
+// A squad property is checked against the files on disk at each keystroke.
+void BM_KeystrokeInPictureWithCheck(benchmark::State &state) {
+    const auto window = checkedWindow();
+    const QTemporaryDir folder;
+    window->checkWindow()->setFilePath(folder.filePath("squad.xml"));
+    auto *picture = window->findChild<QLineEdit *>("squadpicture");
+    picture->setFocus();
+    picture->end(false);
+    bool typed = false;
+    for (auto _ : state) {
+        QTest::keyClick(picture, typed ? Qt::Key_Backspace : Qt::Key_X);
+        typed = !typed;
+        settle();
+    }
+}
+
 void BM_AddWithCheck(benchmark::State &state) {
     const auto window = checkedWindow();
     auto *add = window->findChild<QPushButton *>("Command4");
@@ -208,6 +225,7 @@ BENCHMARK(BM_KeystrokeInIdWithCheck)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(500);
 BENCHMARK(BM_KeystrokeInNickWithCheck)->Unit(benchmark::kMillisecond)->Iterations(500);
+BENCHMARK(BM_KeystrokeInPictureWithCheck)->Unit(benchmark::kMillisecond)->Iterations(500);
 BENCHMARK(BM_AddWithCheck)->Unit(benchmark::kMillisecond)->Iterations(200);
 BENCHMARK(BM_RemoveMiddleWithCheck)->Unit(benchmark::kMillisecond)->Iterations(200);
 BENCHMARK(BM_LoadWithCheck)->Unit(benchmark::kMillisecond)->Iterations(10);
