@@ -471,6 +471,8 @@ bool MainWindow::Form_Unload() {
         m_uploadWindow->cancelUpload();
         m_uploadWindow->hide();
     }
+    if (m_checkWindow)
+        m_checkWindow->close();
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QTreeView>
 
@@ -230,6 +231,13 @@ private Q_SLOTS:
         QTRY_COMPARE(rowOf(*check, -1, Property::Picture, {}), -1);
         QVERIFY(picture.remove());
         QTRY_VERIFY(rowOf(*check, -1, Property::Picture, {}) >= 0);
+    }
+
+    void closesWithTheEditor() {
+        Shown shown;
+        const QPointer<app::CheckWindow> check = openChecked(shown, cleanSquad());
+        QVERIFY(shown.window.close());
+        QTRY_VERIFY(!check);
     }
 
     void saysSoWhenNothingIsFound() {
