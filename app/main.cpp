@@ -1,9 +1,11 @@
 #include "app/mainwindow.h"
 #include "app/squadfile.h"
+#include "squad/squadcheck.h"
 #include "ui/geometry.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QIcon>
 #include <QTimer>
 
@@ -16,8 +18,10 @@ namespace {
 struct Options {
     QCommandLineOption check{
         QStringLiteral("check"),
-        QStringLiteral("Read <file> without opening a window, print how many members it holds "
-                       "and exit 0; print why it cannot be read and exit 1."),
+        QStringLiteral("Read <file> without opening a window and print how many members it "
+                       "holds and then what the squad check finds, one finding a line. Exit 0 "
+                       "when nothing is a problem (hints allowed), 2 when something is, 1 when "
+                       "the file cannot be read."),
         QStringLiteral("file")};
 };
 
@@ -77,6 +81,22 @@ std::unique_ptr<QCoreApplication> createApplication(int &argc, char **argv) {
     return std::make_unique<QApplication>(argc, argv);
 }
 
+// A value may span lines; --check promises one line a finding, so line breaks show escaped.
+QString oneLine(QString text) {
+    return text.replace(u'\\', QStringLiteral("\\\\"))
+        .replace(u'\r', QStringLiteral("\\r"))
+        .replace(u'\n', QStringLiteral("\\n"));
+}
+
+// How --check names what a finding concerns.
+QString concerns(const squad::Finding &finding, const squad::SquadData &squad) {
+    if (finding.member < 0)
+        return QStringLiteral("squad");
+    return QStringLiteral("member %1 \"%2\"")
+        .arg(QString::number(finding.member + 1),
+             oneLine(squad.mmbdata.cell(squad::Field::Nick, finding.member)));
+}
+
 int check(const QString &path) {
     const app::SquadFileRead read = app::readSquadFile(path);
     if (!read.ok) {
@@ -85,12 +105,20 @@ int check(const QString &path) {
     }
     const int members = read.data.mmbdata.memberCount();
     // One arg() for all three, so that a "%" in the path is not taken for a place holder.
-    const QString line =
-        QStringLiteral("%1: %2 %3\n")
-            .arg(path, QString::number(members),
-                 members == 1 ? QStringLiteral("member") : QStringLiteral("members"));
-    std::fputs(qPrintable(line), stdout);
-    return 0;
+    QString report = QStringLiteral("%1: %2 %3\n")
+                         .arg(path, QString::number(members),
+                              members == 1 ? QStringLiteral("member") : QStringLiteral("members"));
+    const QList<squad::Finding> findings =
+        squad::checkSquad(read.data, {QFileInfo(path).absoluteFilePath(), false});
+    for (const squad::Finding &f : findings) {
+        const bool problem = f.kind == squad::Finding::Kind::Problem;
+        report += QStringLiteral("%1: %2: %3: %4\n")
+                      .arg(path, concerns(f, read.data),
+                           problem ? QStringLiteral("problem") : QStringLiteral("hint"),
+                           oneLine(f.message));
+    }
+    std::fputs(qPrintable(report), stdout);
+    return squad::hasProblem(findings) ? 2 : 0;
 }
 
 } // namespace

@@ -160,6 +160,9 @@ void MainWindow::createMenus() {
     mnuFileSave = action(mnuFile, "mnuFileSave", QStringLiteral("&Save"), Qt::CTRL | Qt::Key_S);
     mnuFileUpload = action(mnuFile, "mnuFileUpload", QStringLiteral("&Upload"));
     mnuFileExit = action(mnuFile, "mnuFileExit", QStringLiteral("E&xit"));
+    mnuTools = menuBar()->addMenu(QStringLiteral("&Tools"));
+    mnuTools->setObjectName(QStringLiteral("mnuTools"));
+    mnuToolsCheck = action(mnuTools, "mnuToolsCheck", QStringLiteral("&Check squad"), Qt::Key_F7);
     mnuHelp = menuBar()->addMenu(QStringLiteral("&?"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
     mnuHelpHelp = action(mnuHelp, "mnuHelpHelp", QStringLiteral("&Help"));
@@ -170,6 +173,7 @@ void MainWindow::createMenus() {
     connect(mnuFileSave, &QAction::triggered, this, &MainWindow::mnuFileSave_Click);
     connect(mnuFileUpload, &QAction::triggered, this, &MainWindow::mnuFileUpload_Click);
     connect(mnuFileExit, &QAction::triggered, this, &MainWindow::mnuFileExit_Click);
+    connect(mnuToolsCheck, &QAction::triggered, this, &MainWindow::mnuToolsCheck_Click);
     connect(mnuHelpHelp, &QAction::triggered, this, &MainWindow::mnuHelpHelp_Click);
     connect(mnuHelpAbout, &QAction::triggered, this, &MainWindow::mnuHelpAbout_Click);
 }
@@ -291,6 +295,44 @@ void MainWindow::Command5_Click() {
         lockmmbfields(true);
 }
 
+void MainWindow::mnuToolsCheck_Click() {
+    if (!m_checkWindow) {
+        m_checkWindow = new CheckWindow(*m_document, this);
+        m_checkWindow->setAttribute(Qt::WA_DeleteOnClose);
+        m_checkWindow->setFilePath(m_filePath);
+        connect(this, &MainWindow::filePathChanged, m_checkWindow, &CheckWindow::setFilePath);
+        connect(m_checkWindow, &CheckWindow::findingActivated, this, &MainWindow::showFinding);
+    }
+    m_checkWindow->show();
+    m_checkWindow->raise();
+    m_checkWindow->activateWindow();
+}
+
+void MainWindow::focusProperty(Property property) {
+    m_squadBoxes[int(property)]->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::focusMemberField(int member, Field field) {
+    if (!m_document->mmbdata().isMember(member))
+        return;
+    if (listIndex() != member)
+        setListIndex(member);
+    m_memberBoxes[int(field)]->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::showFinding(const squad::Finding &finding) {
+    if (finding.member >= 0) {
+        if (finding.field)
+            focusMemberField(finding.member, *finding.field);
+        else if (m_document->mmbdata().isMember(finding.member))
+            setListIndex(finding.member);
+    } else if (finding.property) {
+        focusProperty(*finding.property);
+    }
+    raise();
+    activateWindow();
+}
+
 void MainWindow::mnuHelpHelp_Click() {
     ui::MessageBox::show(this, QStringLiteral("Do you really need help with this one ?"),
                          ui::MessageBox::Question, QStringLiteral("Narf ....."));
@@ -333,6 +375,7 @@ void MainWindow::mnuFileNew_Click() {
         return;
     clear();
     m_document->setModified(false);
+    setFilePath({});
 }
 
 void MainWindow::mnuFileOpen_Click() {
@@ -361,6 +404,7 @@ bool MainWindow::openFile(const QString &path) {
     if (m_document->memberCount() > 0)
         setListIndex(0);
     m_document->setModified(false);
+    setFilePath(path);
     if (read.truncated) {
         // After the file is open: the box waits for the user, who then has the document.
         m_document->setLoading(false);
@@ -393,7 +437,15 @@ bool MainWindow::mnuFileSave_Click() {
         return false;
     }
     m_document->setModified(false);
+    setFilePath(m_cdb->fileName());
     return true;
+}
+
+void MainWindow::setFilePath(const QString &path) {
+    if (m_filePath == path)
+        return;
+    m_filePath = path;
+    Q_EMIT filePathChanged(path);
 }
 
 void MainWindow::mnuFileUpload_Click() {
@@ -425,6 +477,8 @@ bool MainWindow::Form_Unload() {
         m_uploadWindow->cancelUpload();
         m_uploadWindow->hide();
     }
+    if (m_checkWindow)
+        m_checkWindow->close();
     return true;
 }
 

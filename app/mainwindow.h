@@ -1,5 +1,8 @@
 #pragma once
 
+#include "checkwindow.h"
+
+#include "squad/finding.h"
 #include "squad/squaddocument.h"
 #include "upload/uploadwindow.h"
 
@@ -47,6 +50,22 @@ public:
 
     static QString aboutText();
 
+    // The squad file on disk that the document was last opened from or saved to; empty after
+    // New and before the first Open or Save.
+    const QString &filePath() const { return m_filePath; }
+    // The check window while it is open, else null.
+    CheckWindow *checkWindow() const { return m_checkWindow; }
+    // Puts the cursor into the box of a squad property.
+    void focusProperty(squad::Property property);
+    // Selects the member and puts the cursor into the box of its field.
+    void focusMemberField(int member, squad::Field field);
+    // Brings the editor forward at what the finding concerns: the box of its property or field,
+    // with the member selected.
+    void showFinding(const squad::Finding &finding);
+
+Q_SIGNALS:
+    void filePathChanged(const QString &path);
+
 protected:
     // Closing the window runs Exit.
     void closeEvent(QCloseEvent *event) override;
@@ -64,6 +83,7 @@ private:
     // said No, or said Yes and the save succeeded.
     bool settleUnsavedChanges();
     bool openFile(const QString &path);
+    void setFilePath(const QString &path);
 
     void mmbshow(int index);
     void lockmmbfields(bool locked);
@@ -72,6 +92,7 @@ private:
     void List1_Click();
     void Command4_Click();
     void Command5_Click();
+    void mnuToolsCheck_Click();
     void mnuHelpHelp_Click();
     void mnuHelpAbout_Click();
 
@@ -86,6 +107,8 @@ private:
     squad::SquadDocument *m_document;
     ui::CommonDialog *m_cdb;
     QPointer<upload::UploadWindow> m_uploadWindow;
+    QPointer<CheckWindow> m_checkWindow;
+    QString m_filePath;
     // While the program itself fills the boxes or moves the selection, the change handling
     // must not take the texts for the user's edits.
     bool m_displaying = false;
@@ -118,6 +141,8 @@ private:
     QAction *mnuFileSave = nullptr;
     QAction *mnuFileUpload = nullptr;
     QAction *mnuFileExit = nullptr;
+    QMenu *mnuTools = nullptr;
+    QAction *mnuToolsCheck = nullptr;
     QMenu *mnuHelp = nullptr;
     QAction *mnuHelpHelp = nullptr;
     QAction *mnuHelpAbout = nullptr;

@@ -1,12 +1,16 @@
 // The editor window with 100,000 members: every step a user takes must stay within one frame.
 // Each iteration includes the event processing that lays out and paints the window.
+#include "app/checkwindow.h"
 #include "app/mainwindow.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTreeView>
 
 #include "benchsquad.h"
 
@@ -110,6 +114,103 @@ void BM_KeystrokeInNick(benchmark::State &state) {
     }
 }
 
+// The big squad with its check window open. Every member of the made-up squad has an ID of 8
+// digits, so the window lists 100,000 hints.
+std::unique_ptr<app::MainWindow> checkedWindow() {
+    auto window = loadedWindow();
+    window->findChild<QAction *>("mnuToolsCheck")->trigger();
+    if (!window->checkWindow() || !QTest::qWaitForWindowExposed(window->checkWindow()))
+        qFatal("check window not exposed");
+    settle();
+    return window;
+}
+
+// Arg 0: a digit typed and taken back. Arg 1: the last digit of another member's ID typed, so
+// the two share it, and taken back: each keystroke adds or drops findings of two members far
+// apart.
+void BM_KeystrokeInIdWithCheck(benchmark::State &state) {
+    const auto window = checkedWindow();
+    const int row = Members / 2;
+    window->setListIndex(row);
+    auto *id = window->findChild<QLineEdit *>("mmbId");
+    const QString other = window->document().cell(squad::Field::Id, 17);
+    id->setText(state.range(0) == 0 ? QStringLiteral("76561198000000") : other.chopped(1));
+    id->setFocus();
+    id->end(false);
+    settle();
+    const auto last = Qt::Key(Qt::Key_0 + other.back().digitValue());
+    bool typed = false;
+    for (auto _ : state) {
+        QTest::keyClick(id, typed ? Qt::Key_Backspace : state.range(0) == 0 ? Qt::Key_5 : last);
+        typed = !typed;
+        settle();
+    }
+    if (window->checkWindow()->findingsView()->list()->model()->rowCount() < Members ||
+        window->document().cell(squad::Field::Id, row) != id->text() || id->text().size() < 7)
+        qFatal("the keystrokes did not reach the squad or its check");
+}
+
+void BM_KeystrokeInNickWithCheck(benchmark::State &state) {
+    const auto window = checkedWindow();
+    window->setListIndex(Members / 2);
+    auto *nick = window->findChild<QLineEdit *>("mmbnick");
+    nick->setFocus();
+    for (auto _ : state) {
+        QTest::keyClick(nick, Qt::Key_X);
+        settle();
+    }
+}
+
+// A squad property is checked against the files on disk at each keystroke.
+void BM_KeystrokeInPictureWithCheck(benchmark::State &state) {
+    const auto window = checkedWindow();
+    const QTemporaryDir folder;
+    window->checkWindow()->setFilePath(folder.filePath("squad.xml"));
+    auto *picture = window->findChild<QLineEdit *>("squadpicture");
+    picture->setFocus();
+    picture->end(false);
+    bool typed = false;
+    for (auto _ : state) {
+        QTest::keyClick(picture, typed ? Qt::Key_Backspace : Qt::Key_X);
+        typed = !typed;
+        settle();
+    }
+}
+
+void BM_AddWithCheck(benchmark::State &state) {
+    const auto window = checkedWindow();
+    auto *add = window->findChild<QPushButton *>("Command4");
+    for (auto _ : state) {
+        QTest::mouseClick(add, Qt::LeftButton);
+        settle();
+    }
+}
+
+void BM_RemoveMiddleWithCheck(benchmark::State &state) {
+    const auto window = checkedWindow();
+    auto *remove = window->findChild<QPushButton *>("Command5");
+    for (auto _ : state) {
+        state.PauseTiming();
+        window->setListIndex(window->document().memberCount() / 2);
+        settle();
+        state.ResumeTiming();
+        QTest::mouseClick(remove, Qt::LeftButton);
+        settle();
+    }
+}
+
+// Opening a file replaces the document: the check starts over.
+void BM_LoadWithCheck(benchmark::State &state) {
+    const auto window = checkedWindow();
+    for (auto _ : state) {
+        state.PauseTiming();
+        squad::SquadData copy = bigSquad();
+        state.ResumeTiming();
+        window->document().load(std::move(copy));
+        settle();
+    }
+}
+
 } // namespace
 
 BENCHMARK(BM_LoadIntoList)->Unit(benchmark::kMillisecond)->Iterations(10);
@@ -118,6 +219,16 @@ BENCHMARK(BM_Remove)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Ite
 BENCHMARK(BM_SelectMember)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SelectNextByKey)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KeystrokeInNick)->Unit(benchmark::kMillisecond)->Iterations(500);
+BENCHMARK(BM_KeystrokeInIdWithCheck)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(500);
+BENCHMARK(BM_KeystrokeInNickWithCheck)->Unit(benchmark::kMillisecond)->Iterations(500);
+BENCHMARK(BM_KeystrokeInPictureWithCheck)->Unit(benchmark::kMillisecond)->Iterations(500);
+BENCHMARK(BM_AddWithCheck)->Unit(benchmark::kMillisecond)->Iterations(200);
+BENCHMARK(BM_RemoveMiddleWithCheck)->Unit(benchmark::kMillisecond)->Iterations(200);
+BENCHMARK(BM_LoadWithCheck)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 int main(int argc, char **argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

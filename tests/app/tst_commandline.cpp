@@ -38,7 +38,24 @@ class TestCommandLine : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
 
+    // Writes a squad file into the test's folder, which holds squad.dtd and squad.xsl.
+    QString write(const QString &name, const squad::SquadData &squad) {
+        const QString file = m_dir.filePath(name);
+        QFile f(file);
+        if (!f.open(QIODevice::WriteOnly))
+            qFatal("cannot write %s", qPrintable(file));
+        f.write(squad::fileContents(squad));
+        return file;
+    }
+
 private Q_SLOTS:
+    void initTestCase() {
+        for (const char *name : {"squad.dtd", "squad.xsl"}) {
+            QFile f(m_dir.filePath(name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+    }
+
     void checkCountsTheMembers_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QStringList>("nicks");
@@ -54,19 +71,71 @@ private Q_SLOTS:
         QFETCH(QStringList, nicks);
         QFETCH(QString, count);
         squad::SquadData squad;
-        squad.properties[0] = "=NO=";
+        squad.properties[0] = "NO";
         for (const QString &nick : nicks)
-            squad.mmbdata.append(squad::Member{"", nick, "", "", "", ""});
-        const QString file = m_dir.filePath(name);
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(squad::fileContents(squad));
-        f.close();
+            squad.mmbdata.append(
+                squad::Member{"7656119800000000" + QString::number(squad.mmbdata.memberCount()),
+                              nick, "", "", "", ""});
+        const QString file = write(name, squad);
 
         const Run run = troopbook({"--check", file});
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.out, (file + ": " + count + "\n").toLocal8Bit());
         QCOMPARE(run.err, QByteArray());
+    }
+
+    // Exit 0 with hints only, 2 with a problem; every finding on a line of its own.
+    void checkPrintsTheFindings_data() {
+        QTest::addColumn<QString>("tag");
+        QTest::addColumn<QStringList>("nicks");
+        QTest::addColumn<QStringList>("ids");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("findings");
+        const QStringList nicks{"A", "Bo", "Cyd"};
+        QTest::newRow("an empty ID is a problem")
+            << "NO" << nicks << QStringList{"76561198000000001", "1234", ""} << 2
+            << QStringList{"member 2 \"Bo\": hint: The ID has 4",
+                           "member 3 \"Cyd\": problem: The ID is"};
+        QTest::newRow("a short ID is a hint")
+            << "NO" << nicks << QStringList{"76561198000000001", "1234"} << 0
+            << QStringList{"member 2 \"Bo\": hint: The ID has 4 digits"};
+        QTest::newRow("bad tag and a shared ID")
+            << "F.O.O" << nicks << QStringList{"76561198000000001", "2", "76561198000000001"} << 2
+            << QStringList{"squad: problem: The tag holds \".\"",
+                           "member 1 \"A\": problem: Same ID as member 3 \"Cyd\"",
+                           "member 2 \"Bo\": hint: The ID has 1 digits",
+                           "member 3 \"Cyd\": problem: Same ID as member 1 \"A\""};
+        QTest::newRow("nothing to find")
+            << "NO" << nicks << QStringList{"76561198000000001"} << 0 << QStringList{};
+        QTest::newRow("line breaks stay on the finding's line")
+            << "N\r\nO" << QStringList{"Two\nLines", "Back\\slash"} << QStringList{"1", "2"} << 2
+            << QStringList{"squad: problem: The tag holds \"\\r\", \"\\n\", which",
+                           "member 1 \"Two\\nLines\": hint: The ID has 1 digits",
+                           "member 2 \"Back\\\\slash\": hint: The ID has 1 digits"};
+    }
+    void checkPrintsTheFindings() {
+        QFETCH(QString, tag);
+        QFETCH(QStringList, nicks);
+        QFETCH(QStringList, ids);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, findings);
+        squad::SquadData squad;
+        squad.properties[0] = tag;
+        for (int i = 0; i < ids.size(); ++i)
+            squad.mmbdata.append(squad::Member{ids[i], nicks[i], "", "", "", ""});
+        const QString file = write("checked.xml", squad);
+
+        const Run run = troopbook({"--check", file});
+        QCOMPARE(run.exitCode, exitCode);
+        QCOMPARE(run.err, QByteArray());
+        const QStringList lines = QString::fromLocal8Bit(run.out).split('\n');
+        QCOMPARE(lines.size(), findings.size() + 2);
+        QCOMPARE(lines.first(),
+                 QStringLiteral("%1: %2 member%3")
+                     .arg(file, QString::number(ids.size()), ids.size() == 1 ? "" : "s"));
+        for (int i = 0; i < findings.size(); ++i)
+            QVERIFY2(lines[i + 1].startsWith(file + ": " + findings[i]), qPrintable(lines[i + 1]));
+        QCOMPARE(lines.last(), QString());
     }
 
     void checkOfAnUnreadableFileSaysWhyAndFails_data() {
@@ -98,6 +167,7 @@ private Q_SLOTS:
         const Run help = troopbook({"--help"});
         QCOMPARE(help.exitCode, 0);
         QVERIFY(help.out.contains("--check <file>"));
+        QVERIFY(help.out.contains("2 when"));
         QVERIFY(help.out.contains("[file]"));
         const Run wrong = troopbook({"--no-such-option"});
         QCOMPARE(wrong.exitCode, 1);

@@ -1,5 +1,7 @@
 // What a person sees: no caption is cut off, and a picture of the window for the README.
+#include "app/checkwindow.h"
 #include "app/mainwindow.h"
+#include "squad/squadwriter.h"
 #include "ui/commondialog.h"
 #include "upload/uploadwindow.h"
 
@@ -10,7 +12,9 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTreeView>
 
 class TestLook : public QObject {
     Q_OBJECT
@@ -118,6 +122,66 @@ private Q_SLOTS:
         const QString target = qEnvironmentVariable("TROOPBOOK_UPLOAD_SCREENSHOT");
         if (target.isEmpty())
             QSKIP("set TROOPBOOK_UPLOAD_SCREENSHOT to a file name to keep the picture");
+        QVERIFY(picture.save(target));
+    }
+
+    // A squad leader's first check: a tag the game will not show a logo for, a shared ID, a
+    // picture not beside the file, and a few hints.
+    void checkWindowScreenshot() {
+        QTemporaryDir dir;
+        for (const char *name : {"squad.dtd", "squad.xsl"}) {
+            QFile f(dir.filePath(name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        app::MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        squad::SquadData squad;
+        squad.properties = {"=NO=",     "Night Owls", "owls@example.org", "www.example.org/owls",
+                            "owls.paa", "=NO="};
+        const QStringList nicks{"Mudskipper", "Lady Fennec", "Bramblejack", "Otterpop",
+                                "",           "Goose"};
+        const QStringList ids{"76561198000000101",
+                              "76561198000000102",
+                              "76561198000000103",
+                              "76561198000000102",
+                              "1004",
+                              "ID HERE"};
+        for (int i = 0; i < nicks.size(); ++i)
+            squad.mmbdata.append(squad::Member{ids[i], nicks[i], "", "", "", ""});
+        QFile file(dir.filePath("squad.xml"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(squad::fileContents(squad));
+        file.close();
+        QVERIFY(window.openAtStart(file.fileName()));
+        QTest::keyClick(&window, Qt::Key_F7);
+        app::CheckWindow *check = window.checkWindow();
+        QVERIFY(check);
+        QVERIFY(QTest::qWaitForWindowExposed(check));
+        QTreeView *list = check->findingsView()->list();
+        QCOMPARE(list->model()->rowCount(), 7);
+        // The whole first column shows, the nick of every member included.
+        for (int row = 0; row < list->model()->rowCount(); ++row) {
+            const QModelIndex concerns = list->model()->index(row, 0);
+            const int needed = list->sizeHintForIndex(concerns).width();
+            QVERIFY2(needed <= list->columnWidth(0), qPrintable(concerns.data().toString()));
+            QVERIFY2(list->visualRect(concerns).bottom() < list->viewport()->height(),
+                     "rows beyond the window");
+        }
+        for (const QLabel *label : check->findChildren<QLabel *>()) {
+            if (!label->isVisible())
+                continue;
+            const QRect needed = label->fontMetrics().boundingRect(
+                label->contentsRect(), Qt::TextWordWrap | label->alignment(), label->text());
+            QVERIFY2(needed.height() <= label->contentsRect().height(),
+                     qPrintable(label->objectName()));
+        }
+        QTest::qWait(50);
+        const QImage picture = check->grab().toImage();
+        QVERIFY(!picture.isNull());
+        const QString target = qEnvironmentVariable("TROOPBOOK_CHECK_SCREENSHOT");
+        if (target.isEmpty())
+            QSKIP("set TROOPBOOK_CHECK_SCREENSHOT to a file name to keep the picture");
         QVERIFY(picture.save(target));
     }
 };

@@ -1,0 +1,129 @@
+#include "findingsview.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QStackedLayout>
+#include <QStyle>
+#include <QTreeView>
+
+namespace app {
+
+FindingsModel::FindingsModel(QObject *parent)
+    : QAbstractTableModel(parent)
+    , m_problemIcon(QApplication::style()->standardIcon(QStyle::SP_MessageBoxCritical))
+    , m_hintIcon(QApplication::style()->standardIcon(QStyle::SP_MessageBoxInformation)) {}
+
+int FindingsModel::columnCount(const QModelIndex &parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant FindingsModel::data(const QModelIndex &index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount())
+        return {};
+    if (role != Qt::DisplayRole && role != Qt::DecorationRole && role != Qt::ToolTipRole)
+        return {};
+    const squad::Finding f = finding(index.row());
+    const bool problem = f.kind == squad::Finding::Kind::Problem;
+    if (index.column() == Concerns) {
+        switch (role) {
+        case Qt::DisplayRole:
+            return f.member < 0 ? QStringLiteral("Squad") : memberName(f.member);
+        case Qt::DecorationRole:
+            return problem ? m_problemIcon : m_hintIcon;
+        default:
+            return problem
+                       ? QStringLiteral("Problem: the squad will not work in the game as meant.")
+                       : QStringLiteral("Hint: worth a look.");
+        }
+    }
+    if (role == Qt::DecorationRole)
+        return {};
+    // The whole message as a tooltip, for when the column cuts it short.
+    return f.message;
+}
+
+QVariant FindingsModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    return section == Concerns ? QStringLiteral("Concerns") : QStringLiteral("Finding");
+}
+
+void FindingListModel::setFindings(QList<squad::Finding> findings,
+                                   std::function<QString(int)> memberName) {
+    beginResetModel();
+    m_findings = std::move(findings);
+    m_memberName = std::move(memberName);
+    endResetModel();
+}
+
+int FindingListModel::rowCount(const QModelIndex &parent) const {
+    return parent.isValid() ? 0 : int(m_findings.size());
+}
+
+QString FindingListModel::memberName(int member) const {
+    return m_memberName ? m_memberName(member) : QStringLiteral("Member %1").arg(member + 1);
+}
+
+FindingsView::FindingsView(QWidget *parent)
+    : QWidget(parent)
+    , m_stack(new QStackedLayout(this))
+    , m_list(new QTreeView(this))
+    , m_empty(new QLabel(this)) {
+    m_list->setObjectName(QStringLiteral("findings"));
+    m_list->setRootIsDecorated(false);
+    m_list->setUniformRowHeights(true);
+    m_list->setAllColumnsShowFocus(true);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_list->header()->setStretchLastSection(true);
+    m_empty->setObjectName(QStringLiteral("noFindings"));
+    m_empty->setAlignment(Qt::AlignCenter);
+    m_empty->setWordWrap(true);
+    m_empty->setText(QStringLiteral("No findings."));
+    m_empty->setAutoFillBackground(true);
+    m_empty->setBackgroundRole(QPalette::Base);
+    m_empty->setFrameShape(QFrame::StyledPanel);
+    m_stack->addWidget(m_list);
+    m_stack->addWidget(m_empty);
+    connect(m_list, &QTreeView::activated, this, [this](const QModelIndex &index) {
+        if (m_model && index.isValid())
+            Q_EMIT findingActivated(m_model->finding(index.row()));
+    });
+}
+
+void FindingsView::setModel(FindingsModel *model) {
+    if (m_model)
+        disconnect(m_model, nullptr, this, nullptr);
+    m_model = model;
+    m_list->setModel(model);
+    m_list->header()->resizeSection(FindingsModel::Concerns, fontMetrics().averageCharWidth() * 18);
+    for (const auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(model, signal, this, &FindingsView::showListOrEmptyText);
+    connect(model, &QAbstractItemModel::modelReset, this, &FindingsView::showListOrEmptyText);
+    showListOrEmptyText();
+}
+
+void FindingsView::setFindings(QList<squad::Finding> findings,
+                               std::function<QString(int)> memberName) {
+    if (!m_ownModel)
+        m_ownModel = new FindingListModel(this);
+    m_ownModel->setFindings(std::move(findings), std::move(memberName));
+    if (m_model != m_ownModel)
+        setModel(m_ownModel);
+}
+
+void FindingsView::setEmptyText(const QString &text) {
+    m_empty->setText(text);
+}
+
+bool FindingsView::showsEmptyText() const {
+    return m_stack->currentWidget() == m_empty;
+}
+
+void FindingsView::showListOrEmptyText() {
+    const bool empty = !m_model || m_model->rowCount() == 0;
+    m_stack->setCurrentWidget(empty ? static_cast<QWidget *>(m_empty) : m_list);
+}
+
+} // namespace app
