@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/publishedcheckwindow.h"
 #include "squad/squaddocument.h"
 #include "upload/uploadwindow.h"
 
@@ -7,6 +8,8 @@
 #include <QPointer>
 
 #include <array>
+#include <functional>
+#include <optional>
 
 class QAction;
 class QGroupBox;
@@ -18,6 +21,10 @@ class QPushButton;
 
 namespace ui {
 class CommonDialog;
+}
+
+namespace publish {
+class WebFetcher;
 }
 
 namespace app {
@@ -47,6 +54,13 @@ public:
 
     static QString aboutText();
 
+    // The window of the published squad's check while it exists, else null.
+    PublishedCheckWindow *publishedCheckWindow() const { return m_publishedCheckWindow; }
+    // Adjusts the fetcher of each check of the published squad, for example for test servers.
+    void setWebFetcherSetup(std::function<void(publish::WebFetcher &)> setup) {
+        m_webFetcherSetup = std::move(setup);
+    }
+
 protected:
     // Closing the window runs Exit.
     void closeEvent(QCloseEvent *event) override;
@@ -72,6 +86,9 @@ private:
     void List1_Click();
     void Command4_Click();
     void Command5_Click();
+    void mnuToolsCheckPublished_Click();
+    // Checks the published squad at the address asked for last.
+    void checkPublishedAgain();
     void mnuHelpHelp_Click();
     void mnuHelpAbout_Click();
 
@@ -86,6 +103,11 @@ private:
     squad::SquadDocument *m_document;
     ui::CommonDialog *m_cdb;
     QPointer<upload::UploadWindow> m_uploadWindow;
+    QPointer<PublishedCheckWindow> m_publishedCheckWindow;
+    std::function<void(publish::WebFetcher &)> m_webFetcherSetup;
+    // The published squad's address, kept for the rest of the run once given.
+    QString m_publishedAddress;
+    std::optional<upload::UploadWindow::StoredSquad> m_lastStoredSquad;
     // While the program itself fills the boxes or moves the selection, the change handling
     // must not take the texts for the user's edits.
     bool m_displaying = false;
@@ -118,6 +140,8 @@ private:
     QAction *mnuFileSave = nullptr;
     QAction *mnuFileUpload = nullptr;
     QAction *mnuFileExit = nullptr;
+    QMenu *mnuTools = nullptr;
+    QAction *mnuToolsCheckPublished = nullptr;
     QMenu *mnuHelp = nullptr;
     QAction *mnuHelpHelp = nullptr;
     QAction *mnuHelpAbout = nullptr;

@@ -23,6 +23,12 @@ QString statusText(const WebResponse &response) {
                : QStringLiteral("%1 %2").arg(QString::number(response.status), response.reason);
 }
 
+QString capitalized(QString text) {
+    if (!text.isEmpty())
+        text[0] = text[0].toUpper();
+    return text;
+}
+
 bool isRedirect(int status) {
     return status >= 300 && status < 400;
 }
@@ -159,13 +165,18 @@ private:
         }
         if (m_request.local) {
             const QStringList differences = squad::squadDifferences(*m_request.local, decoded.data);
+            const QString advice =
+                m_request.localUnsaved
+                    ? QStringLiteral("%1 has changes that are not saved yet: save and upload "
+                                     "them.")
+                          .arg(capitalized(m_request.localName))
+                    : QStringLiteral("Upload the squad again; if that does not help, a cache or "
+                                     "an old copy stands in the way.");
             if (!differences.isEmpty())
-                add(problem(
-                    QStringLiteral("The server sends another version of the squad than "
-                                   "%1. On the server: %2. Upload the squad again; if "
-                                   "that does not help, a cache or an old copy stands "
-                                   "in the way.")
-                        .arg(m_request.localName, squad::summarizeDifferences(differences))));
+                add(problem(QStringLiteral("The server sends another version of the squad than "
+                                           "%1. On the server: %2. %3")
+                                .arg(m_request.localName, squad::summarizeDifferences(differences),
+                                     advice)));
         }
         return decoded.data;
     }

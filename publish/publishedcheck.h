@@ -34,6 +34,8 @@ struct CheckRequest {
     std::optional<squad::SquadData> local;
     // How the messages name the local squad, e.g. "the squad in the editor" or a file path.
     QString localName;
+    // The local squad has changes not yet saved, so the server cannot have them.
+    bool localUnsaved = false;
 };
 
 struct CheckReport {

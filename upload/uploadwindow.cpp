@@ -208,6 +208,8 @@ void UploadWindow::Command1_Click() {
         ui::MessageBox::show(this, problem->text, problem->style, problem->title);
         return;
     }
+    m_runHost = request.host;
+    m_runSquadFile = squadFileName(request);
     auto session = std::make_unique<FtpSession>(*ServerAddress::parse(request.host, nullptr),
                                                 request.user, request.password);
     if (m_sessionSetup)
@@ -233,6 +235,10 @@ void UploadWindow::finishUpload() {
     const UploadOutcome outcome = worker->outcome();
     delete worker;
     Command1->setEnabled(true);
+    for (const QString &path : outcome.stored) {
+        if (path.endsWith(u'/' + m_runSquadFile))
+            m_lastStoredSquad = StoredSquad{m_runHost, path};
+    }
     const QPointer<UploadWindow> self(this);
     for (const UploadMessage &message : outcome.messages) {
         ui::MessageBox::show(this, message.text, message.style, message.title);

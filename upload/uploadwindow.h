@@ -4,6 +4,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 
 class QLabel;
 class QLineEdit;
@@ -43,6 +44,14 @@ public:
 
     QString locfile() const { return m_locfile; }
 
+    // Where the last upload that stored the squad file put it: the host field as typed and the
+    // file's path on the server.
+    struct StoredSquad {
+        QString host;
+        QString path;
+    };
+    std::optional<StoredSquad> lastStoredSquad() const { return m_lastStoredSquad; }
+
 Q_SIGNALS:
     // A run ended and its messages have been shown (none when it was cancelled).
     void uploadFinished();
@@ -81,6 +90,10 @@ private:
     QLabel *Label5;
 
     QString m_locfile;
+    // The running upload's host field and squad file name.
+    QString m_runHost;
+    QString m_runSquadFile;
+    std::optional<StoredSquad> m_lastStoredSquad;
     UploadWorker *m_worker = nullptr;
     quint64 m_run = 0;
     bool m_pickerPending = false;
