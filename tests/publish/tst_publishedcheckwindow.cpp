@@ -4,14 +4,20 @@
 #include "app/publishedcheckwindow.h"
 #include "publish/webfetcher.h"
 #include "squad/squadwriter.h"
+#include "ui/commondialog.h"
 #include "ui/inputbox.h"
 #include "ui/messagebox.h"
+#include "upload/uploadwindow.h"
 #include "webserver.h"
+
+#include "../upload/ftpservers.h"
 
 #include <QAction>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QStyle>
 #include <QTest>
@@ -194,6 +200,48 @@ private Q_SLOTS:
         QCOMPARE(asked[1].text, QString("http://localhost/good/"));
         QCOMPARE(asked[2].text, QString("http://localhost/good/squad.xml"));
         QVERIFY(!asked[2].prompt.contains("last upload"));
+    }
+
+    void promptNamesWhereTheLastUploadWent() {
+        testftp::PyFtpServer ftp;
+        QVERIFY(ftp.isRunning());
+        QVERIFY(QDir(ftp.root()).mkdir("clan"));
+        QTemporaryDir local;
+        for (const char *name : {"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"})
+            QVERIFY(testweb::writeFile(local.filePath(QLatin1String(name)), name));
+
+        app::MainWindow window;
+        window.findChild<QAction *>(QStringLiteral("mnuFileUpload"))->trigger();
+        upload::UploadWindow *uploadWindow = window.uploadWindow();
+        QVERIFY(uploadWindow);
+        const auto field = [&](const char *name) {
+            return uploadWindow->findChild<QLineEdit *>(QLatin1String(name));
+        };
+        field("ftphost")->setText(ftp.address());
+        field("ftpuser")->setText("squad");
+        field("ftppass")->setText("secret");
+        field("ftpdir")->setText("clan");
+        ui::CommonDialog::setNextPath(local.filePath("squad.xml"));
+        QTest::mouseClick(field("locdir"), Qt::LeftButton);
+        QTRY_COMPARE(uploadWindow->locfile(), QString("squad.xml"));
+        QSignalSpy uploaded(uploadWindow, &upload::UploadWindow::uploadFinished);
+        uploadWindow->findChild<QPushButton *>(QStringLiteral("Command1"))->click();
+        QVERIFY(uploaded.wait(20000));
+        QCOMPARE(ui::MessageBox::takeShown().size(), 0);
+        // Closing the upload window deletes it; the editor keeps what the upload did.
+        uploadWindow->close();
+        QTRY_VERIFY(!window.uploadWindow());
+
+        ui::InputBox::takeAsked();
+        ui::InputBox::setNextAnswer(std::nullopt);
+        checkPublished(window)->trigger();
+        const QList<ui::InputBox::Asked> asked = ui::InputBox::takeAsked();
+        QCOMPARE(asked.size(), 1);
+        QVERIFY2(asked[0].prompt.endsWith(QStringLiteral("The last upload stored it on %1 as "
+                                                         "/clan/squad.xml.")
+                                              .arg(ftp.address())),
+                 qPrintable(asked[0].prompt));
+        QCOMPARE(asked[0].text, QString());
     }
 
     void closingTheWindowCancelsTheCheck() {

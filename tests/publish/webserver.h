@@ -30,8 +30,8 @@ public:
             return;
         m_process.setStandardErrorFile(dir + "/server.err");
         m_process.start(QStringLiteral("/usr/bin/python3"),
-                        {QStringLiteral(TROOPBOOK_TEST_SOURCE_DIR "/webserver.py"), "--root",
-                         root(), "--log", dir + "/requests.log", "--cert", certificate(), "--key",
+                        {QStringLiteral(TROOPBOOK_WEBSERVER_SCRIPT), "--root", root(), "--log",
+                         dir + "/requests.log", "--cert", certificate(), "--key",
                          dir + "/key.pem"});
         while ((m_port == 0 || m_tlsPort == 0) && m_process.waitForReadyRead(10000)) {
             while (m_process.canReadLine()) {
