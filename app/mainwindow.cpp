@@ -479,6 +479,8 @@ bool MainWindow::Form_Unload() {
         m_uploadWindow->cancelUpload();
         m_uploadWindow->hide();
     }
+    if (m_publishedCheckWindow)
+        m_publishedCheckWindow->close();
     return true;
 }
 

@@ -39,6 +39,8 @@ PublishedCheckWindow::PublishedCheckWindow(QWidget *parent)
     m_summary = new QLabel(this);
     m_summary->setObjectName(QStringLiteral("summary"));
     m_summary->setWordWrap(true);
+    // The address is the user's text, not markup.
+    m_summary->setTextFormat(Qt::PlainText);
     m_summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_findings = list(this, "findings");
     m_files = list(this, "files");

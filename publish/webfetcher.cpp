@@ -19,6 +19,17 @@ void initialiseCurl() {
     });
 }
 
+// A header value as it may be shown and printed: a server's control characters must not reach
+// a terminal, and a value runs to a few lines at most.
+QString printable(const QByteArray &value) {
+    QString text = QString::fromLatin1(value.left(300));
+    for (QChar &c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = u'?';
+    }
+    return text;
+}
+
 QString seconds(std::chrono::milliseconds timeout) {
     return QString::number(double(timeout.count()) / 1000.0);
 }
@@ -34,10 +45,9 @@ struct FetchCallbacks {
             // "HTTP/1.1 404 Not Found": the phrase is what follows the code.
             const qsizetype codeStart = line.indexOf(' ');
             const qsizetype reasonStart = line.indexOf(' ', codeStart + 1);
-            fetcher->m_response->reason =
-                codeStart > 0 && reasonStart > 0
-                    ? QString::fromLatin1(line.mid(reasonStart + 1)).trimmed()
-                    : QString();
+            fetcher->m_response->reason = codeStart > 0 && reasonStart > 0
+                                              ? printable(line.mid(reasonStart + 1).trimmed())
+                                              : QString();
         }
         return size * count;
     }
@@ -146,13 +156,13 @@ WebResponse WebFetcher::get(const QUrl &url) {
     response.status = int(status);
     char *type = nullptr;
     if (curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type)
-        response.contentType = QString::fromLatin1(type);
+        response.contentType = printable(type);
     curl_off_t length = -1;
     curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
     response.contentLength = qint64(length);
     char *location = nullptr;
     if (curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &location) == CURLE_OK && location)
-        response.location = QString::fromUtf8(location);
+        response.location = printable(location);
     curl_multi_remove_handle(m_multi, curl);
     curl_easy_setopt(curl, CURLOPT_CONNECT_TO, nullptr);
     curl_slist_free_all(connectTo);

@@ -244,8 +244,15 @@ private Q_SLOTS:
         QCOMPARE(asked[0].text, QString());
     }
 
-    void closingTheWindowCancelsTheCheck() {
+    void closingCancelsTheCheck_data() {
+        QTest::addColumn<bool>("closeTheEditor");
+        QTest::newRow("check window closed") << false;
+        QTest::newRow("editor closed") << true;
+    }
+    void closingCancelsTheCheck() {
+        QFETCH(bool, closeTheEditor);
         app::MainWindow window;
+        window.show();
         setUpFetcher(window, 20s);
         ui::InputBox::setNextAnswer(QStringLiteral("http://localhost/stall/squad.xml"));
         const qsizetype before = m_server->requests().count("http /stall/squad.xml");
@@ -255,11 +262,18 @@ private Q_SLOTS:
         // The editor's event loop runs on while the server holds the request.
         QTRY_VERIFY(m_server->requests().count("http /stall/squad.xml") > before);
         QVERIFY(checkWindow->isChecking());
-        window.document().setProperty(squad::Property::Tag, "NEW");
-        checkWindow->close();
+        QTest::keyClicks(window.findChild<QLineEdit *>("squadnick"), "NEW");
+        QCOMPARE(window.document().property(squad::Property::Tag), QString("NEW"));
+        if (closeTheEditor) {
+            ui::MessageBox::setNextAnswer(ui::MessageBox::No); // do not save
+            QVERIFY(window.close());
+        } else {
+            checkWindow->close();
+        }
         // Closing deletes the window, whose worker ends at once when cancelled.
         QTRY_VERIFY_WITH_TIMEOUT(checkWindow.isNull(), 5000);
-        QCOMPARE(window.document().property(squad::Property::Tag), QString("NEW"));
+        QVERIFY(!ui::MessageBox::hasPendingAnswers() || !closeTheEditor);
+        ui::MessageBox::takeShown();
     }
 };
 
