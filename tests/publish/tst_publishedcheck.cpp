@@ -173,7 +173,8 @@ private Q_SLOTS:
             << QStringList{"did not answer within 1 seconds"}
             << QStringList{"Over https the squad file cannot be fetched"} << false << 2;
         QTest::newRow("nobody listening")
-            << QStringLiteral("http://127.0.0.1:%1/squad.xml").arg(QString::number(unusedPort()))
+            << QStringLiteral("http://127.0.0.1:%1/squad.xml")
+                   .arg(QString::number(testweb::unusedPort()))
             << true << true << 10000 << QStringList{"could not be reached"}
             << QStringList{"Over https the squad file cannot be fetched"} << false << 2;
     }
@@ -283,26 +284,7 @@ private Q_SLOTS:
         QCOMPARE(url->toString(), address);
         QCOMPARE(counterpartAddress(*url).toString(), counterpart);
     }
-
-private:
-    static int unusedPort();
 };
-
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-int TestPublishedCheck::unusedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    socklen_t size = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 QTEST_GUILESS_MAIN(TestPublishedCheck)
 #include "tst_publishedcheck.moc"

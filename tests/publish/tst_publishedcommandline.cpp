@@ -5,10 +5,6 @@
 #include <QProcess>
 #include <QTest>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 namespace {
 
 struct Run {
@@ -32,18 +28,6 @@ Run troopbook(const QStringList &arguments) {
     }
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             process.readAllStandardOutput(), process.readAllStandardError()};
-}
-
-int unusedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    socklen_t size = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
 }
 
 squad::SquadData owls() {
@@ -98,7 +82,7 @@ private Q_SLOTS:
                                    << "/html/squad.xml: problem: The server sends the squad "
                                       "file as \"text/html\"";
         QTest::newRow("nothing fetched")
-            << QStringLiteral("http://127.0.0.1:%1/squad.xml").arg(unusedPort()) << "" << 1
+            << QStringLiteral("http://127.0.0.1:%1/squad.xml").arg(testweb::unusedPort()) << "" << 1
             << "not fetched: The server could not be reached";
         QTest::newRow("a folder") << "/good/"
                                   << "" << 1 << "names a folder";
