@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -63,6 +64,8 @@ PublishedCheckWindow::PublishedCheckWindow(QWidget *parent)
 
     connect(m_again, &QPushButton::clicked, this, &PublishedCheckWindow::checkAgainRequested);
     connect(m_close, &QPushButton::clicked, this, &QWidget::close);
+    auto *escape = new QShortcut(QKeySequence::Cancel, this);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
     resize(fontMetrics().averageCharWidth() * 110, fontMetrics().height() * 34);
 }
 

@@ -164,6 +164,8 @@ WebResponse WebFetcher::get(const QUrl &url) {
     if (curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &location) == CURLE_OK && location)
         response.location = printable(location);
     curl_multi_remove_handle(m_multi, curl);
+    // The handle outlives this call's buffer and list.
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
     curl_easy_setopt(curl, CURLOPT_CONNECT_TO, nullptr);
     curl_slist_free_all(connectTo);
     m_response = nullptr;

@@ -32,7 +32,8 @@ struct WebResponse {
 
 // Fetches web addresses one after the other on the calling thread, as a game would: a plain GET,
 // no redirects followed, no compression asked for, certificates checked against the system's
-// trust store. cancel() may be called from any other thread and ends the running request soon.
+// trust store. cancel() may be called from any other thread and ends the running request soon;
+// every later one then ends at once as cancelled.
 class WebFetcher {
 public:
     static constexpr std::chrono::milliseconds defaultTimeout{20000};
