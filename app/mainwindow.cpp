@@ -417,10 +417,11 @@ void MainWindow::mnuFileUpload_Click() {
 void MainWindow::mnuToolsCheckPublished_Click() {
     // Which web address an FTP upload ends up at is the web host's secret, so the last upload
     // is shown for orientation, not turned into a guess.
-    QString prompt = QStringLiteral("The squad file's web address (http:// or https://):");
+    QString prompt;
     if (m_lastStoredSquad)
-        prompt += QStringLiteral("\n\nThe last upload stored it on %1 as %2.")
-                      .arg(m_lastStoredSquad->host, QDir::cleanPath(m_lastStoredSquad->path));
+        prompt = QStringLiteral("The last upload stored the squad file on %1 as %2.\n\n")
+                     .arg(m_lastStoredSquad->host, QDir::cleanPath(m_lastStoredSquad->path));
+    prompt += QStringLiteral("The squad file's web address (http:// or https://):");
     QString text = m_publishedAddress;
     for (;;) {
         const std::optional<QString> answer =

@@ -237,9 +237,10 @@ private Q_SLOTS:
         checkPublished(window)->trigger();
         const QList<ui::InputBox::Asked> asked = ui::InputBox::takeAsked();
         QCOMPARE(asked.size(), 1);
-        QVERIFY2(asked[0].prompt.endsWith(QStringLiteral("The last upload stored it on %1 as "
-                                                         "/clan/squad.xml.")
-                                              .arg(ftp.address())),
+        QVERIFY2(asked[0].prompt.startsWith(
+                     QStringLiteral("The last upload stored the squad file on %1 as "
+                                    "/clan/squad.xml.\n")
+                         .arg(ftp.address())),
                  qPrintable(asked[0].prompt));
         QCOMPARE(asked[0].text, QString());
     }
