@@ -45,10 +45,13 @@ class TestPublishedCheckWindow : public QObject {
 
     std::unique_ptr<testweb::WebServer> m_server;
 
-    void setUpFetcher(app::MainWindow &window, std::chrono::milliseconds timeout = 10s) {
-        window.setWebFetcherSetup([this, timeout](publish::WebFetcher &fetcher) {
-            fetcher.setConnectTo(m_server->connectTo());
-            fetcher.setTrustedCertificates(m_server->certificate());
+    void setUpFetcher(app::MainWindow &window, std::chrono::milliseconds timeout = 10s,
+                      const testweb::WebServer *server = nullptr) {
+        if (!server)
+            server = m_server.get();
+        window.setWebFetcherSetup([server, timeout](publish::WebFetcher &fetcher) {
+            fetcher.setConnectTo(server->connectTo());
+            fetcher.setTrustedCertificates(server->certificate());
             fetcher.setTimeout(timeout);
         });
     }
@@ -202,15 +205,21 @@ private Q_SLOTS:
         QVERIFY(!asked[2].prompt.contains("last upload"));
     }
 
-    void promptNamesWhereTheLastUploadWent() {
+    // Uploaded with the upload window, fetched from the web server that serves the FTP folder.
+    void squadUploadedByTheEditorIsWellPublished() {
         testftp::PyFtpServer ftp;
         QVERIFY(ftp.isRunning());
         QVERIFY(QDir(ftp.root()).mkdir("clan"));
+        const testweb::WebServer web(ftp.root());
+        QVERIFY(web.isRunning());
         QTemporaryDir local;
-        for (const char *name : {"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"})
+        QVERIFY(testweb::writeFile(local.filePath("squad.xml"), squad::fileContents(owls())));
+        for (const char *name : {"squad.dtd", "squad.xsl", "logo.paa"})
             QVERIFY(testweb::writeFile(local.filePath(QLatin1String(name)), name));
 
         app::MainWindow window;
+        setUpFetcher(window, 10s, &web);
+        window.document().load(owls());
         window.findChild<QAction *>(QStringLiteral("mnuFileUpload"))->trigger();
         upload::UploadWindow *uploadWindow = window.uploadWindow();
         QVERIFY(uploadWindow);
@@ -233,7 +242,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!window.uploadWindow());
 
         ui::InputBox::takeAsked();
-        ui::InputBox::setNextAnswer(std::nullopt);
+        ui::InputBox::setNextAnswer(QStringLiteral("http://localhost/clan/squad.xml"));
         checkPublished(window)->trigger();
         const QList<ui::InputBox::Asked> asked = ui::InputBox::takeAsked();
         QCOMPARE(asked.size(), 1);
@@ -243,6 +252,15 @@ private Q_SLOTS:
                          .arg(ftp.address())),
                  qPrintable(asked[0].prompt));
         QCOMPARE(asked[0].text, QString());
+
+        app::PublishedCheckWindow *checkWindow = window.publishedCheckWindow();
+        QSignalSpy finished(checkWindow, &app::PublishedCheckWindow::checkFinished);
+        QVERIFY(finished.wait(20000));
+        const auto *findings = checkWindow->findChild<QListWidget *>("findings");
+        QVERIFY2(checkWindow->report().findings.isEmpty(), qPrintable(texts(findings).join(u'\n')));
+        QCOMPARE(checkWindow->report().files.size(), 5);
+        QCOMPARE(checkWindow->findChild<QLabel *>("summary")->text(),
+                 QString("http://localhost/clan/squad.xml: all is well."));
     }
 
     void closingCancelsTheCheck_data() {

@@ -34,7 +34,9 @@ inline int unusedPort() {
 
 class WebServer {
 public:
-    WebServer() {
+    // Serves `servedRoot`, or a root of its own when none is given.
+    explicit WebServer(const QString &servedRoot = QString())
+        : m_servedRoot(servedRoot) {
         const QString dir = m_dir.path();
         QDir(dir).mkdir(QStringLiteral("root"));
         QProcess openssl;
@@ -68,7 +70,9 @@ public:
     bool isRunning() const { return m_port > 0 && m_tlsPort > 0; }
     int port() const { return m_port; }
     int tlsPort() const { return m_tlsPort; }
-    QString root() const { return m_dir.filePath(QStringLiteral("root")); }
+    QString root() const {
+        return m_servedRoot.isEmpty() ? m_dir.filePath(QStringLiteral("root")) : m_servedRoot;
+    }
     QString certificate() const { return m_dir.filePath(QStringLiteral("cert.pem")); }
     // Routes http://localhost/ and https://localhost/ on their usual ports to this server.
     QStringList connectTo() const {
@@ -97,6 +101,7 @@ public:
     }
 
 private:
+    QString m_servedRoot;
     QTemporaryDir m_dir;
     QProcess m_process;
     int m_port = 0;
