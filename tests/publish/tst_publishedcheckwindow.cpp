@@ -203,6 +203,18 @@ private Q_SLOTS:
         QCOMPARE(asked[1].text, QString("http://localhost/good/"));
         QCOMPARE(asked[2].text, QString("http://localhost/good/squad.xml"));
         QVERIFY(!asked[2].prompt.contains("last upload"));
+
+        // "Check again" takes the kept address and the editor's squad as it is now.
+        window.document().load(owls());
+        window.document().setProperty(squad::Property::Tag, "OWLS");
+        const qsizetype before = m_server->requests().count("http /good/squad.xml");
+        window.publishedCheckWindow()->findChild<QPushButton *>("checkAgain")->click();
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(ui::InputBox::takeAsked().size(), 0);
+        QCOMPARE(m_server->requests().count("http /good/squad.xml"), before + 1);
+        const QList<squad::Finding> &findings = window.publishedCheckWindow()->report().findings;
+        QCOMPARE(findings.size(), 1);
+        QVERIFY2(findings[0].message.contains("the tag differs"), qPrintable(findings[0].message));
     }
 
     // Uploaded with the upload window, fetched from the web server that serves the FTP folder.
