@@ -86,9 +86,13 @@ void PublishedCheckWindow::start(publish::CheckRequest request) {
     m_worker = new publish::CheckWorker(std::move(request));
     if (m_fetcherSetup)
         m_fetcherSetup(m_worker->fetcher());
-    connect(m_worker, &publish::CheckWorker::fileFetched, this, &PublishedCheckWindow::addFileLine);
-    // A finish signal of a worker replaced meanwhile may still be queued.
-    connect(m_worker, &QThread::finished, this, [this, run = ++m_run] {
+    // Signals of a worker replaced meanwhile may still be queued.
+    const quint64 run = ++m_run;
+    connect(m_worker, &publish::CheckWorker::fileFetched, this, [this, run](const QString &line) {
+        if (run == m_run)
+            addFileLine(line);
+    });
+    connect(m_worker, &QThread::finished, this, [this, run] {
         if (run == m_run)
             finishCheck();
     });

@@ -275,6 +275,28 @@ private Q_SLOTS:
                  QString("http://localhost/clan/squad.xml: all is well."));
     }
 
+    void aNewCheckReplacesARunningOne() {
+        app::MainWindow window;
+        setUpFetcher(window, 20s);
+        ui::InputBox::setNextAnswer(QStringLiteral("http://localhost/stall/squad.xml"));
+        const qsizetype before = m_server->requests().count("http /stall/squad.xml");
+        checkPublished(window)->trigger();
+        QTRY_VERIFY(m_server->requests().count("http /stall/squad.xml") > before);
+        app::PublishedCheckWindow *checkWindow = window.publishedCheckWindow();
+        QSignalSpy finished(checkWindow, &app::PublishedCheckWindow::checkFinished);
+        ui::InputBox::setNextAnswer(QStringLiteral("http://localhost/good/squad.xml"));
+        checkPublished(window)->trigger();
+        QCOMPARE(window.publishedCheckWindow(), checkWindow);
+        QVERIFY(finished.wait(20000));
+        // Only the second check speaks, once: the first one's signals were queued before.
+        QCoreApplication::processEvents();
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(!checkWindow->report().cancelled);
+        const QStringList files = texts(checkWindow->findChild<QListWidget *>("files"));
+        QCOMPARE(files.size(), 5);
+        QCOMPARE(files.filter("/stall/").size(), 0);
+    }
+
     void closingCancelsTheCheck_data() {
         QTest::addColumn<bool>("closeTheEditor");
         QTest::newRow("check window closed") << false;
