@@ -24,7 +24,7 @@ void initialiseCurl() {
 QString printable(const QByteArray &value) {
     QString text = QString::fromLatin1(value.left(300));
     for (QChar &c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() < 0xa0))
             c = u'?';
     }
     return text;
