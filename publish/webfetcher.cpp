@@ -106,6 +106,8 @@ WebResponse WebFetcher::get(const QUrl &url) {
     curl_easy_setopt(curl, CURLOPT_URL, address.constData());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+    // Game clients speak HTTP/1.x; over HTTP/2 a server may leave out Content-Length lawfully.
+    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "Troopbook");
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, long(m_timeout.count()));
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, long(m_timeout.count()));

@@ -30,10 +30,10 @@ struct WebResponse {
     QByteArray body;
 };
 
-// Fetches web addresses one after the other on the calling thread, as a game would: a plain GET,
-// no redirects followed, no compression asked for, certificates checked against the system's
-// trust store. cancel() may be called from any other thread and ends the running request soon;
-// every later one then ends at once as cancelled.
+// Fetches web addresses one after the other on the calling thread, as a game would: a plain
+// HTTP/1.1 GET, no redirects followed, no compression asked for, certificates checked against the
+// system's trust store. cancel() may be called from any other thread and ends the running request
+// soon; every later one then ends at once as cancelled.
 class WebFetcher {
 public:
     static constexpr std::chrono::milliseconds defaultTimeout{20000};
