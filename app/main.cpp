@@ -1,5 +1,7 @@
 #include "app/mainwindow.h"
 #include "app/squadfile.h"
+#include "publish/publishedcheck.h"
+#include "publish/webfetcher.h"
 #include "squad/squadcheck.h"
 #include "ui/geometry.h"
 
@@ -23,6 +25,14 @@ struct Options {
                        "when nothing is a problem (hints allowed), 2 when something is, 1 when "
                        "the file cannot be read."),
         QStringLiteral("file")};
+    QCommandLineOption checkPublished{
+        QStringLiteral("check-published"),
+        QStringLiteral("Fetch the squad file at <url> as a game would, with its picture, "
+                       "squad.dtd and squad.xsl, compare it with [file] if one is given, and print "
+                       "each file fetched and each finding on a line. Exit 0 when there is no "
+                       "problem (hints allowed), 2 when there is one, 1 when nothing could be "
+                       "fetched."),
+        QStringLiteral("url")};
 };
 
 void describe(QCommandLineParser &parser, const Options &options) {
@@ -33,6 +43,7 @@ void describe(QCommandLineParser &parser, const Options &options) {
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption(options.check);
+    parser.addOption(options.checkPublished);
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The squad file to open."),
                                  QStringLiteral("[file]"));
 }
@@ -75,8 +86,8 @@ std::unique_ptr<QCoreApplication> createApplication(int &argc, char **argv) {
         return qtWindowOptions.contains(o);
     });
     if ((!parsed && !onlyQtOptions) || parser.isSet(options.check) ||
-        parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")) ||
-        parser.isSet(QStringLiteral("version")))
+        parser.isSet(options.checkPublished) || parser.isSet(QStringLiteral("help")) ||
+        parser.isSet(QStringLiteral("help-all")) || parser.isSet(QStringLiteral("version")))
         return std::make_unique<QCoreApplication>(argc, argv);
     return std::make_unique<QApplication>(argc, argv);
 }
@@ -121,6 +132,46 @@ int check(const QString &path) {
     return squad::hasProblem(findings) ? 2 : 0;
 }
 
+int checkPublished(const QString &address, const QStringList &files) {
+    QString error;
+    const std::optional<QUrl> url = publish::parseAddress(address, &error);
+    if (!url) {
+        std::fputs(qPrintable(error + u'\n'), stderr);
+        return 1;
+    }
+    if (files.size() > 1) {
+        std::fputs("troopbook: --check-published compares with one file only\n", stderr);
+        return 1;
+    }
+    publish::CheckRequest request{*url, std::nullopt, QString()};
+    if (!files.isEmpty()) {
+        const app::SquadFileRead read = app::readSquadFile(files.first());
+        if (!read.ok) {
+            std::fputs(qPrintable(read.error + u'\n'), stderr);
+            return 1;
+        }
+        request.local = read.data;
+        request.localName = files.first();
+    }
+    publish::WebFetcher fetcher;
+    const publish::CheckReport report = publish::checkPublished(request, fetcher);
+    const QString shown = url->toDisplayString();
+    for (const publish::FetchedFile &file : report.files)
+        std::fputs(qPrintable(file.line() + u'\n'), stdout);
+    for (const squad::Finding &finding : report.findings) {
+        const QString line =
+            QStringLiteral("%1: %2: %3\n")
+                .arg(shown,
+                     finding.kind == squad::Finding::Kind::Problem ? QStringLiteral("problem")
+                                                                   : QStringLiteral("hint"),
+                     finding.message);
+        std::fputs(qPrintable(line), stdout);
+    }
+    if (!report.anythingFetched)
+        return 1;
+    return squad::hasProblem(report.findings) ? 2 : 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -135,6 +186,8 @@ int main(int argc, char *argv[]) {
 
     if (parser.isSet(options.check))
         return check(parser.value(options.check));
+    if (parser.isSet(options.checkPublished))
+        return checkPublished(parser.value(options.checkPublished), parser.positionalArguments());
     const QStringList files = parser.positionalArguments();
     if (files.size() > 1) {
         std::fputs("troopbook: only one file can be opened\n", stderr);

@@ -1,16 +1,19 @@
 #include "mainwindow.h"
 
+#include "publishedcheckwindow.h"
 #include "squadfile.h"
 
 #include "squad/squadreader.h"
 #include "squad/squadwriter.h"
 #include "ui/commondialog.h"
 #include "ui/geometry.h"
+#include "ui/inputbox.h"
 #include "ui/messagebox.h"
 #include "upload/uploadwindow.h"
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QItemSelectionModel>
@@ -163,6 +166,8 @@ void MainWindow::createMenus() {
     mnuTools = menuBar()->addMenu(QStringLiteral("&Tools"));
     mnuTools->setObjectName(QStringLiteral("mnuTools"));
     mnuToolsCheck = action(mnuTools, "mnuToolsCheck", QStringLiteral("&Check squad"), Qt::Key_F7);
+    mnuToolsCheckPublished =
+        action(mnuTools, "mnuToolsCheckPublished", QStringLiteral("Check &published squad…"));
     mnuHelp = menuBar()->addMenu(QStringLiteral("&?"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
     mnuHelpHelp = action(mnuHelp, "mnuHelpHelp", QStringLiteral("&Help"));
@@ -174,6 +179,8 @@ void MainWindow::createMenus() {
     connect(mnuFileUpload, &QAction::triggered, this, &MainWindow::mnuFileUpload_Click);
     connect(mnuFileExit, &QAction::triggered, this, &MainWindow::mnuFileExit_Click);
     connect(mnuToolsCheck, &QAction::triggered, this, &MainWindow::mnuToolsCheck_Click);
+    connect(mnuToolsCheckPublished, &QAction::triggered, this,
+            &MainWindow::mnuToolsCheckPublished_Click);
     connect(mnuHelpHelp, &QAction::triggered, this, &MainWindow::mnuHelpHelp_Click);
     connect(mnuHelpAbout, &QAction::triggered, this, &MainWindow::mnuHelpAbout_Click);
 }
@@ -453,10 +460,62 @@ void MainWindow::mnuFileUpload_Click() {
         m_uploadWindow = new upload::UploadWindow(
             *m_cdb, [document = m_document] { return document->property(Property::Picture); });
         m_uploadWindow->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_uploadWindow, &upload::UploadWindow::uploadFinished, this, [this] {
+            if (const auto stored = m_uploadWindow->lastStoredSquad())
+                m_lastStoredSquad = stored;
+        });
     }
     m_uploadWindow->show();
     m_uploadWindow->raise();
     m_uploadWindow->activateWindow();
+}
+
+void MainWindow::mnuToolsCheckPublished_Click() {
+    // Which web address an FTP upload ends up at is the web host's secret, so the last upload
+    // is shown for orientation, not turned into a guess.
+    QString prompt;
+    if (m_lastStoredSquad)
+        prompt = QStringLiteral("The last upload stored the squad file on %1 as %2.\n\n")
+                     .arg(m_lastStoredSquad->host, QDir::cleanPath(m_lastStoredSquad->path));
+    prompt += QStringLiteral("The squad file's web address (http:// or https://):");
+    QString text = m_publishedAddress;
+    for (;;) {
+        const std::optional<QString> answer =
+            ui::InputBox::ask(this, QStringLiteral("Check published squad"), prompt, text);
+        if (!answer)
+            return;
+        QString error;
+        if (publish::parseAddress(*answer, &error)) {
+            m_publishedAddress = answer->trimmed();
+            break;
+        }
+        ui::MessageBox::show(this, error, ui::MessageBox::Exclamation);
+        text = *answer;
+    }
+    checkPublishedAgain();
+}
+
+void MainWindow::checkPublishedAgain() {
+    const std::optional<QUrl> address = publish::parseAddress(m_publishedAddress, nullptr);
+    if (!address)
+        return;
+    publish::CheckRequest request{*address, std::nullopt, QStringLiteral("the squad in the editor"),
+                                  m_document->modified()};
+    const squad::SquadData &data = m_document->data();
+    // An empty editor holds no squad to compare with; the served one is taken as it is.
+    if (data != squad::SquadData())
+        request.local = data;
+    if (!m_publishedCheckWindow) {
+        m_publishedCheckWindow = new PublishedCheckWindow(this);
+        m_publishedCheckWindow->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_publishedCheckWindow, &PublishedCheckWindow::checkAgainRequested, this,
+                &MainWindow::checkPublishedAgain);
+    }
+    m_publishedCheckWindow->setFetcherSetup(m_webFetcherSetup);
+    m_publishedCheckWindow->start(std::move(request));
+    m_publishedCheckWindow->show();
+    m_publishedCheckWindow->raise();
+    m_publishedCheckWindow->activateWindow();
 }
 
 void MainWindow::mnuFileExit_Click() {
@@ -479,6 +538,8 @@ bool MainWindow::Form_Unload() {
     }
     if (m_checkWindow)
         m_checkWindow->close();
+    if (m_publishedCheckWindow)
+        m_publishedCheckWindow->close();
     return true;
 }
 

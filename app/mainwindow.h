@@ -1,7 +1,7 @@
 #pragma once
 
-#include "checkwindow.h"
-
+#include "app/checkwindow.h"
+#include "app/publishedcheckwindow.h"
 #include "squad/finding.h"
 #include "squad/squaddocument.h"
 #include "upload/uploadwindow.h"
@@ -10,6 +10,8 @@
 #include <QPointer>
 
 #include <array>
+#include <functional>
+#include <optional>
 
 class QAction;
 class QGroupBox;
@@ -21,6 +23,10 @@ class QPushButton;
 
 namespace ui {
 class CommonDialog;
+}
+
+namespace publish {
+class WebFetcher;
 }
 
 namespace app {
@@ -49,6 +55,13 @@ public:
     void setListIndex(int row);
 
     static QString aboutText();
+
+    // The window of the published squad's check while it exists, else null.
+    PublishedCheckWindow *publishedCheckWindow() const { return m_publishedCheckWindow; }
+    // Adjusts the fetcher of each check of the published squad, for example for test servers.
+    void setWebFetcherSetup(std::function<void(publish::WebFetcher &)> setup) {
+        m_webFetcherSetup = std::move(setup);
+    }
 
     // The squad file on disk that the document was last opened from or saved to; empty after
     // New and before the first Open or Save.
@@ -93,6 +106,9 @@ private:
     void Command4_Click();
     void Command5_Click();
     void mnuToolsCheck_Click();
+    void mnuToolsCheckPublished_Click();
+    // Checks the published squad at the address asked for last.
+    void checkPublishedAgain();
     void mnuHelpHelp_Click();
     void mnuHelpAbout_Click();
 
@@ -109,6 +125,11 @@ private:
     QPointer<upload::UploadWindow> m_uploadWindow;
     QPointer<CheckWindow> m_checkWindow;
     QString m_filePath;
+    QPointer<PublishedCheckWindow> m_publishedCheckWindow;
+    std::function<void(publish::WebFetcher &)> m_webFetcherSetup;
+    // The published squad's address, kept for the rest of the run once given.
+    QString m_publishedAddress;
+    std::optional<upload::UploadWindow::StoredSquad> m_lastStoredSquad;
     // While the program itself fills the boxes or moves the selection, the change handling
     // must not take the texts for the user's edits.
     bool m_displaying = false;
@@ -143,6 +164,7 @@ private:
     QAction *mnuFileExit = nullptr;
     QMenu *mnuTools = nullptr;
     QAction *mnuToolsCheck = nullptr;
+    QAction *mnuToolsCheckPublished = nullptr;
     QMenu *mnuHelp = nullptr;
     QAction *mnuHelpHelp = nullptr;
     QAction *mnuHelpAbout = nullptr;

@@ -207,6 +207,8 @@ void UploadWindow::Command1_Click() {
         ui::MessageBox::show(this, problem->text, problem->style, problem->title);
         return;
     }
+    m_runHost = request.host;
+    m_runSquadFile = squadFileName(request);
     const ServerAddress address = *ServerAddress::parse(request.host, nullptr);
     std::unique_ptr<Transfer> session;
     if (address.security == ServerAddress::Sftp) {
@@ -273,6 +275,8 @@ void UploadWindow::finishUpload() {
     const UploadOutcome outcome = worker->outcome();
     delete worker;
     Command1->setEnabled(true);
+    m_runHost = request.host;
+    m_runSquadFile = squadFileName(request);
     if (!m_notice.isEmpty())
         Status->setText(m_notice);
     const QPointer<UploadWindow> self(this);

@@ -4,6 +4,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 
 class QLabel;
 class QLineEdit;
@@ -48,6 +49,14 @@ public:
 
     QString locfile() const { return m_locfile; }
 
+    // Where the last upload that stored the squad file put it: the host field as typed and the
+    // file's path on the server.
+    struct StoredSquad {
+        QString host;
+        QString path;
+    };
+    std::optional<StoredSquad> lastStoredSquad() const { return m_lastStoredSquad; }
+
 Q_SIGNALS:
     // A run ended and its messages have been shown (none when it was cancelled).
     void uploadFinished();
@@ -91,6 +100,10 @@ private:
     QString m_locfile;
     // Kept in the status line once the run's states are over.
     QString m_notice;
+    // The running upload's host field and squad file name.
+    QString m_runHost;
+    QString m_runSquadFile;
+    std::optional<StoredSquad> m_lastStoredSquad;
     UploadWorker *m_worker = nullptr;
     quint64 m_run = 0;
     bool m_pickerPending = false;

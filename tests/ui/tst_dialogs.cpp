@@ -1,8 +1,11 @@
 #include "ui/commondialog.h"
+#include "ui/inputbox.h"
 #include "ui/messagebox.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -108,6 +111,41 @@ private Q_SLOTS:
         QCOMPARE(shownButtons, buttons);
         QCOMPARE(shownDefault, defaultButton);
         MessageBox::takeShown();
+    }
+
+    void realInputBoxReturnsTheTextOrNothing_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<std::optional<QString>>("answer");
+        QTest::newRow("offered text kept")
+            << "" << int(Qt::Key_Return) << std::optional<QString>("http://a.example/squad.xml");
+        QTest::newRow("text typed over it") << "b.example/squad.xml" << int(Qt::Key_Return)
+                                            << std::optional<QString>("b.example/squad.xml");
+        QTest::newRow("escape cancels")
+            << "c.example" << int(Qt::Key_Escape) << std::optional<QString>();
+    }
+    void realInputBoxReturnsTheTextOrNothing() {
+        QFETCH(QString, typed);
+        QFETCH(int, key);
+        QFETCH(std::optional<QString>, answer);
+        QString label;
+        QTimer::singleShot(0, this, [&] {
+            auto *box = qobject_cast<QInputDialog *>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            label = box->labelText();
+            auto *edit = box->findChild<QLineEdit *>();
+            if (!typed.isEmpty()) {
+                edit->selectAll();
+                QTest::keyClicks(edit, typed);
+            }
+            QTest::keyClick(edit, Qt::Key(key));
+        });
+        QCOMPARE(ui::InputBox::ask(nullptr, "Title", "Address:", "http://a.example/squad.xml"),
+                 answer);
+        QCOMPARE(label, QString("Address:"));
+        const QList<ui::InputBox::Asked> asked = ui::InputBox::takeAsked();
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(asked[0].text, QString("http://a.example/squad.xml"));
     }
 };
 

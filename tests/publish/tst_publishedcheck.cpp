@@ -1,0 +1,290 @@
+// The check of a published squad against a web server on loopback that stages one way of
+// serving the squad wrongly per folder.
+#include "publish/checkworker.h"
+#include "publish/publishedcheck.h"
+#include "publish/webfetcher.h"
+#include "squad/squadwriter.h"
+#include "webserver.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace publish;
+using namespace std::chrono_literals;
+using squad::Finding;
+
+namespace {
+
+squad::SquadData referenceSquad() {
+    squad::SquadData squad;
+    squad.properties = {"=NO=",     "Night Owls", "owls@example.org", "owls.example.org",
+                        "logo.paa", "Owls"};
+    squad.mmbdata.append({"76561197960287930", "Ann", "Ann Smith", "ann@example.org", "", ""});
+    squad.mmbdata.append({"76561197960287931", "Bob", "Bob Jones", "", "", "medic"});
+    return squad;
+}
+
+QStringList messages(const CheckReport &report, Finding::Kind kind) {
+    QStringList found;
+    for (const Finding &finding : report.findings) {
+        if (finding.kind == kind)
+            found << finding.message;
+    }
+    return found;
+}
+
+} // namespace
+
+class TestPublishedCheck : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<testweb::WebServer> m_server;
+
+    CheckReport check(const QString &address, bool trust, bool compare,
+                      std::chrono::milliseconds timeout = 10s) {
+        QString error;
+        const std::optional<QUrl> url = parseAddress(address, &error);
+        if (!url)
+            qFatal("%s", qPrintable(error));
+        CheckRequest request{*url, std::nullopt, QStringLiteral("the squad in the editor")};
+        if (compare)
+            request.local = referenceSquad();
+        WebFetcher fetcher;
+        fetcher.setConnectTo(m_server->connectTo());
+        fetcher.setTimeout(timeout);
+        if (trust)
+            fetcher.setTrustedCertificates(m_server->certificate());
+        return checkPublished(request, fetcher);
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        m_server = std::make_unique<testweb::WebServer>();
+        QVERIFY(m_server->isRunning());
+        const QByteArray squadFile = squad::fileContents(referenceSquad());
+        squad::SquadData other = referenceSquad();
+        other.properties[1] = "Night Owls II";
+        other.mmbdata.remove(0);
+        const QList<std::pair<QString, QByteArray>> companions{
+            {"squad.dtd", "<!ELEMENT squad ANY>\n"},
+            {"squad.xsl", "<xsl:stylesheet version=\"1.0\"/>\n"},
+            {"logo.paa", QByteArray(4096, 'p')}};
+        const auto withSquad = [&](const QByteArray &bytes) {
+            auto files = companions;
+            files.append({"squad.xml", bytes});
+            return files;
+        };
+        QVERIFY(m_server->stage("good", withSquad(squadFile)));
+        QVERIFY(m_server->stage("redirect", withSquad(squadFile),
+                                "squad.xml redirect http://localhost/good/squad.xml\n"));
+        QVERIFY(m_server->stage("nopicture", {{"squad.xml", squadFile},
+                                              {"squad.dtd", "<!ELEMENT squad ANY>\n"},
+                                              {"squad.xsl", "<xsl:stylesheet/>\n"}}));
+        QVERIFY(m_server->stage("bare", {{"squad.xml", squadFile}, {"logo.paa", "p"}}));
+        QVERIFY(m_server->stage("chunked", withSquad(squadFile), "squad.xml chunked\n"));
+        QVERIFY(m_server->stage("html", withSquad(squadFile), "squad.xml type text/html\n"));
+        QVERIFY(m_server->stage("controls", withSquad(squadFile),
+                                "squad.xml type text/html\x1b[2J\x07\xc2\x9b\n"));
+        QVERIFY(m_server->stage("charset", withSquad(squadFile),
+                                "squad.xml type text/xml;charset=UTF-8\n"));
+        QVERIFY(m_server->stage("differs", withSquad(squad::fileContents(other))));
+        QVERIFY(m_server->stage("notsquad", withSquad("<html><body>Gone</body></html>\n")));
+        QVERIFY(m_server->stage("short", withSquad(squadFile), "squad.xml short\n"));
+        QVERIFY(m_server->stage("stall", withSquad(squadFile), "squad.xml stall\n"));
+        QVERIFY(m_server->stage("emptypicture", {{"squad.xml", squadFile},
+                                                 {"squad.dtd", "<!ELEMENT squad ANY>\n"},
+                                                 {"squad.xsl", "<xsl:stylesheet/>\n"},
+                                                 {"logo.paa", ""}}));
+    }
+
+    void cleanupTestCase() { m_server.reset(); }
+
+    void namesWhatIsWrong_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("trust");
+        QTest::addColumn<bool>("compare");
+        QTest::addColumn<int>("timeoutMs");
+        // Each finding of the kind holds one of these, in order; no other finding of it.
+        QTest::addColumn<QStringList>("problems");
+        QTest::addColumn<QStringList>("hints");
+        QTest::addColumn<bool>("anythingFetched");
+        QTest::addColumn<int>("filesFetched");
+
+        QTest::newRow("all well over http") << "http://localhost/good/squad.xml" << true << true
+                                            << 10000 << QStringList{} << QStringList{} << true << 5;
+        QTest::newRow("all well over a trusted https")
+            << "https://localhost/good/squad.xml" << true << true << 10000 << QStringList{}
+            << QStringList{} << true << 5;
+        QTest::newRow("all well, nothing to compare with")
+            << "localhost/good/squad.xml" << true << false << 10000 << QStringList{}
+            << QStringList{} << true << 5;
+        QTest::newRow("https with an untrusted certificate")
+            << "https://localhost/good/squad.xml" << false << true << 10000
+            << QStringList{"certificate could not be verified"}
+            << QStringList{"Over http the squad file does answer"} << true << 2;
+        QTest::newRow("untrusted https counterpart")
+            << "http://localhost/good/squad.xml" << false << true << 10000 << QStringList{}
+            << QStringList{"Over https the squad file cannot be fetched (https://localhost/good/"
+                           "squad.xml): The server's certificate could not be verified"}
+            << true << 5;
+        QTest::newRow("redirect")
+            << "http://localhost/redirect/squad.xml" << true << true << 10000
+            << QStringList{"redirects the squad file (301 Moved Permanently) to "
+                           "http://localhost/good/squad.xml"}
+            << QStringList{"Over https the server redirects (301 Moved Permanently)"} << true << 5;
+        QTest::newRow("picture missing")
+            << "http://localhost/nopicture/squad.xml" << true << true << 10000
+            << QStringList{"The picture \"logo.paa\" is missing beside the squad file (the "
+                           "server answers \"404 Not Found\" at "
+                           "http://localhost/nopicture/logo.paa)"}
+            << QStringList{} << true << 5;
+        QTest::newRow("picture empty")
+            << "http://localhost/emptypicture/squad.xml" << true << true << 10000
+            << QStringList{"The picture \"logo.paa\" is empty on the server"} << QStringList{}
+            << true << 5;
+        QTest::newRow("dtd and xsl missing are hints")
+            << "http://localhost/bare/squad.xml" << true << true << 10000 << QStringList{}
+            << QStringList{"squad.dtd is missing", "squad.xsl is missing"} << true << 5;
+        QTest::newRow("no content length")
+            << "http://localhost/chunked/squad.xml" << true << true << 10000
+            << QStringList{"without a Content-Length"} << QStringList{} << true << 5;
+        QTest::newRow("body shorter than announced")
+            << "http://localhost/short/squad.xml" << true << true << 10000
+            << QStringList{"announced"} << QStringList{} << true << 5;
+        QTest::newRow("html content type")
+            << "http://localhost/html/squad.xml" << true << true << 10000
+            << QStringList{"as \"text/html\", not as XML"} << QStringList{} << true << 5;
+        QTest::newRow("control characters in a header")
+            << "http://localhost/controls/squad.xml" << true << true << 10000
+            << QStringList{"as \"text/html?[2J??\", not as XML"} << QStringList{} << true << 5;
+        QTest::newRow("xml content type with charset")
+            << "http://localhost/charset/squad.xml" << true << true << 10000 << QStringList{}
+            << QStringList{} << true << 5;
+        QTest::newRow("another version")
+            << "http://localhost/differs/squad.xml" << true << true << 10000
+            << QStringList{"another version of the squad than the squad in the editor. On the "
+                           "server: the name differs; Ann (ID 76561197960287930) is missing."}
+            << QStringList{} << true << 5;
+        QTest::newRow("not a squad")
+            << "http://localhost/notsquad/squad.xml" << true << true << 10000
+            << QStringList{"no squad file: The file holds no squad"} << QStringList{} << true << 5;
+        QTest::newRow("stalling server")
+            << "http://localhost/stall/squad.xml" << true << true << 1000
+            << QStringList{"did not answer within 1 seconds"}
+            << QStringList{"Over https the squad file cannot be fetched"} << false << 2;
+        QTest::newRow("nobody listening")
+            << QStringLiteral("http://127.0.0.1:%1/squad.xml")
+                   .arg(QString::number(testweb::unusedPort()))
+            << true << true << 10000 << QStringList{"could not be reached"}
+            << QStringList{"Over https the squad file cannot be fetched"} << false << 2;
+    }
+    void namesWhatIsWrong() {
+        QFETCH(QString, address);
+        QFETCH(bool, trust);
+        QFETCH(bool, compare);
+        QFETCH(int, timeoutMs);
+        QFETCH(QStringList, problems);
+        QFETCH(QStringList, hints);
+        QFETCH(bool, anythingFetched);
+        QFETCH(int, filesFetched);
+
+        const qsizetype requestsBefore = m_server->requests().size();
+        const CheckReport report =
+            check(address, trust, compare, std::chrono::milliseconds(timeoutMs));
+        const auto verifyKind = [&](Finding::Kind kind, const QStringList &expected) {
+            const QStringList found = messages(report, kind);
+            QVERIFY2(found.size() == expected.size(), qPrintable(found.join(u'\n')));
+            for (int i = 0; i < expected.size(); ++i)
+                QVERIFY2(found[i].contains(expected[i]), qPrintable(found[i]));
+        };
+        verifyKind(Finding::Kind::Problem, problems);
+        verifyKind(Finding::Kind::Hint, hints);
+        for (const Finding &finding : report.findings) {
+            QCOMPARE(finding.member, -1);
+            QVERIFY(!finding.property && !finding.field);
+        }
+        QCOMPARE(report.anythingFetched, anythingFetched);
+        QCOMPARE(report.cancelled, false);
+        QCOMPARE(report.files.size(), filesFetched);
+        // The redirect's target is never asked for by the check itself.
+        if (address.contains(u"redirect"))
+            QVERIFY(!m_server->requests().mid(requestsBefore).contains("http /good/squad.xml"));
+    }
+
+    void fileLinesSayStatusTypeAndSize() {
+        const CheckReport report = check("http://localhost/good/squad.xml", true, true);
+        const QByteArray squadFile = squad::fileContents(referenceSquad());
+        QCOMPARE(report.files.size(), 5);
+        QCOMPARE(
+            report.files[0].line(),
+            QStringLiteral("http://localhost/good/squad.xml: 200 OK, application/xml, %1 bytes")
+                .arg(squadFile.size()));
+        QCOMPARE(report.files[1].line(), QStringLiteral("http://localhost/good/logo.paa: 200 OK, "
+                                                        "application/octet-stream, 4096 bytes"));
+        QCOMPARE(report.files[4].url, QStringLiteral("https://localhost/good/squad.xml"));
+    }
+
+    void cancelEndsAStalledCheck() {
+        const std::optional<QUrl> url = parseAddress("http://localhost/stall/squad.xml", nullptr);
+        QVERIFY(url);
+        CheckWorker worker(CheckRequest{*url, referenceSquad(), QStringLiteral("the editor")});
+        worker.fetcher().setConnectTo(m_server->connectTo());
+        QSignalSpy finished(&worker, &QThread::finished);
+        worker.start();
+        // The server has the request and holds it; the 20 s time-out is far away.
+        QTRY_VERIFY(m_server->requests().count("http /stall/squad.xml") > 0);
+        QVERIFY(!worker.isFinished());
+        worker.cancel();
+        // The thread may end before a wait for its signal would begin.
+        QTRY_VERIFY_WITH_TIMEOUT(worker.isFinished(), 5000);
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(worker.report().cancelled);
+        QVERIFY(worker.report().findings.isEmpty());
+    }
+
+    void addressesTheCheckTakes_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("address"); // empty: refused
+        QTest::addColumn<QString>("counterpart");
+        QTest::newRow("https") << "https://example.org/clan/squad.xml"
+                               << "https://example.org/clan/squad.xml"
+                               << "http://example.org/clan/squad.xml";
+        QTest::newRow("no scheme, blanks") << "  example.org/squad.xml "
+                                           << "http://example.org/squad.xml"
+                                           << "https://example.org/squad.xml";
+        QTest::newRow("port dropped for the other scheme")
+            << "http://example.org:8080/a/squad.xml?v=2#top"
+            << "http://example.org:8080/a/squad.xml?v=2"
+            << "https://example.org/a/squad.xml?v=2";
+        QTest::newRow("folder") << "http://example.org/clan/"
+                                << ""
+                                << "";
+        QTest::newRow("host only") << "example.org"
+                                   << ""
+                                   << "";
+        QTest::newRow("ftp") << "ftp://example.org/squad.xml"
+                             << ""
+                             << "";
+        QTest::newRow("empty") << "   "
+                               << ""
+                               << "";
+    }
+    void addressesTheCheckTakes() {
+        QFETCH(QString, typed);
+        QFETCH(QString, address);
+        QFETCH(QString, counterpart);
+        QString error;
+        const std::optional<QUrl> url = parseAddress(typed, &error);
+        if (address.isEmpty()) {
+            QVERIFY(!url);
+            QVERIFY(error.endsWith(u'.'));
+            return;
+        }
+        QVERIFY2(url, qPrintable(error));
+        QCOMPARE(url->toString(), address);
+        QCOMPARE(counterpartAddress(*url).toString(), counterpart);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPublishedCheck)
+#include "tst_publishedcheck.moc"
