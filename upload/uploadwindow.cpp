@@ -275,10 +275,12 @@ void UploadWindow::finishUpload() {
     const UploadOutcome outcome = worker->outcome();
     delete worker;
     Command1->setEnabled(true);
-    m_runHost = request.host;
-    m_runSquadFile = squadFileName(request);
     if (!m_notice.isEmpty())
         Status->setText(m_notice);
+    for (const QString &path : outcome.stored) {
+        if (path.endsWith(u'/' + m_runSquadFile))
+            m_lastStoredSquad = StoredSquad{m_runHost, path};
+    }
     const QPointer<UploadWindow> self(this);
     for (const UploadMessage &message : outcome.messages) {
         ui::MessageBox::show(this, message.text, message.style, message.title);
