@@ -451,7 +451,7 @@ private Q_SLOTS:
         const UploadOutcome outcome = runUpload(r, session);
         QVERIFY(clock.elapsed() < 15000);
         QCOMPARE(outcome.messages.size(), 1);
-        QVERIFY2(outcome.messages[0].text.startsWith("The server did not answer within 1 seconds "
+        QVERIFY2(outcome.messages[0].text.startsWith("The server did not answer within 1 second "
                                                      "while sending squad.xml"),
                  qPrintable(outcome.messages[0].text));
         QVERIFY(outcome.stored.isEmpty());
