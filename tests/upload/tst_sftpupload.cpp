@@ -11,17 +11,23 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
+#include <optional>
 #include <thread>
 
 #include <sys/stat.h>
 
 using namespace upload;
 using namespace std::chrono_literals;
+using testftp::SftpOptions;
 using testftp::SftpServer;
 using ui::MessageBox;
 
@@ -501,30 +507,103 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(m_knownHosts));
     }
 
-    void closingTheWindowDuringATransferReturnsAtOnce() {
-        SftpServer server({.fault = "stall-in-write"});
-        QVERIFY(server.isRunning());
-        trust(server);
+    // Closing the window or Exit returns at once whatever the run waits for, leaves no worker
+    // behind for long, shows nothing and records no host key.
+    void closingOrExitReturnsAtOnceInEveryPhase_data() {
+        QTest::addColumn<QString>("phase");
+        QTest::addColumn<bool>("viaExit");
+        for (const bool viaExit : {false, true}) {
+            const char *how = viaExit ? "exit" : "close";
+            for (const char *phase : {"lookup", "connect", "greeting", "host key", "transfer"})
+                QTest::addRow("%s in %s", how, phase) << QString(phase) << viaExit;
+        }
+    }
+    void closingOrExitReturnsAtOnceInEveryPhase() {
+        QFETCH(QString, phase);
+        QFETCH(bool, viaExit);
+        testftp::StalledLookup lookup;
+        testftp::SilentServer silent(phase == "connect");
+        QVERIFY(silent.isRunning());
+        std::optional<SftpServer> server;
+        QString host = "sftp://" + silent.address();
+        if (phase == "lookup") {
+            host = "sftp://sftp.troopbook.invalid";
+        } else if (phase == "host key" || phase == "transfer") {
+            server.emplace(SftpOptions{.fault = phase == "transfer" ? "stall-in-write" : ""});
+            QVERIFY(server->isRunning());
+            if (phase == "transfer")
+                trust(*server);
+            host = server->address();
+        }
         ui::CommonDialog cdb;
-        UploadWindow window(cdb, [] { return QString(); });
-        window.setSftpSessionSetup([this](SftpSession &session) { configure(session); });
-        window.findChild<QLineEdit *>("ftphost")->setText(server.address());
-        window.findChild<QLineEdit *>("ftpuser")->setText("squad");
-        window.findChild<QLineEdit *>("ftppass")->setText("secret");
-        window.findChild<QLineEdit *>("locdir")->setText(localDirectory());
-        window.show();
-        QSignalSpy finished(&window, &UploadWindow::uploadFinished);
-        window.findChild<QPushButton *>("Command1")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(server.operations().contains("FAULT stall-in-write"), 15000);
-        QVERIFY(window.isUploading());
+        // The editor deletes the window when it is closed.
+        const QPointer<UploadWindow> window = new UploadWindow(cdb, [] { return QString(); });
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        const auto cleanup = qScopeGuard([&] { delete window.data(); });
+        window->setSftpSessionSetup([this, function = lookup.function()](SftpSession &session) {
+            configure(session);
+            session.setNameLookup(function);
+        });
+        window->findChild<QLineEdit *>("ftphost")->setText(host);
+        window->findChild<QLineEdit *>("ftpuser")->setText("squad");
+        window->findChild<QLineEdit *>("ftppass")->setText("secret");
+        window->findChild<QLineEdit *>("locdir")->setText(localDirectory());
+        window->show();
+        window->findChild<QPushButton *>("Command1")->click();
+
         QElapsedTimer clock;
-        clock.start();
-        QVERIFY(window.close());
+        const auto end = [&] {
+            clock.start();
+            if (viaExit)
+                QCoreApplication::quit();
+            else
+                window->close();
+        };
+        if (phase == "host key") {
+            // The question's box runs an event loop of its own: the window is closed, or the
+            // program ended, from inside it, as the user's Exit would.
+            QTimer poll;
+            connect(&poll, &QTimer::timeout, this, [&] {
+                if (qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                    poll.stop();
+                    end();
+                }
+            });
+            poll.start(20);
+            if (viaExit) {
+                QCoreApplication::exec();
+            } else {
+                QTRY_VERIFY_WITH_TIMEOUT(!poll.isActive(), 15000);
+            }
+            QVERIFY(!poll.isActive());
+        } else {
+            if (phase == "lookup")
+                QTRY_VERIFY_WITH_TIMEOUT(lookup.isEntered(), 10000);
+            else if (phase == "transfer")
+                QTRY_VERIFY_WITH_TIMEOUT(server->operations().contains("FAULT stall-in-write"),
+                                         15000);
+            else
+                QTRY_COMPARE_WITH_TIMEOUT(
+                    window->findChild<QLineEdit *>("Status")->text(),
+                    QString(phase == "connect" ? "Connecting" : "Sending Request"), 10000);
+            QTest::qWait(50);
+            QVERIFY(window->isUploading());
+            if (viaExit) {
+                QTimer::singleShot(0, qApp, end);
+                QCoreApplication::exec();
+            } else {
+                end();
+            }
+        }
         QVERIFY(clock.elapsed() < 5000);
-        QVERIFY(!window.isUploading());
-        QTest::qWait(200);
-        QCOMPARE(finished.size(), 0);
-        QVERIFY(MessageBox::takeShown().isEmpty());
+        QTRY_VERIFY(window.isNull());
+        // The worker left behind ends by itself, long before the stall or the time-out would.
+        QTRY_VERIFY_WITH_TIMEOUT(qApp->findChildren<UploadWorker *>().isEmpty(), 5000);
+        const QList<MessageBox::Shown> shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), phase == "host key" ? 1 : 0);
+        QVERIFY(!QFile::exists(m_knownHosts) || phase == "transfer");
+        if (server)
+            QVERIFY(server->operations().filter("LOGIN").size() == (phase == "transfer" ? 1 : 0));
     }
 
     // Through the window: the question is asked by the GUI thread, and the status line keeps
