@@ -20,6 +20,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <thread>
 
@@ -79,11 +81,14 @@ class TestSftpUpload : public QObject {
         session.setGlobalKnownHostsFile(QStringLiteral("/dev/null"));
     }
 
-    Run uploadTo(const UploadRequest &request, bool trust = true) const {
+    Run uploadTo(const UploadRequest &request, bool trust = true,
+                 const std::function<void(SftpSession &)> &setup = {}) const {
         Run run;
         SftpSession session(*ServerAddress::parse(request.host, nullptr), request.user,
                             request.password);
         configure(session);
+        if (setup)
+            setup(session);
         session.setStateHandler([&run](int state) { run.states << state; });
         session.setNoticeHandler([&run](const QString &notice) { run.notices << notice; });
         session.setHostKeyQuestion([&run, trust](const QString &question) {
@@ -369,6 +374,53 @@ private Q_SLOTS:
                  qPrintable(run.outcome.messages[0].text));
         QVERIFY(run.outcome.messages[0].text.contains("could not be reached (Connection refused)"));
         QVERIFY(run.questions.isEmpty());
+    }
+
+    void hostNamesAreLookedUpByTheSessionsOwnLookup_data() {
+        QTest::addColumn<QStringList>("addresses"); // "stall": no answer
+        QTest::addColumn<QString>("message");       // empty: all four files stored
+        QTest::newRow("one address") << QStringList{"127.0.0.1"} << "";
+        QTest::newRow("unreachable address first") << QStringList{"::1", "127.0.0.1"} << "";
+        QTest::newRow("no address")
+            << QStringList{} << "The FTP-Host \"sftp.troopbook.invalid\" was not found.";
+        QTest::newRow("no answer") << QStringList{"stall"}
+                                   << "The name of the FTP-Host \"sftp.troopbook.invalid\" "
+                                      "could not be looked up within 1 second.";
+    }
+    void hostNamesAreLookedUpByTheSessionsOwnLookup() {
+        QFETCH(QStringList, addresses);
+        QFETCH(QString, message);
+        SftpServer server;
+        QVERIFY(server.isRunning());
+        UploadRequest r = request(server, QString());
+        // A name no name server knows: only the session's own lookup can make it reachable.
+        r.host = QStringLiteral("sftp://sftp.troopbook.invalid:%1").arg(server.port());
+        testftp::StalledLookup stalled;
+        const auto asked = std::make_shared<QStringList>();
+        const Run run = uploadTo(r, true, [&](SftpSession &session) {
+            if (addresses == QStringList{"stall"}) {
+                session.setTimeout(1s);
+                session.setNameLookup(stalled.function());
+                return;
+            }
+            session.setNameLookup([asked, addresses](const QString &host, QString *error) {
+                *asked << host;
+                *error = "Name or service not known";
+                return addresses;
+            });
+        });
+        QCOMPARE(messageTexts(run.outcome),
+                 message.isEmpty() ? QStringList() : QStringList{message});
+        if (message.isEmpty()) {
+            QCOMPARE(*asked, QStringList{"sftp.troopbook.invalid"});
+            verifyStored(server.root(), allFour);
+            // The key is recorded under the name typed, as ssh records it.
+            QVERIFY(testftp::readAll(m_knownHosts)
+                        .startsWith(
+                            QString("[sftp.troopbook.invalid]:%1 ").arg(server.port()).toLatin1()));
+        } else {
+            QVERIFY(server.operations().isEmpty());
+        }
     }
 
     void serverWithoutAtomicRename_data() {
