@@ -1,5 +1,6 @@
 // Uploads to a real SFTP server on loopback: what lands on the server and how it replaces what
 // was there, the host key check, and what the user is told when something goes wrong.
+#include "localsquad.h"
 #include "sftpserver.h"
 #include "ui/commondialog.h"
 #include "ui/messagebox.h"
@@ -29,6 +30,7 @@
 
 using namespace upload;
 using namespace std::chrono_literals;
+using testftp::messageTexts;
 using testftp::SftpOptions;
 using testftp::SftpServer;
 using ui::MessageBox;
@@ -46,13 +48,6 @@ struct Run {
     QStringList notices;
 };
 
-QStringList messageTexts(const UploadOutcome &outcome) {
-    QStringList texts;
-    for (const UploadMessage &m : outcome.messages)
-        texts << m.text;
-    return texts;
-}
-
 // Every entry of a directory, hidden ones included: a temporary file left behind shows here.
 QStringList entries(const QString &directory) {
     return QDir(directory).entryList(QDir::Files | QDir::Hidden, QDir::Name);
@@ -63,16 +58,14 @@ QStringList entries(const QString &directory) {
 class TestSftpUpload : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_local;
+    const testftp::LocalSquad m_local{300000}; // several write requests' worth
     QTemporaryDir m_scratch;
-    QHash<QString, QByteArray> m_files;
     QString m_knownHosts;
 
-    QString localDirectory() const { return m_local.path() + u'/'; }
+    QString localDirectory() const { return m_local.directory(); }
 
     UploadRequest request(const SftpServer &server, const QString &remote) const {
-        return {server.address(), QStringLiteral("squad"),     QStringLiteral("secret"),  remote,
-                localDirectory(), QStringLiteral("squad.xml"), QStringLiteral("logo.paa")};
+        return m_local.request(server.address(), remote);
     }
 
     void configure(SftpSession &session) const {
@@ -108,24 +101,12 @@ class TestSftpUpload : public QObject {
 
     void verifyStored(const QString &serverDirectory, const QStringList &names) {
         for (const QString &name : names)
-            QCOMPARE(testftp::readAll(serverDirectory + u'/' + name), m_files.value(name));
+            QCOMPARE(testftp::readAll(serverDirectory + u'/' + name), m_local.bytes(name));
         QCOMPARE(entries(serverDirectory).size(), names.size());
     }
 
 private Q_SLOTS:
-    void initTestCase() {
-        QVERIFY(m_local.isValid());
-        m_files["squad.xml"] = "<?xml version=\"1.0\"?>\r\n<squad nick=\"TB\">\r\n</squad>\r\n";
-        m_files["squad.dtd"] = "<!ELEMENT squad (name)>\r\n";
-        m_files["squad.xsl"] = "<xsl:stylesheet/>\n";
-        // Several write requests' worth, with line ends and NULs that must arrive untouched.
-        QByteArray picture(300000, Qt::Uninitialized);
-        for (char &c : picture)
-            c = char(QRandomGenerator::global()->bounded(256));
-        m_files["logo.paa"] = picture + "\r\n\n\0\r";
-        for (auto it = m_files.cbegin(); it != m_files.cend(); ++it)
-            QVERIFY(testftp::writeFile(localDirectory() + it.key(), it.value()));
-    }
+    void initTestCase() { QVERIFY(m_local.isValid()); }
 
     void init() {
         m_knownHosts = m_scratch.filePath(
@@ -219,7 +200,8 @@ private Q_SLOTS:
         QCOMPARE(messageTexts(run.outcome), QStringList());
         QCOMPARE(QFileInfo(server.root() + "/squad.xml").symLinkTarget(),
                  server.root() + "/releases/v2/squad.xml");
-        QCOMPARE(testftp::readAll(server.root() + "/releases/v2/squad.xml"), m_files["squad.xml"]);
+        QCOMPARE(testftp::readAll(server.root() + "/releases/v2/squad.xml"),
+                 m_local.bytes("squad.xml"));
         QCOMPARE(entries(server.root() + "/releases/v2"), QStringList{"squad.xml"});
     }
 
@@ -354,7 +336,7 @@ private Q_SLOTS:
         trust(server);
         QTemporaryDir local;
         QVERIFY(::mkfifo(QFile::encodeName(local.filePath("squad.xml")).constData(), 0600) == 0);
-        QVERIFY(testftp::writeFile(local.filePath("squad.dtd"), m_files["squad.dtd"]));
+        QVERIFY(testftp::writeFile(local.filePath("squad.dtd"), m_local.bytes("squad.dtd")));
         UploadRequest r = request(server, QString());
         r.localDirectory = local.path();
         const Run run = uploadTo(r);
