@@ -330,15 +330,11 @@ int FtpSession::resolveHost() {
         m_resolved = true;
         return CURLE_OK;
     }
-    QString error;
-    const std::optional<QStringList> addresses = m_nameLookup.run(m_server.host, &error);
+    const std::optional<QStringList> addresses = lookUpHost(&m_lookupProblem);
     if (!addresses || m_cancelled)
         return CURLE_ABORTED_BY_CALLBACK;
-    if (addresses->isEmpty()) {
-        const QByteArray detail = error.toUtf8().left(CURL_ERROR_SIZE - 1);
-        std::copy(detail.begin(), detail.end(), m_errorBuffer.begin());
+    if (addresses->isEmpty())
         return CURLE_COULDNT_RESOLVE_HOST;
-    }
     QStringList entries;
     for (const QString &address : *addresses)
         entries << (address.contains(u':') ? u'[' + address + u']' : address);
@@ -436,7 +432,9 @@ CommandResult FtpSession::failure(int code) {
     } else if (code == CURLE_COULDNT_CONNECT) {
         result.text = QStringLiteral("The FTP server could not be reached (%1).").arg(detail);
     } else if (code == CURLE_COULDNT_RESOLVE_HOST) {
-        result.text = QStringLiteral("The FTP-Host \"%1\" was not found.").arg(m_server.host);
+        result.text = m_lookupProblem.isEmpty()
+                          ? QStringLiteral("The FTP-Host \"%1\" was not found.").arg(m_server.host)
+                          : m_lookupProblem;
     } else {
         result.text = detail;
     }

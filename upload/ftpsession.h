@@ -55,6 +55,7 @@ private:
     // the addresses, and its lookup is never started.
     void *m_resolve = nullptr; // curl_slist *
     bool m_resolved = false;
+    QString m_lookupProblem;
 
     std::mutex m_socketMutex;
     std::vector<int> m_sockets;

@@ -65,6 +65,24 @@ void ServerSession::cancel() {
     m_nameLookup.cancel();
 }
 
+std::optional<QStringList> ServerSession::lookUpHost(QString *problem) {
+    if (NameLookup::isNumeric(m_server.host))
+        return QStringList{m_server.host};
+    QString error;
+    bool timedOut = false;
+    const std::optional<QStringList> found =
+        m_nameLookup.run(m_server.host, &error, m_timeout, &timedOut);
+    if (!found || m_cancelled)
+        return std::nullopt;
+    if (found->isEmpty() && problem)
+        *problem = timedOut
+                       ? QStringLiteral("The name of the FTP-Host \"%1\" could not be "
+                                        "looked up within %2.")
+                             .arg(m_server.host, timeoutText())
+                       : QStringLiteral("The FTP-Host \"%1\" was not found.").arg(m_server.host);
+    return found;
+}
+
 void ServerSession::raise(int state) {
     if (state == m_state)
         return;

@@ -56,6 +56,10 @@ public:
     bool isCancelled() const { return m_cancelled; }
 
 protected:
+    // The addresses to connect to: the host itself when it is an address, else what the name
+    // lookup finds within the time-out. An empty list with what to tell the user in `problem`
+    // when there are none; nullopt once cancelled.
+    std::optional<QStringList> lookUpHost(QString *problem);
     void raise(int state);
     // Replies are the server's words; a confused server could echo what it was sent.
     QString masked(QString text) const;

@@ -518,21 +518,12 @@ CommandResult SftpSession::establish(std::unique_ptr<Connection> &connection, bo
 CommandResult SftpSession::connectSocket(int *socketFd) {
     raise(ResolvingHost);
     if (m_addresses.isEmpty()) {
-        QString error;
-        bool timedOut = false;
-        const std::optional<QStringList> found =
-            NameLookup::isNumeric(m_server.host)
-                ? QStringList{m_server.host}
-                : m_nameLookup.run(m_server.host, &error, m_timeout, &timedOut);
+        QString problem;
+        const std::optional<QStringList> found = lookUpHost(&problem);
         if (!found || m_cancelled)
             return failed(QString());
-        if (found->isEmpty()) {
-            if (timedOut)
-                return failed(QStringLiteral("The name of the FTP-Host \"%1\" could not be "
-                                             "looked up within %2.")
-                                  .arg(m_server.host, timeoutText()));
-            return failed(QStringLiteral("The FTP-Host \"%1\" was not found.").arg(m_server.host));
-        }
+        if (found->isEmpty())
+            return failed(problem);
         m_addresses = *found;
     }
     touch();

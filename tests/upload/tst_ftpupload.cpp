@@ -8,6 +8,7 @@
 #include <QScopeGuard>
 #include <QTest>
 
+#include <memory>
 #include <optional>
 
 using namespace upload;
@@ -361,6 +362,10 @@ private Q_SLOTS:
             << "ftp.troopbook.invalid." << QStringList{"127.0.0.1"} << "";
         QTest::newRow("no address") << "ftp.troopbook.invalid" << QStringList{}
                                     << "The FTP-Host \"ftp.troopbook.invalid\" was not found.";
+        QTest::newRow("no answer within the time-out")
+            << "ftp.troopbook.invalid" << QStringList{"stall"}
+            << "The name of the FTP-Host \"ftp.troopbook.invalid\" could not be looked up within "
+               "1 second.";
     }
     void hostNamesAreLookedUpBeforeLibcurlSeesThem() {
         QFETCH(QString, name);
@@ -371,13 +376,17 @@ private Q_SLOTS:
         UploadRequest r = request(server, QString());
         // A name no name server knows: only the session's own lookup can make it reachable.
         r.host = QStringLiteral("%1:%2").arg(name).arg(server.port());
-        QStringList asked;
-        const Run run = uploadTo(r, 20s, [&](const QString &host, QString *error) {
-            asked << host;
-            *error = "Name or service not known";
-            return addresses;
-        });
-        QCOMPARE(asked, QStringList{name});
+        const auto asked = std::make_shared<QStringList>();
+        testftp::StalledLookup stalled;
+        const bool stall = addresses == QStringList{"stall"};
+        const Run run = uploadTo(
+            r, stall ? 1s : 20s,
+            stall ? stalled.function() : [asked, addresses](const QString &host, QString *error) {
+                *asked << host;
+                *error = "Name or service not known";
+                return addresses;
+            });
+        QCOMPARE(*asked, stall ? QStringList() : QStringList{name});
         if (message.isEmpty()) {
             QCOMPARE(messageTexts(run.outcome), QStringList());
             verifyStored(server.root(), {"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"});
