@@ -1,38 +1,14 @@
 // The program's command line, run as a separate process.
 #include "squad/squadwriter.h"
 
+#include "../common/troopbookrun.h"
+
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
-
-struct Run {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-// Runs troopbook where no display can be reached, as a packaging script would.
-Run troopbook(const QStringList &arguments) {
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("DISPLAY");
-    env.remove("WAYLAND_DISPLAY");
-    env.remove("QT_QPA_PLATFORM");
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(TROOPBOOK_BINARY), arguments);
-    if (!process.waitForFinished(30000)) {
-        process.kill();
-        process.waitForFinished();
-        return {};
-    }
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardOutput(), process.readAllStandardError()};
-}
-
-} // namespace
+using testrun::Run;
+using testrun::troopbook;
 
 class TestCommandLine : public QObject {
     Q_OBJECT
