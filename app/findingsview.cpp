@@ -5,9 +5,34 @@
 #include <QLabel>
 #include <QStackedLayout>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTreeView>
 
 namespace app {
+namespace {
+
+// A tree view measures its rows without the width of their columns, so wrapped text would get a
+// single line; this delegate measures a message in the width its column has.
+class WrappingDelegate : public QStyledItemDelegate {
+public:
+    explicit WrappingDelegate(QHeaderView *header)
+        : QStyledItemDelegate(header)
+        , m_header(header) {}
+
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override {
+        QStyleOptionViewItem measured = option;
+        measured.rect =
+            QRect(0, 0, m_header->sectionSize(index.column()), option.fontMetrics.height());
+        // Some air between rows of several lines each, so that each finding reads as one.
+        return QStyledItemDelegate::sizeHint(measured, index) +
+               QSize(0, option.fontMetrics.height() / 2);
+    }
+
+private:
+    QHeaderView *m_header;
+};
+
+} // namespace
 
 FindingsModel::FindingsModel(QObject *parent)
     : QAbstractTableModel(parent)
@@ -115,6 +140,23 @@ void FindingsView::setFindings(QList<squad::Finding> findings,
 
 void FindingsView::setEmptyText(const QString &text) {
     m_empty->setText(text);
+}
+
+void FindingsView::setWrapsMessages(bool wraps) {
+    m_list->setWordWrap(wraps);
+    m_list->setUniformRowHeights(!wraps);
+    m_list->setTextElideMode(wraps ? Qt::ElideNone : Qt::ElideRight);
+    QAbstractItemDelegate *old = m_list->itemDelegateForColumn(FindingsModel::Message);
+    m_list->setItemDelegateForColumn(FindingsModel::Message,
+                                     wraps ? new WrappingDelegate(m_list->header()) : nullptr);
+    delete old;
+    // The view keeps each row's height; a wider or narrower column needs them measured anew.
+    if (wraps)
+        connect(m_list->header(), &QHeaderView::sectionResized, m_list, &QTreeView::doItemsLayout,
+                Qt::UniqueConnection);
+    else
+        disconnect(m_list->header(), &QHeaderView::sectionResized, m_list,
+                   &QTreeView::doItemsLayout);
 }
 
 bool FindingsView::showsEmptyText() const {

@@ -66,6 +66,9 @@ public:
     // Shows a fixed list; `memberName` names a member by its position.
     void setFindings(QList<squad::Finding> findings, std::function<QString(int)> memberName);
     void setEmptyText(const QString &text);
+    // Lets long messages run onto further lines rather than be cut short. Rows then differ in
+    // height, which long lists pay for on every change: for short lists only.
+    void setWrapsMessages(bool wraps);
     QTreeView *list() const { return m_list; }
     bool showsEmptyText() const;
 

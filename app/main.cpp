@@ -119,8 +119,15 @@ int check(const QString &path) {
     QString report = QStringLiteral("%1: %2 %3\n")
                          .arg(path, QString::number(members),
                               members == 1 ? QStringLiteral("member") : QStringLiteral("members"));
-    const QList<squad::Finding> findings =
+    QList<squad::Finding> findings =
         squad::checkSquad(read.data, {QFileInfo(path).absoluteFilePath(), false});
+    if (read.truncated) {
+        // A game's XML parser refuses the whole file, whatever members it still holds.
+        findings.prepend({squad::Finding::Kind::Problem, -1, std::nullopt, std::nullopt,
+                          QStringLiteral("The text ends before the end of the squad, so the file "
+                                         "may be incomplete and a game cannot read it: open it, "
+                                         "check the members and save it whole.")});
+    }
     for (const squad::Finding &f : findings) {
         const bool problem = f.kind == squad::Finding::Kind::Problem;
         report += QStringLiteral("%1: %2: %3: %4\n")

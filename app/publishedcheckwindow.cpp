@@ -1,8 +1,9 @@
 #include "publishedcheckwindow.h"
 
+#include "findingsview.h"
+
 #include "publish/checkworker.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -14,17 +15,6 @@
 
 namespace app {
 namespace {
-
-QListWidget *list(QWidget *parent, const char *name) {
-    auto *l = new QListWidget(parent);
-    l->setObjectName(QString::fromLatin1(name));
-    l->setWordWrap(true);
-    l->setTextElideMode(Qt::ElideNone);
-    l->setSelectionMode(QAbstractItemView::SingleSelection);
-    l->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    l->setSpacing(2);
-    return l;
-}
 
 QString countOf(qsizetype n, const char *one, const char *many) {
     return QStringLiteral("%1 %2").arg(QString::number(n),
@@ -43,8 +33,15 @@ PublishedCheckWindow::PublishedCheckWindow(QWidget *parent)
     // The address is the user's text, not markup.
     m_summary->setTextFormat(Qt::PlainText);
     m_summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_findings = list(this, "findings");
-    m_files = list(this, "files");
+    m_findings = new FindingsView(this);
+    // The findings of a published squad are long sentences that name addresses.
+    m_findings->setWrapsMessages(true);
+    m_files = new QListWidget(this);
+    m_files->setObjectName(QStringLiteral("files"));
+    m_files->setWordWrap(true);
+    m_files->setTextElideMode(Qt::ElideNone);
+    m_files->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_files->setSpacing(2);
     auto *filesLabel = new QLabel(QStringLiteral("Files fetched:"), this);
     m_again = new QPushButton(QStringLiteral("Check &again"), this);
     m_again->setObjectName(QStringLiteral("checkAgain"));
@@ -78,7 +75,9 @@ void PublishedCheckWindow::start(publish::CheckRequest request) {
     delete std::exchange(m_worker, nullptr);
     m_address = request.address.toDisplayString();
     m_report = {};
-    m_findings->clear();
+    // Until the check ends there is nothing to say about the squad at the address.
+    m_findings->setEmptyText(QString());
+    m_findings->setFindings({}, {});
     m_files->clear();
     m_summary->setText(QStringLiteral("Checking %1 …").arg(m_address));
     m_again->setEnabled(false);
@@ -121,14 +120,11 @@ void PublishedCheckWindow::finishCheck() {
     delete worker;
     m_again->setEnabled(true);
 
-    for (const squad::Finding &finding : m_report.findings) {
-        const bool problem = finding.kind == squad::Finding::Kind::Problem;
-        auto *item =
-            new QListWidgetItem(style()->standardIcon(problem ? QStyle::SP_MessageBoxCritical
-                                                              : QStyle::SP_MessageBoxInformation),
-                                finding.message, m_findings);
-        item->setToolTip(finding.message);
-    }
+    if (!m_report.cancelled && m_report.anythingFetched)
+        m_findings->setEmptyText(
+            QStringLiteral("No problems found: a game can read the squad at this address."));
+    // Findings about the published file concern the squad as a whole, never one member.
+    m_findings->setFindings(m_report.findings, {});
     const auto problems =
         std::count_if(m_report.findings.begin(), m_report.findings.end(),
                       [](const auto &f) { return f.kind == squad::Finding::Kind::Problem; });
@@ -139,10 +135,6 @@ void PublishedCheckWindow::finishCheck() {
         m_summary->setText(QStringLiteral("Nothing could be fetched from %1.").arg(m_address));
     } else if (m_report.findings.isEmpty()) {
         m_summary->setText(QStringLiteral("%1: all is well.").arg(m_address));
-        new QListWidgetItem(style()->standardIcon(QStyle::SP_DialogApplyButton),
-                            QStringLiteral("No problems found: a game can read the squad at "
-                                           "this address."),
-                            m_findings);
     } else {
         m_summary->setText(QStringLiteral("%1: %2, %3.")
                                .arg(m_address, countOf(problems, "problem", "problems"),

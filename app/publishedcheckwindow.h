@@ -17,8 +17,10 @@ class WebFetcher;
 
 namespace app {
 
-// Shows what the check of a published squad found: a list of findings with an icon for problem
-// or hint, and a line for each file fetched. The check runs on a worker thread; closing the
+class FindingsView;
+
+// Shows what the check of a published squad found: its findings, listed as the squad check lists
+// them, and a line for each file fetched. The check runs on a worker thread; closing the
 // window cancels it.
 class PublishedCheckWindow : public QWidget {
     Q_OBJECT
@@ -32,6 +34,7 @@ public:
     bool isChecking() const { return m_worker != nullptr; }
     // The last finished check's report.
     const publish::CheckReport &report() const { return m_report; }
+    FindingsView *findingsView() const { return m_findings; }
 
     // Adjusts each check's fetcher before it starts, for example to shorten its time-out.
     void setFetcherSetup(std::function<void(publish::WebFetcher &)> setup) {
@@ -58,7 +61,7 @@ private:
     QString m_address;
 
     QLabel *m_summary;
-    QListWidget *m_findings;
+    FindingsView *m_findings;
     QListWidget *m_files;
     QPushButton *m_again;
     QPushButton *m_close;

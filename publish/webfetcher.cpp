@@ -1,23 +1,13 @@
 #include "webfetcher.h"
 
+#include "curlsupport/curlsupport.h"
+
 #include <QFile>
 
 #include <curl/curl.h>
 
-#include <csignal>
-#include <mutex>
-
 namespace publish {
 namespace {
-
-void initialiseCurl() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        curl_global_init(CURL_GLOBAL_DEFAULT);
-        // A server that hangs up while a TLS record is written must not end the program.
-        std::signal(SIGPIPE, SIG_IGN);
-    });
-}
 
 // A header value as it may be shown and printed: a server's control characters must not reach
 // a terminal, and a value runs to a few lines at most.
@@ -70,7 +60,7 @@ struct FetchCallbacks {
 };
 
 WebFetcher::WebFetcher() {
-    initialiseCurl();
+    curlsupport::initialise();
     m_multi = curl_multi_init();
     m_curl = curl_easy_init();
 }
@@ -128,30 +118,9 @@ WebResponse WebFetcher::get(const QUrl &url) {
         connectTo = curl_slist_append(connectTo, entry.toUtf8().constData());
     curl_easy_setopt(curl, CURLOPT_CONNECT_TO, connectTo);
 
-    int code = CURLE_OK;
-    if (curl_multi_add_handle(m_multi, curl) != CURLM_OK) {
-        code = CURLE_FAILED_INIT;
-    } else {
-        int running = 1;
-        while (running) {
-            if (curl_multi_perform(m_multi, &running) != CURLM_OK) {
-                code = CURLE_FAILED_INIT;
-                break;
-            }
-            if (!running)
-                break;
-            if (m_cancelled) {
-                code = CURLE_ABORTED_BY_CALLBACK;
-                break;
-            }
-            curl_multi_poll(m_multi, nullptr, 0, 1000, nullptr);
-        }
-        int left = 0;
-        while (const CURLMsg *message = curl_multi_info_read(m_multi, &left)) {
-            if (message->msg == CURLMSG_DONE)
-                code = message->data.result;
-        }
-    }
+    const int code = curl_multi_add_handle(m_multi, curl) == CURLM_OK
+                         ? curlsupport::run(m_multi, m_cancelled)
+                         : CURLE_FAILED_INIT;
 
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
@@ -172,9 +141,7 @@ WebResponse WebFetcher::get(const QUrl &url) {
     curl_slist_free_all(connectTo);
     m_response = nullptr;
 
-    const QString detail = errorBuffer.front() != '\0'
-                               ? QString::fromUtf8(errorBuffer.constData())
-                               : QString::fromUtf8(curl_easy_strerror(CURLcode(code)));
+    const QString detail = curlsupport::errorDetail(errorBuffer, code);
     response.answered = status > 0 && !m_cancelled;
     if (m_cancelled) {
         response.cancelled = true;

@@ -2,6 +2,8 @@
 
 #include "localfile.h"
 
+#include "curlsupport/curlsupport.h"
+
 #include <QFile>
 #include <QUrl>
 
@@ -9,22 +11,11 @@
 #include <openssl/ssl.h>
 
 #include <algorithm>
-#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace upload {
 namespace {
-
-void initialiseCurl() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        curl_global_init(CURL_GLOBAL_DEFAULT);
-        // Writing to a connection the server has hung up on must fail, not end the program;
-        // TLS writes do not all pass MSG_NOSIGNAL.
-        std::signal(SIGPIPE, SIG_IGN);
-    });
-}
 
 bool isFinalReplyLine(const QByteArray &line) {
     return line.size() >= 3 &&
@@ -133,7 +124,7 @@ struct CurlCallbacks {
 FtpSession::FtpSession(const ServerAddress &server, const QString &user, const QString &password)
     : ServerSession(server, user, password)
     , m_errorBuffer(CURL_ERROR_SIZE, '\0') {
-    initialiseCurl();
+    curlsupport::initialise();
 }
 
 FtpSession::~FtpSession() {
@@ -289,29 +280,11 @@ int FtpSession::perform() {
     CURLM *multi = m_multi;
     if (curl_multi_add_handle(multi, m_curl) != CURLM_OK)
         return CURLE_FAILED_INIT;
-    int code = CURLE_OK;
-    int running = 1;
-    while (running) {
-        if (curl_multi_perform(multi, &running) != CURLM_OK) {
-            code = CURLE_FAILED_INIT;
-            break;
-        }
-        if (!running)
-            break;
-        if (m_cancelled) {
-            code = CURLE_ABORTED_BY_CALLBACK;
-            break;
-        }
-        // After a passive-mode reply libcurl opens the data connection only on its next turn,
-        // which nothing else would bring for a second.
-        const int wait = std::exchange(m_passiveReplyPending, false) ? 0 : 1000;
-        curl_multi_poll(multi, nullptr, 0, wait, nullptr);
-    }
-    int left = 0;
-    while (const CURLMsg *message = curl_multi_info_read(multi, &left)) {
-        if (message->msg == CURLMSG_DONE)
-            code = message->data.result;
-    }
+    // After a passive-mode reply libcurl opens the data connection only on its next turn, which
+    // nothing else would bring for a second.
+    const int code = curlsupport::run(multi, m_cancelled, [this] {
+        return std::exchange(m_passiveReplyPending, false) ? 0 : 1000;
+    });
     if (!m_everConnected && code == CURLE_OK) {
         curl_socket_t control = CURL_SOCKET_BAD;
         curl_easy_getinfo(m_curl, CURLINFO_ACTIVESOCKET, &control);
@@ -397,9 +370,7 @@ CommandResult FtpSession::refusedOrFailed(int code) {
 CommandResult FtpSession::failure(int code) {
     raise(RemoteError);
     CommandResult result{CommandResult::Failed, {}, m_cancelled};
-    const QString detail = m_errorBuffer.front() != '\0'
-                               ? QString::fromUtf8(m_errorBuffer.constData())
-                               : QString::fromUtf8(curl_easy_strerror(CURLcode(code)));
+    const QString detail = curlsupport::errorDetail(m_errorBuffer, code);
     if (m_cancelled) {
         result.text = QStringLiteral("The upload was cancelled.");
     } else if (m_refusedReconnect) {

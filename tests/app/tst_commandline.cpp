@@ -1,38 +1,14 @@
 // The program's command line, run as a separate process.
 #include "squad/squadwriter.h"
 
+#include "../common/troopbookrun.h"
+
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
-
-struct Run {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-// Runs troopbook where no display can be reached, as a packaging script would.
-Run troopbook(const QStringList &arguments) {
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("DISPLAY");
-    env.remove("WAYLAND_DISPLAY");
-    env.remove("QT_QPA_PLATFORM");
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(TROOPBOOK_BINARY), arguments);
-    if (!process.waitForFinished(30000)) {
-        process.kill();
-        process.waitForFinished();
-        return {};
-    }
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardOutput(), process.readAllStandardError()};
-}
-
-} // namespace
+using testrun::Run;
+using testrun::troopbook;
 
 class TestCommandLine : public QObject {
     Q_OBJECT
@@ -91,39 +67,54 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("ids");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QStringList>("findings");
+        QTest::addColumn<bool>("cutShort");
         const QStringList nicks{"A", "Bo", "Cyd"};
         QTest::newRow("an empty ID is a problem")
             << "NO" << nicks << QStringList{"76561198000000001", "1234", ""} << 2
             << QStringList{"member 2 \"Bo\": hint: The ID has 4",
-                           "member 3 \"Cyd\": problem: The ID is"};
+                           "member 3 \"Cyd\": problem: The ID is"}
+            << false;
         QTest::newRow("a short ID is a hint")
             << "NO" << nicks << QStringList{"76561198000000001", "1234"} << 0
-            << QStringList{"member 2 \"Bo\": hint: The ID has 4 digits"};
+            << QStringList{"member 2 \"Bo\": hint: The ID has 4 digits"} << false;
         QTest::newRow("bad tag and a shared ID")
             << "F.O.O" << nicks << QStringList{"76561198000000001", "2", "76561198000000001"} << 2
             << QStringList{"squad: problem: The tag holds \".\"",
                            "member 1 \"A\": problem: Same ID as member 3 \"Cyd\"",
                            "member 2 \"Bo\": hint: The ID has 1 digits",
-                           "member 3 \"Cyd\": problem: Same ID as member 1 \"A\""};
+                           "member 3 \"Cyd\": problem: Same ID as member 1 \"A\""}
+            << false;
         QTest::newRow("nothing to find")
-            << "NO" << nicks << QStringList{"76561198000000001"} << 0 << QStringList{};
+            << "NO" << nicks << QStringList{"76561198000000001"} << 0 << QStringList{} << false;
         QTest::newRow("line breaks stay on the finding's line")
             << "N\r\nO" << QStringList{"Two\nLines", "Back\\slash"} << QStringList{"1", "2"} << 2
             << QStringList{"squad: problem: The tag holds \"\\r\", \"\\n\", which",
                            "member 1 \"Two\\nLines\": hint: The ID has 1 digits",
-                           "member 2 \"Back\\\\slash\": hint: The ID has 1 digits"};
+                           "member 2 \"Back\\\\slash\": hint: The ID has 1 digits"}
+            << false;
+
+        QTest::newRow("a text cut short is a problem")
+            << "NO" << nicks << QStringList{"76561198000000001", "76561198000000002"} << 2
+            << QStringList{"squad: problem: The text ends before the end of the squad"} << true;
     }
+
     void checkPrintsTheFindings() {
         QFETCH(QString, tag);
         QFETCH(QStringList, nicks);
         QFETCH(QStringList, ids);
         QFETCH(int, exitCode);
         QFETCH(QStringList, findings);
+        QFETCH(bool, cutShort);
         squad::SquadData squad;
         squad.properties[0] = tag;
         for (int i = 0; i < ids.size(); ++i)
             squad.mmbdata.append(squad::Member{ids[i], nicks[i], "", "", "", ""});
         const QString file = write("checked.xml", squad);
+        if (cutShort) {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.resize(f.readAll().lastIndexOf("</squad>")));
+        }
 
         const Run run = troopbook({"--check", file});
         QCOMPARE(run.exitCode, exitCode);

@@ -6,6 +6,8 @@
 #include "squad/squadwriter.h"
 #include "webserver.h"
 
+#include "../common/loopback.h"
+
 #include <QSignalSpy>
 #include <QTest>
 
@@ -174,7 +176,7 @@ private Q_SLOTS:
             << QStringList{"Over https the squad file cannot be fetched"} << false << 2;
         QTest::newRow("nobody listening")
             << QStringLiteral("http://127.0.0.1:%1/squad.xml")
-                   .arg(QString::number(testweb::unusedPort()))
+                   .arg(QString::number(testnet::freePort()))
             << true << true << 10000 << QStringList{"could not be reached"}
             << QStringList{"Over https the squad file cannot be fetched"} << false << 2;
     }

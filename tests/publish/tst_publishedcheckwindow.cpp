@@ -1,5 +1,6 @@
 // The editor's "Check published squad…": asking for the address, the window and its lists, the
 // check off the GUI thread and its cancel.
+#include "app/findingsview.h"
 #include "app/mainwindow.h"
 #include "app/publishedcheckwindow.h"
 #include "publish/webfetcher.h"
@@ -21,6 +22,7 @@
 #include <QSignalSpy>
 #include <QStyle>
 #include <QTest>
+#include <QTreeView>
 
 using namespace std::chrono_literals;
 
@@ -64,6 +66,17 @@ class TestPublishedCheckWindow : public QObject {
         QStringList found;
         for (int i = 0; i < list->count(); ++i)
             found << list->item(i)->text();
+        return found;
+    }
+
+    // What the findings list shows: its rows' messages, or the sentence it shows without rows.
+    static QStringList texts(const app::FindingsView *view) {
+        if (view->showsEmptyText())
+            return {view->findChild<QLabel *>("noFindings")->text()};
+        const QAbstractItemModel *model = view->list()->model();
+        QStringList found;
+        for (int row = 0; row < model->rowCount(); ++row)
+            found << model->index(row, app::FindingsModel::Message).data().toString();
         return found;
     }
 
@@ -146,11 +159,12 @@ private Q_SLOTS:
         QSignalSpy finished(checkWindow, &app::PublishedCheckWindow::checkFinished);
         QVERIFY(finished.wait(20000));
 
-        const auto *findings = checkWindow->findChild<QListWidget *>("findings");
+        const app::FindingsView *findings = checkWindow->findingsView();
         const auto *files = checkWindow->findChild<QListWidget *>("files");
         const auto *label = checkWindow->findChild<QLabel *>("summary");
         QVERIFY2(label->text().endsWith(summary), qPrintable(label->text()));
-        QVERIFY2(findings->item(0)->text().contains(firstFinding),
+        QCOMPARE(findings->showsEmptyText(), problems + hints == 0);
+        QVERIFY2(texts(findings).value(0).contains(firstFinding),
                  qPrintable(texts(findings).join(u'\n')));
         const QImage problem =
             iconImage(checkWindow->style()->standardIcon(QStyle::SP_MessageBoxCritical));
@@ -158,8 +172,12 @@ private Q_SLOTS:
             iconImage(checkWindow->style()->standardIcon(QStyle::SP_MessageBoxInformation));
         int problemIcons = 0;
         int hintIcons = 0;
-        for (int i = 0; i < findings->count(); ++i) {
-            const QImage icon = iconImage(findings->item(i)->icon());
+        const QAbstractItemModel *model = findings->list()->model();
+        QCOMPARE(model->rowCount(), problems + hints);
+        for (int row = 0; row < model->rowCount(); ++row) {
+            const QImage icon = iconImage(model->index(row, app::FindingsModel::Concerns)
+                                              .data(Qt::DecorationRole)
+                                              .value<QIcon>());
             problemIcons += icon == problem;
             hintIcons += icon == hint;
         }
@@ -174,6 +192,26 @@ private Q_SLOTS:
             QStringLiteral(TROOPBOOK_TEST_OUTPUT_DIR "/published-check-window-%1.png")
                 .arg(QTest::currentDataTag())
                 .replace(u' ', u'-')));
+
+        // A long finding runs onto the lines it needs, also when the window gets narrower.
+        for (const int width : {checkWindow->width(), checkWindow->width() / 2}) {
+            checkWindow->resize(width, checkWindow->height());
+            QCoreApplication::processEvents();
+            for (int row = 0; row < model->rowCount(); ++row) {
+                const QModelIndex message = model->index(row, app::FindingsModel::Message);
+                const QRect cell = findings->list()->visualRect(message);
+                // At the cell's full width, which leaves out the margins, so at least this high.
+                const int needed = findings->list()
+                                       ->fontMetrics()
+                                       .boundingRect(QRect(0, 0, cell.width(), 0), Qt::TextWordWrap,
+                                                     message.data().toString())
+                                       .height();
+                QVERIFY2(cell.height() >= needed, qPrintable(QStringLiteral("%1 wide: %2 < %3")
+                                                                 .arg(width)
+                                                                 .arg(cell.height())
+                                                                 .arg(needed)));
+            }
+        }
     }
 
     void addressIsAskedForAndRemembered() {
@@ -268,8 +306,8 @@ private Q_SLOTS:
         app::PublishedCheckWindow *checkWindow = window.publishedCheckWindow();
         QSignalSpy finished(checkWindow, &app::PublishedCheckWindow::checkFinished);
         QVERIFY(finished.wait(20000));
-        const auto *findings = checkWindow->findChild<QListWidget *>("findings");
-        QVERIFY2(checkWindow->report().findings.isEmpty(), qPrintable(texts(findings).join(u'\n')));
+        QVERIFY2(checkWindow->report().findings.isEmpty(),
+                 qPrintable(texts(checkWindow->findingsView()).join(u'\n')));
         QCOMPARE(checkWindow->report().files.size(), 5);
         QCOMPARE(checkWindow->findChild<QLabel *>("summary")->text(),
                  QString("http://localhost/clan/squad.xml: all is well."));
@@ -295,6 +333,14 @@ private Q_SLOTS:
         const QStringList files = texts(checkWindow->findChild<QListWidget *>("files"));
         QCOMPARE(files.size(), 5);
         QCOMPARE(files.filter("/stall/").size(), 0);
+
+        // Once a further check starts, the list no longer speaks for the squad.
+        QVERIFY2(texts(checkWindow->findingsView()).join(u'\n').contains("No problems found"),
+                 qPrintable(texts(checkWindow->findingsView()).join(u'\n')));
+        ui::InputBox::setNextAnswer(QStringLiteral("http://localhost/stall/squad.xml"));
+        checkPublished(window)->trigger();
+        QVERIFY(checkWindow->isChecking());
+        QCOMPARE(texts(checkWindow->findingsView()), QStringList{QString()});
     }
 
     void closingCancelsTheCheck_data() {

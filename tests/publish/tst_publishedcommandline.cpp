@@ -2,33 +2,15 @@
 #include "squad/squadwriter.h"
 #include "webserver.h"
 
-#include <QProcess>
+#include "../common/loopback.h"
+#include "../common/troopbookrun.h"
+
 #include <QTest>
 
 namespace {
 
-struct Run {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-Run troopbook(const QStringList &arguments) {
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("DISPLAY");
-    env.remove("WAYLAND_DISPLAY");
-    env.remove("QT_QPA_PLATFORM");
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(TROOPBOOK_BINARY), arguments);
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        return {};
-    }
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardOutput(), process.readAllStandardError()};
-}
+using testrun::Run;
+using testrun::troopbook;
 
 squad::SquadData owls() {
     squad::SquadData squad;
@@ -82,7 +64,7 @@ private Q_SLOTS:
                                    << "/html/squad.xml: problem: The server sends the squad "
                                       "file as \"text/html\"";
         QTest::newRow("nothing fetched")
-            << QStringLiteral("http://127.0.0.1:%1/squad.xml").arg(testweb::unusedPort()) << "" << 1
+            << QStringLiteral("http://127.0.0.1:%1/squad.xml").arg(testnet::freePort()) << "" << 1
             << "not fetched: The server could not be reached";
         QTest::newRow("a folder") << "/good/"
                                   << "" << 1 << "names a folder";

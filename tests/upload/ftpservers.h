@@ -2,6 +2,8 @@
 // the commands it receives and ends with its fixture, or by itself after two minutes.
 #pragma once
 
+#include "../common/loopback.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -32,29 +34,8 @@ inline bool writeFile(const QString &path, const QByteArray &bytes) {
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-inline bool canConnect(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(quint16(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
-
-// A loopback port nobody listens on at the moment of asking.
-inline int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    socklen_t size = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
+using testnet::canConnect;
+using testnet::freePort;
 
 // The non-empty lines of a command log.
 inline QStringList logLines(const QString &path) {

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <functional>
+
+namespace curlsupport {
+
+// Sets libcurl up for the whole program, once, whichever thread asks first.
+void initialise();
+
+// Drives the transfers added to `multi` until they end or `cancelled` is set; a curl_multi_wakeup()
+// on `multi` makes a cancel take effect at once. `nextWait`, when given, says how many
+// milliseconds to wait for the sockets on the next turn (else a second). Returns the last
+// transfer's libcurl result, CURLE_ABORTED_BY_CALLBACK when cancelled.
+int run(CURLM *multi, const std::atomic<bool> &cancelled,
+        const std::function<int()> &nextWait = {});
+
+// What libcurl says went wrong: the transfer's error buffer, or else the text for `code`.
+QString errorDetail(const QByteArray &errorBuffer, int code);
+
+} // namespace curlsupport
