@@ -1,6 +1,7 @@
 #include "messagebox.h"
 
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 
 namespace ui {
@@ -66,20 +67,27 @@ MessageBox::Answer MessageBox::show(QWidget *parent, const QString &text, int st
     if (!queuedAnswers().isEmpty())
         return queuedAnswers().takeFirst();
 
-    QMessageBox box(iconFor(style), title, text, QMessageBox::NoButton, parent);
+    // On the heap: should the parent be deleted while the box is open, the box goes with it.
+    const QPointer<QMessageBox> box =
+        new QMessageBox(iconFor(style), title, text, QMessageBox::NoButton, parent);
     const QList<Answer> answers = buttonsFor(style);
     for (Answer a : answers)
-        box.addButton(standardButton(a));
+        box->addButton(standardButton(a));
     const qsizetype defaultIndex = (style & DefaultButton2) && answers.size() > 1 ? 1 : 0;
-    box.setDefaultButton(standardButton(answers[defaultIndex]));
+    box->setDefaultButton(standardButton(answers[defaultIndex]));
     if (answers.contains(Cancel))
-        box.setEscapeButton(standardButton(Cancel));
-    const auto clicked = QMessageBox::StandardButton(box.exec());
+        box->setEscapeButton(standardButton(Cancel));
+    const auto clicked = QMessageBox::StandardButton(box->exec());
+    delete box.data();
     for (Answer a : answers) {
         if (standardButton(a) == clicked)
             return a;
     }
-    return answers.contains(Cancel) ? Cancel : answers.first();
+    // Ended without a button, by its parent going or the program ending: what Escape answers,
+    // never a Yes nobody gave.
+    if (answers.contains(Cancel))
+        return Cancel;
+    return answers.contains(No) ? No : answers.first();
 }
 
 void MessageBox::setNextAnswer(Answer answer) {

@@ -28,58 +28,7 @@ bool isErrorReply(const QString &reply) {
     return reply.startsWith(u'4') || reply.startsWith(u'5');
 }
 
-long wholeSeconds(std::chrono::milliseconds timeout) {
-    return std::max(1L, long((timeout.count() + 999) / 1000));
-}
-
-QString seconds(std::chrono::milliseconds timeout) {
-    const long n = wholeSeconds(timeout);
-    return n == 1 ? QStringLiteral("1 second") : QStringLiteral("%1 seconds").arg(n);
-}
-
 } // namespace
-
-std::optional<ServerAddress> ServerAddress::parse(const QString &text, QString *error) {
-    const QString field = text.trimmed();
-    QString rest = field;
-    ServerAddress address;
-    const qsizetype schemeEnd = rest.indexOf(QStringLiteral("://"));
-    if (schemeEnd >= 0) {
-        const QString scheme = rest.left(schemeEnd).toLower();
-        if (scheme == u"ftps") {
-            address.security = ImplicitTls;
-            address.port = 990;
-        } else if (scheme == u"ftpes") {
-            address.security = ExplicitTls;
-        } else if (scheme == u"sftp") {
-            address.security = Sftp;
-            address.port = 22;
-        } else if (scheme != u"ftp") {
-            if (error)
-                *error =
-                    QStringLiteral("The FTP-Host \"%1\" starts with \"%2://\"; the server can "
-                                   "be reached with ftp://, ftps://, ftpes:// or sftp:// only.")
-                        .arg(field, rest.left(schemeEnd));
-            return std::nullopt;
-        }
-        rest = rest.mid(schemeEnd + 3);
-    }
-    if (rest.endsWith(u'/'))
-        rest.chop(1);
-    const QUrl url(QStringLiteral("ftp://") + rest, QUrl::StrictMode);
-    if (!url.isValid() || url.host().isEmpty() || !url.path().isEmpty() ||
-        !url.userInfo().isEmpty() || url.hasQuery() || url.hasFragment() || url.port() == 0) {
-        if (error)
-            *error = QStringLiteral("The FTP-Host \"%1\" is not a server name or address, with "
-                                    "or without a port (for example ftp.example.org:21).")
-                         .arg(field);
-        return std::nullopt;
-    }
-    address.host = url.host(QUrl::FullyEncoded);
-    if (url.port() > 0)
-        address.port = url.port();
-    return address;
-}
 
 // libcurl calls these on the session's thread, except where cancel() says otherwise.
 struct CurlCallbacks {
@@ -173,9 +122,7 @@ struct CurlCallbacks {
 };
 
 FtpSession::FtpSession(const ServerAddress &server, const QString &user, const QString &password)
-    : m_server(server)
-    , m_user(user.toUtf8())
-    , m_password(password.toUtf8())
+    : ServerSession(server, user, password)
     , m_errorBuffer(CURL_ERROR_SIZE, '\0') {
     curlsupport::initialise();
 }
@@ -254,8 +201,7 @@ void FtpSession::drop() {
 }
 
 void FtpSession::cancel() {
-    m_cancelled = true;
-    m_nameLookup.cancel();
+    ServerSession::cancel();
     // shutdown() wakes a libcurl waiting on the socket at once; the session's thread still owns
     // and closes the descriptors.
     std::lock_guard lock(m_socketMutex);
@@ -306,9 +252,9 @@ void FtpSession::prepare(const QString &remotePath) {
     curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
     curl_easy_setopt(curl, CURLOPT_FTP_USE_EPSV, 1L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, long(m_timeout.count()));
-    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, wholeSeconds(m_timeout));
+    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeoutSeconds());
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, wholeSeconds(m_timeout));
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, timeoutSeconds());
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, m_errorBuffer.data());
     curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
@@ -357,15 +303,11 @@ int FtpSession::resolveHost() {
         m_resolved = true;
         return CURLE_OK;
     }
-    QString error;
-    const std::optional<QStringList> addresses = m_nameLookup.run(m_server.host, &error);
+    const std::optional<QStringList> addresses = lookUpHost(&m_lookupProblem);
     if (!addresses || m_cancelled)
         return CURLE_ABORTED_BY_CALLBACK;
-    if (addresses->isEmpty()) {
-        const QByteArray detail = error.toUtf8().left(CURL_ERROR_SIZE - 1);
-        std::copy(detail.begin(), detail.end(), m_errorBuffer.begin());
+    if (addresses->isEmpty())
         return CURLE_COULDNT_RESOLVE_HOST;
-    }
     QStringList entries;
     for (const QString &address : *addresses)
         entries << (address.contains(u':') ? u'[' + address + u']' : address);
@@ -440,10 +382,10 @@ CommandResult FtpSession::failure(int code) {
     } else if (code == CURLE_OPERATION_TIMEDOUT && !m_greeted) {
         // Nothing came back at all: no connection, no TLS handshake or no greeting.
         result.text = QStringLiteral("The FTP-Host \"%1\" could not be reached within %2.")
-                          .arg(m_server.host, seconds(m_timeout));
+                          .arg(m_server.host, timeoutText());
     } else if (code == CURLE_OPERATION_TIMEDOUT) {
-        result.text = QStringLiteral("The server did not answer within %1 (%2).")
-                          .arg(seconds(m_timeout), detail);
+        result.text =
+            QStringLiteral("The server did not answer within %1 (%2).").arg(timeoutText(), detail);
     } else if (code == CURLE_SSL_CONNECT_ERROR && m_server.security == ServerAddress::ImplicitTls &&
                detail.contains(QLatin1String("wrong version number"))) {
         // What OpenSSL makes of a plain "220" greeting where a TLS handshake was expected.
@@ -461,27 +403,14 @@ CommandResult FtpSession::failure(int code) {
     } else if (code == CURLE_COULDNT_CONNECT) {
         result.text = QStringLiteral("The FTP server could not be reached (%1).").arg(detail);
     } else if (code == CURLE_COULDNT_RESOLVE_HOST) {
-        result.text = QStringLiteral("The FTP-Host \"%1\" was not found.").arg(m_server.host);
+        result.text = m_lookupProblem.isEmpty()
+                          ? QStringLiteral("The FTP-Host \"%1\" was not found.").arg(m_server.host)
+                          : m_lookupProblem;
     } else {
         result.text = detail;
     }
     result.text = masked(result.text);
     return result;
-}
-
-void FtpSession::raise(int state) {
-    if (state == m_state)
-        return;
-    m_state = state;
-    if (m_stateHandler)
-        m_stateHandler(state);
-}
-
-QString FtpSession::masked(QString text) const {
-    // Replies are the server's words; a confused server could echo what it was sent.
-    if (m_password.size() >= 3)
-        text.replace(QString::fromUtf8(m_password), QStringLiteral("******"));
-    return text;
 }
 
 void FtpSession::closeSession(bool polite) {

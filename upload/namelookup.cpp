@@ -51,7 +51,10 @@ bool NameLookup::isNumeric(const QString &host) {
            ::inet_pton(AF_INET6, text.constData(), address) == 1;
 }
 
-std::optional<QStringList> NameLookup::run(const QString &host, QString *error) {
+std::optional<QStringList> NameLookup::run(const QString &host, QString *error,
+                                           std::chrono::milliseconds timeLimit, bool *timedOut) {
+    if (timedOut)
+        *timedOut = false;
     auto pending = std::make_shared<Pending>();
     {
         std::lock_guard lock(m_mutex);
@@ -77,15 +80,28 @@ std::optional<QStringList> NameLookup::run(const QString &host, QString *error) 
     bool finished = false;
     {
         std::unique_lock lock(pending->mutex);
-        pending->done.wait(lock, [&] { return pending->finished || m_cancelled; });
+        const auto answered = [&] {
+            return pending->finished || m_cancelled;
+        };
+        if (timeLimit == noTimeLimit)
+            pending->done.wait(lock, answered);
+        else
+            pending->done.wait_for(lock, timeLimit, answered);
         finished = pending->finished && !m_cancelled;
     }
     {
         std::lock_guard lock(m_mutex);
         m_pending.reset();
     }
-    if (!finished)
+    if (m_cancelled)
         return std::nullopt;
+    if (!finished) {
+        if (timedOut)
+            *timedOut = true;
+        if (error)
+            *error = QStringLiteral("no answer");
+        return QStringList();
+    }
     // The lookup's thread is done with these.
     if (error)
         *error = pending->error;

@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -34,8 +35,12 @@ public:
     void setFunction(Function function) { m_function = std::move(function); }
 
     // The addresses of `host`, an empty list with the reason in `error` if it has none, nullopt
-    // once cancel() has been called.
-    std::optional<QStringList> run(const QString &host, QString *error);
+    // once cancel() has been called. After `timeLimit` without an answer the wait ends with an
+    // empty list and `*timedOut` set.
+    std::optional<QStringList> run(const QString &host, QString *error,
+                                   std::chrono::milliseconds timeLimit = noTimeLimit,
+                                   bool *timedOut = nullptr);
+    static constexpr std::chrono::milliseconds noTimeLimit = std::chrono::milliseconds::max();
     // Safe from any thread; run() returns at once, now and in future.
     void cancel();
 

@@ -1,5 +1,7 @@
 #include "sftpsession.h"
 
+#include "localfile.h"
+
 #include <QFile>
 #include <QRandomGenerator>
 
@@ -8,7 +10,6 @@
 
 #include <cerrno>
 #include <condition_variable>
-#include <csignal>
 #include <cstring>
 #include <thread>
 
@@ -19,7 +20,6 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace upload {
@@ -27,10 +27,6 @@ namespace {
 
 // Big enough to keep the link busy, small enough for every server's packet limit.
 constexpr size_t chunkSize = 32768;
-
-long wholeSeconds(std::chrono::milliseconds timeout) {
-    return std::max(1L, long((timeout.count() + 999) / 1000));
-}
 
 QString errnoText(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -125,30 +121,9 @@ struct SftpSession::Connection {
     bool broken = false;
 };
 
-// A name lookup on a thread of its own: getaddrinfo cannot be interrupted, so a cancelled run
-// leaves it to finish by itself.
-struct SftpSession::Lookup {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false;
-    int status = 0;
-    addrinfo *result = nullptr;
-
-    ~Lookup() {
-        if (result)
-            freeaddrinfo(result);
-    }
-};
-
 SftpSession::SftpSession(const ServerAddress &server, const QString &user, const QString &password)
-    : m_server(server)
-    , m_user(user.toUtf8())
-    , m_password(password.toUtf8())
-    , m_cancelEvent(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-    static std::once_flag once;
-    // Writing to a connection the server has hung up on must fail, not end the program.
-    std::call_once(once, [] { std::signal(SIGPIPE, SIG_IGN); });
-}
+    : ServerSession(server, user, password)
+    , m_cancelEvent(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 SftpSession::~SftpSession() {
     close(false);
@@ -196,17 +171,17 @@ void SftpSession::watch() {
         } else if (std::chrono::steady_clock::now() >= m_deadline) {
             m_deadline = std::chrono::steady_clock::time_point::max();
             m_timedOut = true;
-            shutDownSocket();
+            shutDownSockets();
         } else {
             m_watchChanged.wait_until(lock, m_deadline);
         }
     }
 }
 
-void SftpSession::shutDownSocket() {
+void SftpSession::shutDownSockets() {
     std::lock_guard lock(m_cancelMutex);
-    if (m_socketToShutDown >= 0)
-        ::shutdown(m_socketToShutDown, SHUT_RDWR);
+    for (const int fd : m_openSockets)
+        ::shutdown(fd, SHUT_RDWR);
 }
 
 QString SftpSession::temporaryPath(const QString &remotePath, const QString &tag) {
@@ -258,17 +233,9 @@ CommandResult SftpSession::printDirectory() {
 CommandResult SftpSession::put(const QString &localPath, const QString &remotePath) {
     if (!m_connection)
         return failed(QStringLiteral("The connection to the server is closed."));
-    // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below anyway.
-    const int localFd =
-        ::open(QFile::encodeName(localPath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (localFd < 0)
-        return {CommandResult::Refused,
-                QStringLiteral("the local file cannot be read (%1)").arg(errnoText(errno))};
-    struct stat status {};
-    if (::fstat(localFd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(localFd);
-        return {CommandResult::Refused, QStringLiteral("the local file is not an ordinary file")};
-    }
+    QFile local;
+    if (const QString problem = openForSending(localPath, local); !problem.isEmpty())
+        return {CommandResult::Refused, problem};
     QString target = remotePath;
     while (target.startsWith(QStringLiteral("//")))
         target.remove(0, 1);
@@ -277,9 +244,7 @@ CommandResult SftpSession::put(const QString &localPath, const QString &remotePa
         QString::number(QRandomGenerator::global()->generate(), 16).rightJustified(8, u'0');
     const Watch watch(*this);
     target = followLinks(target);
-    const CommandResult result = storeFile(localFd, name, target, temporaryPath(target, tag));
-    ::close(localFd);
-    return result;
+    return storeFile(local, name, target, temporaryPath(target, tag));
 }
 
 QString SftpSession::followLinks(const QString &remotePath) {
@@ -303,7 +268,7 @@ QString SftpSession::followLinks(const QString &remotePath) {
     return path;
 }
 
-CommandResult SftpSession::storeFile(int localFd, const QString &name, const QString &target,
+CommandResult SftpSession::storeFile(QFile &local, const QString &name, const QString &target,
                                      const QString &temporary) {
     const sftp_session sftp = m_connection->sftp;
     const QByteArray targetPath = target.toUtf8();
@@ -333,16 +298,15 @@ CommandResult SftpSession::storeFile(int localFd, const QString &name, const QSt
     CommandResult result;
     QByteArray buffer(chunkSize, Qt::Uninitialized);
     for (bool done = false; !done && result.ok();) {
-        const ssize_t count = ::read(localFd, buffer.data(), chunkSize);
-        if (count < 0 && errno == EINTR)
-            continue;
+        const qint64 count = local.read(buffer.data(), chunkSize);
         if (count < 0) {
-            result = {CommandResult::Refused,
-                      QStringLiteral("the local file cannot be read (%1)").arg(errnoText(errno))};
+            result = {
+                CommandResult::Refused,
+                QStringLiteral("the local file cannot be read (%1)").arg(local.errorString())};
             break;
         }
         done = count == 0;
-        for (ssize_t written = 0; written < count;) {
+        for (qint64 written = 0; written < count;) {
             const ssize_t n =
                 sftp_write(file, buffer.constData() + written, size_t(count - written));
             if (n < 0) {
@@ -464,21 +428,11 @@ void SftpSession::drop() {
 }
 
 void SftpSession::cancel() {
-    m_cancelled = true;
-    std::shared_ptr<Lookup> lookup;
-    {
-        std::lock_guard lock(m_cancelMutex);
-        if (m_socketToShutDown >= 0)
-            ::shutdown(m_socketToShutDown, SHUT_RDWR);
-        const quint64 one = 1;
-        if (m_cancelEvent >= 0 && ::write(m_cancelEvent, &one, sizeof one) < 0) {
-            // The counter is full: it is signalled already.
-        }
-        lookup = m_lookup;
-    }
-    if (lookup) {
-        std::lock_guard lock(lookup->mutex);
-        lookup->done.notify_all();
+    ServerSession::cancel();
+    shutDownSockets();
+    const quint64 one = 1;
+    if (m_cancelEvent >= 0 && ::write(m_cancelEvent, &one, sizeof one) < 0) {
+        // The counter is full: it is signalled already.
     }
 }
 
@@ -529,7 +483,7 @@ CommandResult SftpSession::establish(std::unique_ptr<Connection> &connection, bo
     if (!m_globalKnownHostsFile.isEmpty())
         ssh_options_set(ssh, SSH_OPTIONS_GLOBAL_KNOWNHOSTS,
                         QFile::encodeName(m_globalKnownHostsFile).constData());
-    const long seconds = wholeSeconds(m_timeout);
+    const long seconds = timeoutSeconds();
     ssh_options_set(ssh, SSH_OPTIONS_TIMEOUT, &seconds);
     socket_t shared = ::fcntl(socketFd, F_DUPFD_CLOEXEC, 0);
     if (shared < 0)
@@ -563,43 +517,14 @@ CommandResult SftpSession::establish(std::unique_ptr<Connection> &connection, bo
 
 CommandResult SftpSession::connectSocket(int *socketFd) {
     raise(ResolvingHost);
-    auto lookup = std::make_shared<Lookup>();
-    {
-        std::lock_guard lock(m_cancelMutex);
-        m_lookup = lookup;
-    }
-    std::thread([lookup, host = m_server.host.toUtf8(), port = QByteArray::number(m_server.port)] {
-        addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_flags = AI_ADDRCONFIG;
-        addrinfo *result = nullptr;
-        const int status = getaddrinfo(host.constData(), port.constData(), &hints, &result);
-        std::lock_guard lock(lookup->mutex);
-        lookup->status = status;
-        lookup->result = result;
-        lookup->finished = true;
-        lookup->done.notify_all();
-    }).detach();
-    bool found = false;
-    {
-        std::unique_lock lock(lookup->mutex);
-        lookup->done.wait_for(lock, m_timeout, [&] { return lookup->finished || m_cancelled; });
-        found = lookup->finished && lookup->status == 0 && lookup->result;
-    }
-    {
-        std::lock_guard lock(m_cancelMutex);
-        m_lookup.reset();
-    }
-    if (m_cancelled)
-        return failed(QString());
-    if (!found) {
-        if (!lookup->finished)
-            return failed(QStringLiteral("The name of the FTP-Host \"%1\" could not be looked up "
-                                         "within %2 seconds.")
-                              .arg(m_server.host)
-                              .arg(wholeSeconds(m_timeout)));
-        return failed(QStringLiteral("The FTP-Host \"%1\" was not found.").arg(m_server.host));
+    if (m_addresses.isEmpty()) {
+        QString problem;
+        const std::optional<QStringList> found = lookUpHost(&problem);
+        if (!found || m_cancelled)
+            return failed(QString());
+        if (found->isEmpty())
+            return failed(problem);
+        m_addresses = *found;
     }
     touch();
     raise(HostResolved);
@@ -607,7 +532,20 @@ CommandResult SftpSession::connectSocket(int *socketFd) {
 
     const auto deadline = std::chrono::steady_clock::now() + m_timeout;
     QString why;
-    for (const addrinfo *address = lookup->result; address; address = address->ai_next) {
+    for (const QString &text : std::as_const(m_addresses)) {
+        addrinfo hints{};
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+        addrinfo *found = nullptr;
+        const int status =
+            ::getaddrinfo(text.toLatin1().constData(),
+                          QByteArray::number(m_server.port).constData(), &hints, &found);
+        if (status != 0) {
+            why = QString::fromLocal8Bit(::gai_strerror(status));
+            continue;
+        }
+        const std::unique_ptr<addrinfo, void (*)(addrinfo *)> owned(found, ::freeaddrinfo);
+        const addrinfo *address = found;
         const int fd =
             ::socket(address->ai_family, address->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
                      address->ai_protocol);
@@ -617,7 +555,7 @@ CommandResult SftpSession::connectSocket(int *socketFd) {
         }
         {
             std::lock_guard lock(m_cancelMutex);
-            m_socketToShutDown = fd;
+            m_openSockets.push_back(fd);
         }
         int error = 0;
         if (::connect(fd, address->ai_addr, address->ai_addrlen) != 0) {
@@ -654,7 +592,7 @@ CommandResult SftpSession::connectSocket(int *socketFd) {
         }
         {
             std::lock_guard lock(m_cancelMutex);
-            m_socketToShutDown = -1;
+            std::erase(m_openSockets, fd);
         }
         ::close(fd);
         if (m_cancelled)
@@ -793,8 +731,7 @@ void SftpSession::close(bool polite) {
     }
     {
         std::lock_guard lock(m_cancelMutex);
-        if (m_socketToShutDown == connection->socketFd)
-            m_socketToShutDown = -1;
+        std::erase(m_openSockets, connection->socketFd);
     }
     if (connection->socketFd >= 0)
         ::close(connection->socketFd);
@@ -811,9 +748,9 @@ CommandResult SftpSession::failed(const QString &text) {
 
 CommandResult SftpSession::lost(const QString &during) {
     const QString why = m_timedOut ? QString() : serverText(m_connection.get());
-    QString text = m_timedOut ? QStringLiteral("The server did not answer within %1 seconds")
-                                    .arg(wholeSeconds(m_timeout))
-                              : QStringLiteral("The connection to the server was lost");
+    QString text = m_timedOut
+                       ? QStringLiteral("The server did not answer within %1").arg(timeoutText())
+                       : QStringLiteral("The connection to the server was lost");
     if (!during.isEmpty())
         text += QStringLiteral(" while sending %1; the file on the server was left as it was")
                     .arg(during);
@@ -823,8 +760,7 @@ CommandResult SftpSession::lost(const QString &during) {
 
 QString SftpSession::brokenText(const Connection *connection) const {
     if (m_timedOut)
-        return QStringLiteral("The server did not answer within %1 seconds.")
-            .arg(wholeSeconds(m_timeout));
+        return QStringLiteral("The server did not answer within %1.").arg(timeoutText());
     return QStringLiteral("The connection to the server was lost (%1).")
         .arg(serverText(connection));
 }
@@ -861,20 +797,6 @@ QString SftpSession::sftpErrorText() const {
         return text.isEmpty() ? QStringLiteral("the server reported a failure") : text;
     }
     }
-}
-
-QString SftpSession::masked(QString text) const {
-    if (m_password.size() >= 3)
-        text.replace(QString::fromUtf8(m_password), QStringLiteral("******"));
-    return text;
-}
-
-void SftpSession::raise(int state) {
-    if (state == m_state)
-        return;
-    m_state = state;
-    if (m_stateHandler)
-        m_stateHandler(state);
 }
 
 } // namespace upload

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "ftpsession.h"
-#include "transfer.h"
+#include "serversession.h"
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <chrono>
@@ -12,29 +12,24 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
+
+class QFile;
 
 namespace upload {
 
 // The SFTP session on libssh, over one SSH connection. Every file is written under a temporary
-// name beside its target and then renamed over it, so the old file is replaced whole. All
-// commands run on the calling thread and block; cancel() may be called from any other thread.
-class SftpSession : public Transfer {
+// name beside its target and then renamed over it, so the old file is replaced whole.
+class SftpSession : public ServerSession {
 public:
-    static constexpr std::chrono::milliseconds defaultTimeout{60000};
-
     SftpSession(const ServerAddress &server, const QString &user, const QString &password);
     ~SftpSession() override;
-    SftpSession(const SftpSession &) = delete;
-    SftpSession &operator=(const SftpSession &) = delete;
 
-    // How long the connection may take to open and a request may wait for its answer.
-    void setTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
     // The file of recorded host keys; empty means the user's ~/.ssh/known_hosts.
     void setKnownHostsFile(const QString &path) { m_knownHostsFile = path; }
     // The system-wide file of host keys read besides it; empty means libssh's default.
     void setGlobalKnownHostsFile(const QString &path) { m_globalKnownHostsFile = path; }
 
-    void setStateHandler(StateHandler handler) override { m_stateHandler = std::move(handler); }
     void setHostKeyQuestion(HostKeyQuestion question) override {
         m_hostKeyQuestion = std::move(question);
     }
@@ -54,7 +49,6 @@ public:
 
 private:
     struct Connection;
-    struct Lookup;
     // Keeps the watchdog armed while a command runs.
     struct Watch {
         explicit Watch(SftpSession &session);
@@ -67,7 +61,7 @@ private:
     void touch();
     void pauseWatch();
     void watch();
-    void shutDownSocket();
+    void shutDownSockets();
 
     CommandResult open();
     CommandResult connectSocket(int *socketFd);
@@ -76,7 +70,7 @@ private:
     int keyboardInteractive(const Connection &connection);
     CommandResult establish(std::unique_ptr<Connection> &connection, bool mayAsk);
     QString followLinks(const QString &remotePath);
-    CommandResult storeFile(int localFd, const QString &name, const QString &target,
+    CommandResult storeFile(QFile &local, const QString &name, const QString &target,
                             const QString &temporary);
     void removeLeftover(const QString &temporary, CommandResult &result);
     void close(bool polite);
@@ -87,16 +81,9 @@ private:
     QString serverText(const Connection *connection) const;
     QString brokenText(const Connection *connection) const;
     QString sftpErrorText() const;
-    QString masked(QString text) const;
-    void raise(int state);
 
-    ServerAddress m_server;
-    QByteArray m_user;
-    QByteArray m_password;
     QString m_knownHostsFile;
     QString m_globalKnownHostsFile;
-    std::chrono::milliseconds m_timeout = defaultTimeout;
-    StateHandler m_stateHandler;
     HostKeyQuestion m_hostKeyQuestion;
     NoticeHandler m_noticeHandler;
 
@@ -104,14 +91,15 @@ private:
     QString m_loginDirectory;
     QString m_directory;
     bool m_opened = false;
-    int m_state = NoState;
+    // Kept for a second connection: the name is looked up once a session.
+    QStringList m_addresses;
 
-    std::atomic<bool> m_cancelled{false};
-    // cancel() may run on another thread: it shuts down the socket and wakes the waits.
+    // cancel() may run on another thread: it shuts down the sockets and wakes the waits.
     std::mutex m_cancelMutex;
     int m_cancelEvent = -1;
-    std::shared_ptr<Lookup> m_lookup;
-    int m_socketToShutDown = -1;
+    // Every connection's socket while it is open: the session's own, and the short second one
+    // that removes a temporary copy left by a broken one.
+    std::vector<int> m_openSockets;
 
     std::mutex m_watchMutex;
     std::condition_variable m_watchChanged;

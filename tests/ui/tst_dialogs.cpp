@@ -113,6 +113,32 @@ private Q_SLOTS:
         MessageBox::takeShown();
     }
 
+    // A box whose window is deleted under it, as when the window is closed while it asks.
+    void boxWhoseParentGoesAnswersAsEscapeWould_data() {
+        QTest::addColumn<int>("style");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("yes/no") << 4 + 32 << int(MessageBox::No);
+        QTest::newRow("yes/no, second default") << 4 + 32 + 256 << int(MessageBox::No);
+        QTest::newRow("yes/no/cancel") << 3 + 48 << int(MessageBox::Cancel);
+        QTest::newRow("ok/cancel") << 1 << int(MessageBox::Cancel);
+        QTest::newRow("ok only") << 0 + 16 << int(MessageBox::Ok);
+    }
+    void boxWhoseParentGoesAnswersAsEscapeWould() {
+        QFETCH(int, style);
+        QFETCH(int, answer);
+        auto *parent = new QWidget;
+        parent->show();
+        bool seen = false;
+        QTimer::singleShot(0, this, [&] {
+            seen = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()) != nullptr;
+            delete parent;
+        });
+        QCOMPARE(int(MessageBox::show(parent, "Trust this server?", style)), answer);
+        QVERIFY(seen);
+        QVERIFY(QApplication::topLevelWidgets().isEmpty());
+        MessageBox::takeShown();
+    }
+
     void realInputBoxReturnsTheTextOrNothing_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<int>("key");

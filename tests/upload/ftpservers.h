@@ -118,6 +118,53 @@ private:
     std::vector<int> m_fillers;
 };
 
+// A server run by one of this folder's Python scripts, with its root and its log in a temporary
+// directory of its own. The script prints "PORT <n>" once it listens; lines before that go to
+// `takeLine`.
+class ScriptServer {
+public:
+    ~ScriptServer() {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    ScriptServer(const ScriptServer &) = delete;
+    ScriptServer &operator=(const ScriptServer &) = delete;
+
+    bool isRunning() const { return m_port > 0; }
+    int port() const { return m_port; }
+    QString root() const { return m_dir.filePath(QStringLiteral("root")); }
+    QString logPath() const { return m_dir.filePath(QStringLiteral("server.log")); }
+
+protected:
+    ScriptServer() { QDir(m_dir.path()).mkdir(QStringLiteral("root")); }
+
+    QString filePath(const QString &name) const { return m_dir.filePath(name); }
+
+    void start(const char *script, const QStringList &options,
+               const std::function<void(const QByteArray &line)> &takeLine = {}) {
+        const QStringList arguments =
+            QStringList{QStringLiteral(TROOPBOOK_TEST_SOURCE_DIR "/") + QLatin1String(script),
+                        QStringLiteral("--root"), root(), QStringLiteral("--log"), logPath()} +
+            options;
+        m_process.setStandardErrorFile(m_dir.filePath(QStringLiteral("server.err")));
+        m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
+        while (m_port == 0 && m_process.waitForReadyRead(20000)) {
+            while (m_process.canReadLine()) {
+                const QByteArray line = m_process.readLine().trimmed();
+                if (line.startsWith("PORT "))
+                    m_port = line.mid(5).toInt();
+                else if (takeLine)
+                    takeLine(line);
+            }
+        }
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    int m_port = 0;
+};
+
 struct PyFtpOptions {
     QString home = QString(); // login directory below the root
     bool readOnly = false;
@@ -125,44 +172,21 @@ struct PyFtpOptions {
 };
 
 // Plain FTP by pyftpdlib; user "squad", password "secret".
-class PyFtpServer {
+class PyFtpServer : public ScriptServer {
 public:
     explicit PyFtpServer(const PyFtpOptions &options = PyFtpOptions()) {
-        QDir(m_dir.path()).mkdir(QStringLiteral("root"));
-        QStringList arguments{QStringLiteral(TROOPBOOK_TEST_SOURCE_DIR "/ftpserver.py"),
-                              QStringLiteral("--root"), root(), QStringLiteral("--log"), logPath()};
+        QStringList arguments;
         if (!options.home.isEmpty())
             arguments << QStringLiteral("--home") << options.home;
         if (options.readOnly)
             arguments << QStringLiteral("--read-only");
         if (!options.fault.isEmpty())
             arguments << QStringLiteral("--fault") << options.fault;
-        m_process.setStandardErrorFile(m_dir.filePath(QStringLiteral("server.err")));
-        m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
-        while (m_process.waitForReadyRead(10000)) {
-            const QByteArray line = m_process.readLine().trimmed();
-            if (line.startsWith("PORT ")) {
-                m_port = line.mid(5).toInt();
-                break;
-            }
-        }
-    }
-    ~PyFtpServer() {
-        m_process.kill();
-        m_process.waitForFinished(5000);
+        start("ftpserver.py", arguments);
     }
 
-    bool isRunning() const { return m_port > 0; }
-    int port() const { return m_port; }
-    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
-    QString root() const { return m_dir.filePath(QStringLiteral("root")); }
-    QString logPath() const { return m_dir.filePath(QStringLiteral("commands.log")); }
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(port()); }
     QStringList commands() const { return logLines(logPath()); }
-
-private:
-    QTemporaryDir m_dir;
-    QProcess m_process;
-    int m_port = 0;
 };
 
 // FTP over TLS by ProFTPD, with a certificate made for 127.0.0.1 and localhost; user "clan",

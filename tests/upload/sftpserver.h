@@ -22,20 +22,12 @@ struct SftpOptions {
     QString fault = QString();
 };
 
-class SftpServer {
+class SftpServer : public ScriptServer {
 public:
     explicit SftpServer(const SftpOptions &options = SftpOptions()) {
-        QDir(m_dir.path()).mkdir(QStringLiteral("root"));
-        const QString keyFile = options.keyFile.isEmpty()
-                                    ? m_dir.filePath(QStringLiteral("host_key"))
-                                    : options.keyFile;
-        QStringList arguments{QStringLiteral(TROOPBOOK_TEST_SOURCE_DIR "/sftpserver.py"),
-                              QStringLiteral("--root"),
-                              root(),
-                              QStringLiteral("--log"),
-                              logPath(),
-                              QStringLiteral("--key-file"),
-                              keyFile};
+        QStringList arguments{QStringLiteral("--key-file"),
+                              options.keyFile.isEmpty() ? filePath(QStringLiteral("host_key"))
+                                                        : options.keyFile};
         if (!options.home.isEmpty())
             arguments << QStringLiteral("--home") << options.home;
         if (options.keyboardInteractive)
@@ -46,33 +38,18 @@ public:
             arguments << QStringLiteral("--no-posix-rename");
         if (!options.fault.isEmpty())
             arguments << QStringLiteral("--fault") << options.fault;
-        m_process.setStandardErrorFile(m_dir.filePath(QStringLiteral("server.err")));
-        m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
-        while (m_port == 0 && m_process.waitForReadyRead(20000)) {
-            while (m_process.canReadLine()) {
-                const QByteArray line = m_process.readLine().trimmed();
-                if (line.startsWith("KEY "))
-                    m_key = QString::fromLatin1(line.mid(4));
-                else if (line.startsWith("PORT "))
-                    m_port = line.mid(5).toInt();
-            }
-        }
-    }
-    ~SftpServer() {
-        m_process.kill();
-        m_process.waitForFinished(5000);
+        start("sftpserver.py", arguments, [this](const QByteArray &line) {
+            if (line.startsWith("KEY "))
+                m_key = QString::fromLatin1(line.mid(4));
+        });
     }
 
-    bool isRunning() const { return m_port > 0; }
-    int port() const { return m_port; }
-    QString address() const { return QStringLiteral("sftp://127.0.0.1:%1").arg(m_port); }
-    QString root() const { return m_dir.filePath(QStringLiteral("root")); }
-    QString logPath() const { return m_dir.filePath(QStringLiteral("operations.log")); }
+    QString address() const { return QStringLiteral("sftp://127.0.0.1:%1").arg(port()); }
     QStringList operations() const { return logLines(logPath()); }
     // "type base64", as a known_hosts line has it after the host.
     QString publicKey() const { return m_key; }
     QString knownHostsLine() const {
-        return QStringLiteral("[127.0.0.1]:%1 %2\n").arg(m_port).arg(m_key);
+        return QStringLiteral("[127.0.0.1]:%1 %2\n").arg(port()).arg(m_key);
     }
     // The key's SHA-256 fingerprint as ssh shows it.
     QString fingerprint() const {
@@ -83,9 +60,6 @@ public:
     }
 
 private:
-    QTemporaryDir m_dir;
-    QProcess m_process;
-    int m_port = 0;
     QString m_key;
 };
 

@@ -1,18 +1,19 @@
 // Uploads to a real FTP server on loopback: what lands on the server, which commands it saw,
 // and what the user is told when something goes wrong.
-#include "ftpservers.h"
+#include "localsquad.h"
 #include "upload/ftpsession.h"
 #include "upload/uploadsequence.h"
 
 #include <QElapsedTimer>
-#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTest>
 
+#include <memory>
 #include <optional>
 
 using namespace upload;
 using namespace std::chrono_literals;
+using testftp::messageTexts;
 using testftp::PyFtpServer;
 
 namespace {
@@ -35,38 +36,17 @@ Run uploadTo(const UploadRequest &request, std::chrono::milliseconds timeout = 2
     return run;
 }
 
-QByteArray randomBytes(int size) {
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char &c : bytes)
-        c = char(QRandomGenerator::global()->bounded(256));
-    return bytes;
-}
-
-QStringList messageTexts(const UploadOutcome &outcome) {
-    QStringList texts;
-    for (const UploadMessage &m : outcome.messages)
-        texts << m.text;
-    return texts;
-}
-
 } // namespace
 
 class TestFtpUpload : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_local;
-    QHash<QString, QByteArray> m_files;
+    const testftp::LocalSquad m_local{200000};
 
-    QString localDirectory() const { return m_local.path() + u'/'; }
+    QString localDirectory() const { return m_local.directory(); }
 
     UploadRequest request(const QString &host, const QString &remote) const {
-        return {host,
-                QStringLiteral("squad"),
-                QStringLiteral("secret"),
-                remote,
-                localDirectory(),
-                QStringLiteral("squad.xml"),
-                QStringLiteral("logo.paa")};
+        return m_local.request(host, remote);
     }
     UploadRequest request(const PyFtpServer &server, const QString &remote) const {
         return request(server.address(), remote);
@@ -74,21 +54,12 @@ class TestFtpUpload : public QObject {
 
     void verifyStored(const QString &serverDirectory, const QStringList &names) {
         for (const QString &name : names)
-            QCOMPARE(testftp::readAll(serverDirectory + u'/' + name), m_files.value(name));
+            QCOMPARE(testftp::readAll(serverDirectory + u'/' + name), m_local.bytes(name));
         QCOMPARE(QDir(serverDirectory).entryList(QDir::Files).size(), names.size());
     }
 
 private Q_SLOTS:
-    void initTestCase() {
-        QVERIFY(m_local.isValid());
-        m_files["squad.xml"] = "<?xml version=\"1.0\"?>\r\n<squad nick=\"TB\">\r\n</squad>\r\n";
-        m_files["squad.dtd"] = "<!ELEMENT squad (name)>\r\n";
-        m_files["squad.xsl"] = "<xsl:stylesheet/>\n";
-        // Line ends and NULs must arrive untouched: the transfer is binary.
-        m_files["logo.paa"] = randomBytes(200000) + "\r\n\n\0\r";
-        for (auto it = m_files.cbegin(); it != m_files.cend(); ++it)
-            QVERIFY(testftp::writeFile(localDirectory() + it.key(), it.value()));
-    }
+    void initTestCase() { QVERIFY(m_local.isValid()); }
 
     void allFourFilesIntoTheSquadDirectory_data() {
         QTest::addColumn<QString>("remote");
@@ -196,8 +167,8 @@ private Q_SLOTS:
 
     void missingCompanionAndPictureAreSkipped() {
         QTemporaryDir local;
-        QVERIFY(testftp::writeFile(local.filePath("squad.xml"), m_files["squad.xml"]));
-        QVERIFY(testftp::writeFile(local.filePath("squad.xsl"), m_files["squad.xsl"]));
+        QVERIFY(testftp::writeFile(local.filePath("squad.xml"), m_local.bytes("squad.xml")));
+        QVERIFY(testftp::writeFile(local.filePath("squad.xsl"), m_local.bytes("squad.xsl")));
         PyFtpServer server;
         QVERIFY(server.isRunning());
         UploadRequest r = request(server, QString());
@@ -232,9 +203,9 @@ private Q_SLOTS:
         QTemporaryDir local;
         const QString folder = local.path() + "/my clan files/";
         QVERIFY(QDir().mkpath(folder));
-        QVERIFY(testftp::writeFile(folder + "our squad.xml", m_files["squad.xml"]));
-        QVERIFY(testftp::writeFile(folder + "squad.dtd", m_files["squad.dtd"]));
-        QVERIFY(testftp::writeFile(folder + "clan logo.paa", m_files["logo.paa"]));
+        QVERIFY(testftp::writeFile(folder + "our squad.xml", m_local.bytes("squad.xml")));
+        QVERIFY(testftp::writeFile(folder + "squad.dtd", m_local.bytes("squad.dtd")));
+        QVERIFY(testftp::writeFile(folder + "clan logo.paa", m_local.bytes("logo.paa")));
         PyFtpServer server;
         QVERIFY(server.isRunning());
         QVERIFY(QDir(server.root()).mkdir("the squad"));
@@ -245,9 +216,9 @@ private Q_SLOTS:
         const Run run = uploadTo(r);
         QCOMPARE(messageTexts(run.outcome), QStringList());
         const QString remote = server.root() + "/the squad/";
-        QCOMPARE(testftp::readAll(remote + "our squad.xml"), m_files["squad.xml"]);
-        QCOMPARE(testftp::readAll(remote + "squad.dtd"), m_files["squad.dtd"]);
-        QCOMPARE(testftp::readAll(remote + "clan logo.paa"), m_files["logo.paa"]);
+        QCOMPARE(testftp::readAll(remote + "our squad.xml"), m_local.bytes("squad.xml"));
+        QCOMPARE(testftp::readAll(remote + "squad.dtd"), m_local.bytes("squad.dtd"));
+        QCOMPARE(testftp::readAll(remote + "clan logo.paa"), m_local.bytes("logo.paa"));
         QVERIFY(server.commands().contains("STOR /the squad/clan logo.paa"));
     }
 
@@ -391,6 +362,10 @@ private Q_SLOTS:
             << "ftp.troopbook.invalid." << QStringList{"127.0.0.1"} << "";
         QTest::newRow("no address") << "ftp.troopbook.invalid" << QStringList{}
                                     << "The FTP-Host \"ftp.troopbook.invalid\" was not found.";
+        QTest::newRow("no answer within the time-out")
+            << "ftp.troopbook.invalid" << QStringList{"stall"}
+            << "The name of the FTP-Host \"ftp.troopbook.invalid\" could not be looked up within "
+               "1 second.";
     }
     void hostNamesAreLookedUpBeforeLibcurlSeesThem() {
         QFETCH(QString, name);
@@ -401,13 +376,17 @@ private Q_SLOTS:
         UploadRequest r = request(server, QString());
         // A name no name server knows: only the session's own lookup can make it reachable.
         r.host = QStringLiteral("%1:%2").arg(name).arg(server.port());
-        QStringList asked;
-        const Run run = uploadTo(r, 20s, [&](const QString &host, QString *error) {
-            asked << host;
-            *error = "Name or service not known";
-            return addresses;
-        });
-        QCOMPARE(asked, QStringList{name});
+        const auto asked = std::make_shared<QStringList>();
+        testftp::StalledLookup stalled;
+        const bool stall = addresses == QStringList{"stall"};
+        const Run run = uploadTo(
+            r, stall ? 1s : 20s,
+            stall ? stalled.function() : [asked, addresses](const QString &host, QString *error) {
+                *asked << host;
+                *error = "Name or service not known";
+                return addresses;
+            });
+        QCOMPARE(*asked, stall ? QStringList() : QStringList{name});
         if (message.isEmpty()) {
             QCOMPARE(messageTexts(run.outcome), QStringList());
             verifyStored(server.root(), {"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"});

@@ -1,5 +1,6 @@
 // Uploads to a real SFTP server on loopback: what lands on the server and how it replaces what
 // was there, the host key check, and what the user is told when something goes wrong.
+#include "localsquad.h"
 #include "sftpserver.h"
 #include "ui/commondialog.h"
 #include "ui/messagebox.h"
@@ -11,17 +12,26 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
+#include <functional>
+#include <memory>
+#include <optional>
 #include <thread>
 
 #include <sys/stat.h>
 
 using namespace upload;
 using namespace std::chrono_literals;
+using testftp::messageTexts;
+using testftp::SftpOptions;
 using testftp::SftpServer;
 using ui::MessageBox;
 
@@ -38,13 +48,6 @@ struct Run {
     QStringList notices;
 };
 
-QStringList messageTexts(const UploadOutcome &outcome) {
-    QStringList texts;
-    for (const UploadMessage &m : outcome.messages)
-        texts << m.text;
-    return texts;
-}
-
 // Every entry of a directory, hidden ones included: a temporary file left behind shows here.
 QStringList entries(const QString &directory) {
     return QDir(directory).entryList(QDir::Files | QDir::Hidden, QDir::Name);
@@ -55,16 +58,14 @@ QStringList entries(const QString &directory) {
 class TestSftpUpload : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_local;
+    const testftp::LocalSquad m_local{300000}; // several write requests' worth
     QTemporaryDir m_scratch;
-    QHash<QString, QByteArray> m_files;
     QString m_knownHosts;
 
-    QString localDirectory() const { return m_local.path() + u'/'; }
+    QString localDirectory() const { return m_local.directory(); }
 
     UploadRequest request(const SftpServer &server, const QString &remote) const {
-        return {server.address(), QStringLiteral("squad"),     QStringLiteral("secret"),  remote,
-                localDirectory(), QStringLiteral("squad.xml"), QStringLiteral("logo.paa")};
+        return m_local.request(server.address(), remote);
     }
 
     void configure(SftpSession &session) const {
@@ -73,11 +74,14 @@ class TestSftpUpload : public QObject {
         session.setGlobalKnownHostsFile(QStringLiteral("/dev/null"));
     }
 
-    Run uploadTo(const UploadRequest &request, bool trust = true) const {
+    Run uploadTo(const UploadRequest &request, bool trust = true,
+                 const std::function<void(SftpSession &)> &setup = {}) const {
         Run run;
         SftpSession session(*ServerAddress::parse(request.host, nullptr), request.user,
                             request.password);
         configure(session);
+        if (setup)
+            setup(session);
         session.setStateHandler([&run](int state) { run.states << state; });
         session.setNoticeHandler([&run](const QString &notice) { run.notices << notice; });
         session.setHostKeyQuestion([&run, trust](const QString &question) {
@@ -97,24 +101,12 @@ class TestSftpUpload : public QObject {
 
     void verifyStored(const QString &serverDirectory, const QStringList &names) {
         for (const QString &name : names)
-            QCOMPARE(testftp::readAll(serverDirectory + u'/' + name), m_files.value(name));
+            QCOMPARE(testftp::readAll(serverDirectory + u'/' + name), m_local.bytes(name));
         QCOMPARE(entries(serverDirectory).size(), names.size());
     }
 
 private Q_SLOTS:
-    void initTestCase() {
-        QVERIFY(m_local.isValid());
-        m_files["squad.xml"] = "<?xml version=\"1.0\"?>\r\n<squad nick=\"TB\">\r\n</squad>\r\n";
-        m_files["squad.dtd"] = "<!ELEMENT squad (name)>\r\n";
-        m_files["squad.xsl"] = "<xsl:stylesheet/>\n";
-        // Several write requests' worth, with line ends and NULs that must arrive untouched.
-        QByteArray picture(300000, Qt::Uninitialized);
-        for (char &c : picture)
-            c = char(QRandomGenerator::global()->bounded(256));
-        m_files["logo.paa"] = picture + "\r\n\n\0\r";
-        for (auto it = m_files.cbegin(); it != m_files.cend(); ++it)
-            QVERIFY(testftp::writeFile(localDirectory() + it.key(), it.value()));
-    }
+    void initTestCase() { QVERIFY(m_local.isValid()); }
 
     void init() {
         m_knownHosts = m_scratch.filePath(
@@ -208,7 +200,8 @@ private Q_SLOTS:
         QCOMPARE(messageTexts(run.outcome), QStringList());
         QCOMPARE(QFileInfo(server.root() + "/squad.xml").symLinkTarget(),
                  server.root() + "/releases/v2/squad.xml");
-        QCOMPARE(testftp::readAll(server.root() + "/releases/v2/squad.xml"), m_files["squad.xml"]);
+        QCOMPARE(testftp::readAll(server.root() + "/releases/v2/squad.xml"),
+                 m_local.bytes("squad.xml"));
         QCOMPARE(entries(server.root() + "/releases/v2"), QStringList{"squad.xml"});
     }
 
@@ -343,7 +336,7 @@ private Q_SLOTS:
         trust(server);
         QTemporaryDir local;
         QVERIFY(::mkfifo(QFile::encodeName(local.filePath("squad.xml")).constData(), 0600) == 0);
-        QVERIFY(testftp::writeFile(local.filePath("squad.dtd"), m_files["squad.dtd"]));
+        QVERIFY(testftp::writeFile(local.filePath("squad.dtd"), m_local.bytes("squad.dtd")));
         UploadRequest r = request(server, QString());
         r.localDirectory = local.path();
         const Run run = uploadTo(r);
@@ -363,6 +356,53 @@ private Q_SLOTS:
                  qPrintable(run.outcome.messages[0].text));
         QVERIFY(run.outcome.messages[0].text.contains("could not be reached (Connection refused)"));
         QVERIFY(run.questions.isEmpty());
+    }
+
+    void hostNamesAreLookedUpByTheSessionsOwnLookup_data() {
+        QTest::addColumn<QStringList>("addresses"); // "stall": no answer
+        QTest::addColumn<QString>("message");       // empty: all four files stored
+        QTest::newRow("one address") << QStringList{"127.0.0.1"} << "";
+        QTest::newRow("unreachable address first") << QStringList{"::1", "127.0.0.1"} << "";
+        QTest::newRow("no address")
+            << QStringList{} << "The FTP-Host \"sftp.troopbook.invalid\" was not found.";
+        QTest::newRow("no answer") << QStringList{"stall"}
+                                   << "The name of the FTP-Host \"sftp.troopbook.invalid\" "
+                                      "could not be looked up within 1 second.";
+    }
+    void hostNamesAreLookedUpByTheSessionsOwnLookup() {
+        QFETCH(QStringList, addresses);
+        QFETCH(QString, message);
+        SftpServer server;
+        QVERIFY(server.isRunning());
+        UploadRequest r = request(server, QString());
+        // A name no name server knows: only the session's own lookup can make it reachable.
+        r.host = QStringLiteral("sftp://sftp.troopbook.invalid:%1").arg(server.port());
+        testftp::StalledLookup stalled;
+        const auto asked = std::make_shared<QStringList>();
+        const Run run = uploadTo(r, true, [&](SftpSession &session) {
+            if (addresses == QStringList{"stall"}) {
+                session.setTimeout(1s);
+                session.setNameLookup(stalled.function());
+                return;
+            }
+            session.setNameLookup([asked, addresses](const QString &host, QString *error) {
+                *asked << host;
+                *error = "Name or service not known";
+                return addresses;
+            });
+        });
+        QCOMPARE(messageTexts(run.outcome),
+                 message.isEmpty() ? QStringList() : QStringList{message});
+        if (message.isEmpty()) {
+            QCOMPARE(*asked, QStringList{"sftp.troopbook.invalid"});
+            verifyStored(server.root(), allFour);
+            // The key is recorded under the name typed, as ssh records it.
+            QVERIFY(testftp::readAll(m_knownHosts)
+                        .startsWith(
+                            QString("[sftp.troopbook.invalid]:%1 ").arg(server.port()).toLatin1()));
+        } else {
+            QVERIFY(server.operations().isEmpty());
+        }
     }
 
     void serverWithoutAtomicRename_data() {
@@ -451,7 +491,7 @@ private Q_SLOTS:
         const UploadOutcome outcome = runUpload(r, session);
         QVERIFY(clock.elapsed() < 15000);
         QCOMPARE(outcome.messages.size(), 1);
-        QVERIFY2(outcome.messages[0].text.startsWith("The server did not answer within 1 seconds "
+        QVERIFY2(outcome.messages[0].text.startsWith("The server did not answer within 1 second "
                                                      "while sending squad.xml"),
                  qPrintable(outcome.messages[0].text));
         QVERIFY(outcome.stored.isEmpty());
@@ -501,32 +541,6 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(m_knownHosts));
     }
 
-    void closingTheWindowDuringATransferReturnsAtOnce() {
-        SftpServer server({.fault = "stall-in-write"});
-        QVERIFY(server.isRunning());
-        trust(server);
-        ui::CommonDialog cdb;
-        UploadWindow window(cdb, [] { return QString(); });
-        window.setSftpSessionSetup([this](SftpSession &session) { configure(session); });
-        window.findChild<QLineEdit *>("ftphost")->setText(server.address());
-        window.findChild<QLineEdit *>("ftpuser")->setText("squad");
-        window.findChild<QLineEdit *>("ftppass")->setText("secret");
-        window.findChild<QLineEdit *>("locdir")->setText(localDirectory());
-        window.show();
-        QSignalSpy finished(&window, &UploadWindow::uploadFinished);
-        window.findChild<QPushButton *>("Command1")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(server.operations().contains("FAULT stall-in-write"), 15000);
-        QVERIFY(window.isUploading());
-        QElapsedTimer clock;
-        clock.start();
-        QVERIFY(window.close());
-        QVERIFY(clock.elapsed() < 5000);
-        QVERIFY(!window.isUploading());
-        QTest::qWait(200);
-        QCOMPARE(finished.size(), 0);
-        QVERIFY(MessageBox::takeShown().isEmpty());
-    }
-
     // Through the window: the question is asked by the GUI thread, and the status line keeps
     // saying that the replacement was not atomic.
     void uploadWindowAsksAndReports() {
@@ -561,6 +575,106 @@ private Q_SLOTS:
         const QString picture = qEnvironmentVariable("TROOPBOOK_SHOT_DIR");
         if (!picture.isEmpty())
             window.grab().save(picture + "/upload-sftp-not-atomic.png");
+    }
+
+    // Closing the window or Exit returns at once whatever the run waits for, leaves no worker
+    // behind for long, shows nothing and records no host key. Kept last: after an Exit has ended
+    // the application's event loop, a later window's run here never reported its end.
+    void closingOrExitReturnsAtOnceInEveryPhase_data() {
+        QTest::addColumn<QString>("phase");
+        QTest::addColumn<bool>("viaExit");
+        for (const bool viaExit : {false, true}) {
+            const char *how = viaExit ? "exit" : "close";
+            for (const char *phase : {"lookup", "connect", "greeting", "host key", "transfer"})
+                QTest::addRow("%s in %s", how, phase) << QString(phase) << viaExit;
+        }
+    }
+    void closingOrExitReturnsAtOnceInEveryPhase() {
+        QFETCH(QString, phase);
+        QFETCH(bool, viaExit);
+        testftp::StalledLookup lookup;
+        testftp::SilentServer silent(phase == "connect");
+        QVERIFY(silent.isRunning());
+        std::optional<SftpServer> server;
+        QString host = "sftp://" + silent.address();
+        if (phase == "lookup") {
+            host = "sftp://sftp.troopbook.invalid";
+        } else if (phase == "host key" || phase == "transfer") {
+            server.emplace(SftpOptions{.fault = phase == "transfer" ? "stall-in-write" : ""});
+            QVERIFY(server->isRunning());
+            if (phase == "transfer")
+                trust(*server);
+            host = server->address();
+        }
+        ui::CommonDialog cdb;
+        // The editor deletes the window when it is closed.
+        const QPointer<UploadWindow> window = new UploadWindow(cdb, [] { return QString(); });
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        const auto cleanup = qScopeGuard([&] { delete window.data(); });
+        window->setSftpSessionSetup([this, function = lookup.function()](SftpSession &session) {
+            configure(session);
+            session.setNameLookup(function);
+        });
+        window->findChild<QLineEdit *>("ftphost")->setText(host);
+        window->findChild<QLineEdit *>("ftpuser")->setText("squad");
+        window->findChild<QLineEdit *>("ftppass")->setText("secret");
+        window->findChild<QLineEdit *>("locdir")->setText(localDirectory());
+        window->show();
+        window->findChild<QPushButton *>("Command1")->click();
+
+        QElapsedTimer clock;
+        const auto end = [&] {
+            clock.start();
+            if (viaExit)
+                QCoreApplication::quit();
+            else
+                window->close();
+        };
+        if (phase == "host key") {
+            // The question's box runs an event loop of its own: the window is closed, or the
+            // program ended, from inside it, as the user's Exit would.
+            QTimer poll;
+            connect(&poll, &QTimer::timeout, this, [&] {
+                if (qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                    poll.stop();
+                    end();
+                }
+            });
+            poll.start(20);
+            if (viaExit) {
+                QCoreApplication::exec();
+            } else {
+                QTRY_VERIFY_WITH_TIMEOUT(!poll.isActive(), 15000);
+            }
+            QVERIFY(!poll.isActive());
+        } else {
+            if (phase == "lookup")
+                QTRY_VERIFY_WITH_TIMEOUT(lookup.isEntered(), 10000);
+            else if (phase == "transfer")
+                QTRY_VERIFY_WITH_TIMEOUT(server->operations().contains("FAULT stall-in-write"),
+                                         15000);
+            else
+                QTRY_COMPARE_WITH_TIMEOUT(
+                    window->findChild<QLineEdit *>("Status")->text(),
+                    QString(phase == "connect" ? "Connecting" : "Sending Request"), 10000);
+            QTest::qWait(50);
+            QVERIFY(window->isUploading());
+            if (viaExit) {
+                QTimer::singleShot(0, qApp, end);
+                QCoreApplication::exec();
+            } else {
+                end();
+            }
+        }
+        QVERIFY(clock.elapsed() < 5000);
+        QTRY_VERIFY(window.isNull());
+        // The worker left behind ends by itself, long before the stall or the time-out would.
+        QTRY_VERIFY_WITH_TIMEOUT(qApp->findChildren<UploadWorker *>().isEmpty(), 5000);
+        const QList<MessageBox::Shown> shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), phase == "host key" ? 1 : 0);
+        QVERIFY(!QFile::exists(m_knownHosts) || phase == "transfer");
+        if (server)
+            QVERIFY(server->operations().filter("LOGIN").size() == (phase == "transfer" ? 1 : 0));
     }
 };
 
