@@ -163,6 +163,13 @@ private:
                             .arg(decoded.error, QString::number(decoded.errorLine))));
             return std::nullopt;
         }
+        // A game's XML parser refuses the whole file, whatever members it still holds. (A body
+        // cut off on the way was reported above.)
+        if (decoded.truncated && !response.truncated) {
+            add(problem(QStringLiteral("The squad file on the server ends before the end of the "
+                                       "squad: it was stored cut short, and a game cannot read "
+                                       "it. Upload the squad again.")));
+        }
         if (m_request.local) {
             const QStringList differences = squad::squadDifferences(*m_request.local, decoded.data);
             const QString advice =

@@ -92,6 +92,9 @@ private Q_SLOTS:
         QVERIFY(m_server->stage("differs", withSquad(squad::fileContents(other))));
         QVERIFY(m_server->stage("notsquad", withSquad("<html><body>Gone</body></html>\n")));
         QVERIFY(m_server->stage("short", withSquad(squadFile), "squad.xml short\n"));
+        // Stored cut short, as an interrupted upload leaves it: served whole, with its length.
+        QVERIFY(
+            m_server->stage("cutshort", withSquad(squadFile.left(squadFile.indexOf("</squad")))));
         QVERIFY(m_server->stage("stall", withSquad(squadFile), "squad.xml stall\n"));
         QVERIFY(m_server->stage("emptypicture", {{"squad.xml", squadFile},
                                                  {"squad.dtd", "<!ELEMENT squad ANY>\n"},
@@ -153,6 +156,9 @@ private Q_SLOTS:
         QTest::newRow("body shorter than announced")
             << "http://localhost/short/squad.xml" << true << true << 10000
             << QStringList{"announced"} << QStringList{} << true << 5;
+        QTest::newRow("stored cut short")
+            << "http://localhost/cutshort/squad.xml" << true << false << 10000
+            << QStringList{"ends before the end of the squad"} << QStringList{} << true << 5;
         QTest::newRow("html content type")
             << "http://localhost/html/squad.xml" << true << true << 10000
             << QStringList{"as \"text/html\", not as XML"} << QStringList{} << true << 5;
