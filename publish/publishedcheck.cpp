@@ -296,7 +296,9 @@ std::optional<QUrl> parseAddress(const QString &text, QString *error) {
         return fail(QStringLiteral("No address was given."));
     const QString withScheme =
         trimmed.contains(QStringLiteral("://")) ? trimmed : QStringLiteral("http://") + trimmed;
-    QUrl url = QUrl::fromUserInput(withScheme);
+    // Parsed as it stands: QUrl::fromUserInput would take an address it cannot parse for one
+    // without a scheme and make "http" its host.
+    QUrl url(withScheme, QUrl::TolerantMode);
     const QString scheme = url.scheme().toLower();
     if (scheme != u"http" && scheme != u"https")
         return fail(QStringLiteral("The address \"%1\" starts with \"%2://\"; a published squad is "

@@ -335,6 +335,16 @@ private Q_SLOTS:
         QTest::newRow("ftp") << "ftp://example.org/squad.xml"
                              << ""
                              << "";
+        // A mistyped address is refused as typed, not mended into another host.
+        QTest::newRow("unclosed IPv6 bracket") << "http://[::1/squad.xml"
+                                               << ""
+                                               << "";
+        QTest::newRow("blank in the host") << "https://exa mple.org/squad.xml"
+                                           << ""
+                                           << "";
+        QTest::newRow("IPv6 host") << "http://[::1]:8080/squad.xml"
+                                   << "http://[::1]:8080/squad.xml"
+                                   << "https://[::1]/squad.xml";
         QTest::newRow("empty") << "   "
                                << ""
                                << "";
