@@ -171,7 +171,7 @@ int checkPublished(const QString &address, const QStringList &files) {
                 .arg(shown,
                      finding.kind == squad::Finding::Kind::Problem ? QStringLiteral("problem")
                                                                    : QStringLiteral("hint"),
-                     finding.message);
+                     oneLine(finding.message));
         std::fputs(qPrintable(line), stdout);
     }
     if (!report.anythingFetched)

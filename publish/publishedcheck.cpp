@@ -163,6 +163,13 @@ private:
                             .arg(decoded.error, QString::number(decoded.errorLine))));
             return std::nullopt;
         }
+        // A game's XML parser refuses the whole file, whatever members it still holds. (A body
+        // cut off on the way was reported above.)
+        if (decoded.truncated && !response.truncated) {
+            add(problem(QStringLiteral("The squad file on the server ends before the end of the "
+                                       "squad: it was stored cut short, and a game cannot read "
+                                       "it. Upload the squad again.")));
+        }
         if (m_request.local) {
             const QStringList differences = squad::squadDifferences(*m_request.local, decoded.data);
             const QString advice =
@@ -289,7 +296,9 @@ std::optional<QUrl> parseAddress(const QString &text, QString *error) {
         return fail(QStringLiteral("No address was given."));
     const QString withScheme =
         trimmed.contains(QStringLiteral("://")) ? trimmed : QStringLiteral("http://") + trimmed;
-    QUrl url = QUrl::fromUserInput(withScheme);
+    // Parsed as it stands: QUrl::fromUserInput would take an address it cannot parse for one
+    // without a scheme and make "http" its host.
+    QUrl url(withScheme, QUrl::TolerantMode);
     const QString scheme = url.scheme().toLower();
     if (scheme != u"http" && scheme != u"https")
         return fail(QStringLiteral("The address \"%1\" starts with \"%2://\"; a published squad is "

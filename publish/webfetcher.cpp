@@ -102,6 +102,10 @@ WebResponse WebFetcher::get(const QUrl &url) {
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, long(m_timeout.count()));
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, long(m_timeout.count()));
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    // A cancel or time-out during the name lookup would otherwise wait for the system's
+    // resolver, many seconds with a slow name server, and with it the window that closes; the
+    // resolver's thread is left to end by itself instead.
+    curl_easy_setopt(curl, CURLOPT_QUICK_EXIT, 1L);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer.data());
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &FetchCallbacks::header);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);

@@ -183,9 +183,10 @@ QString notDigitsText(const Subject &s) {
         .arg(quoted(s.value));
 }
 QString idLengthText(const Subject &s) {
-    return QStringLiteral("The ID has %1 digits where today's IDs have 17: check that it is the "
+    return QStringLiteral("The ID has %1 %2 where today's IDs have 17: check that it is the "
                           "player's current ID.")
-        .arg(s.value.size());
+        .arg(QString::number(s.value.size()),
+             s.value.size() == 1 ? QStringLiteral("digit") : QStringLiteral("digits"));
 }
 QString nickEmptyText(const Subject &) {
     return QStringLiteral("The nick is empty: enter the name the player goes by.");

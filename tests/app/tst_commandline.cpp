@@ -81,7 +81,7 @@ private Q_SLOTS:
             << "F.O.O" << nicks << QStringList{"76561198000000001", "2", "76561198000000001"} << 2
             << QStringList{"squad: problem: The tag holds \".\"",
                            "member 1 \"A\": problem: Same ID as member 3 \"Cyd\"",
-                           "member 2 \"Bo\": hint: The ID has 1 digits",
+                           "member 2 \"Bo\": hint: The ID has 1 digit ",
                            "member 3 \"Cyd\": problem: Same ID as member 1 \"A\""}
             << false;
         QTest::newRow("nothing to find")
@@ -89,8 +89,8 @@ private Q_SLOTS:
         QTest::newRow("line breaks stay on the finding's line")
             << "N\r\nO" << QStringList{"Two\nLines", "Back\\slash"} << QStringList{"1", "2"} << 2
             << QStringList{"squad: problem: The tag holds \"\\r\", \"\\n\", which",
-                           "member 1 \"Two\\nLines\": hint: The ID has 1 digits",
-                           "member 2 \"Back\\\\slash\": hint: The ID has 1 digits"}
+                           "member 1 \"Two\\nLines\": hint: The ID has 1 digit ",
+                           "member 2 \"Back\\\\slash\": hint: The ID has 1 digit "}
             << false;
 
         QTest::newRow("a text cut short is a problem")

@@ -11,6 +11,12 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <condition_variable>
+#include <cstring>
+#include <dlfcn.h>
+#include <mutex>
+#include <netdb.h>
+
 using namespace publish;
 using namespace std::chrono_literals;
 using squad::Finding;
@@ -35,7 +41,39 @@ QStringList messages(const CheckReport &report, Finding::Kind kind) {
     return found;
 }
 
+// A name whose system lookup is held until the test lets it go, as with a slow name server.
+constexpr char heldName[] = "held-lookup.invalid";
+struct HeldLookup {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool entered = false;
+    bool released = false;
+    bool returned = false;
+};
+// Never destroyed: the resolver's thread may still use it while the program ends.
+HeldLookup &heldLookup() {
+    static HeldLookup *const held = new HeldLookup;
+    return *held;
+}
+
 } // namespace
+
+// libcurl's resolver calls the system's getaddrinfo, which this program takes the place of.
+extern "C" int getaddrinfo(const char *node, const char *service, const addrinfo *hints,
+                           addrinfo **result) {
+    if (node && std::strcmp(node, heldName) == 0) {
+        HeldLookup &held = heldLookup();
+        std::unique_lock lock(held.mutex);
+        held.entered = true;
+        held.changed.notify_all();
+        held.changed.wait_for(lock, 15s, [&] { return held.released; });
+        held.returned = true;
+        return EAI_NONAME;
+    }
+    using Function = int (*)(const char *, const char *, const addrinfo *, addrinfo **);
+    static const auto system = reinterpret_cast<Function>(dlsym(RTLD_NEXT, "getaddrinfo"));
+    return system(node, service, hints, result);
+}
 
 class TestPublishedCheck : public QObject {
     Q_OBJECT
@@ -92,6 +130,9 @@ private Q_SLOTS:
         QVERIFY(m_server->stage("differs", withSquad(squad::fileContents(other))));
         QVERIFY(m_server->stage("notsquad", withSquad("<html><body>Gone</body></html>\n")));
         QVERIFY(m_server->stage("short", withSquad(squadFile), "squad.xml short\n"));
+        // Stored cut short, as an interrupted upload leaves it: served whole, with its length.
+        QVERIFY(
+            m_server->stage("cutshort", withSquad(squadFile.left(squadFile.indexOf("</squad")))));
         QVERIFY(m_server->stage("stall", withSquad(squadFile), "squad.xml stall\n"));
         QVERIFY(m_server->stage("emptypicture", {{"squad.xml", squadFile},
                                                  {"squad.dtd", "<!ELEMENT squad ANY>\n"},
@@ -153,6 +194,9 @@ private Q_SLOTS:
         QTest::newRow("body shorter than announced")
             << "http://localhost/short/squad.xml" << true << true << 10000
             << QStringList{"announced"} << QStringList{} << true << 5;
+        QTest::newRow("stored cut short")
+            << "http://localhost/cutshort/squad.xml" << true << false << 10000
+            << QStringList{"ends before the end of the squad"} << QStringList{} << true << 5;
         QTest::newRow("html content type")
             << "http://localhost/html/squad.xml" << true << true << 10000
             << QStringList{"as \"text/html\", not as XML"} << QStringList{} << true << 5;
@@ -226,6 +270,30 @@ private Q_SLOTS:
         QCOMPARE(report.files[4].url, QStringLiteral("https://localhost/good/squad.xml"));
     }
 
+    // Closing the window cancels the check and waits for its thread, which must not wait in
+    // turn for a name lookup that may take many seconds.
+    void cancelDoesNotWaitForTheNameLookup() {
+        const std::optional<QUrl> url =
+            parseAddress(QStringLiteral("http://%1/squad.xml").arg(heldName), nullptr);
+        QVERIFY(url);
+        auto worker = std::make_unique<CheckWorker>(CheckRequest{*url, std::nullopt, QString()});
+        worker->start();
+        HeldLookup &held = heldLookup();
+        {
+            std::unique_lock lock(held.mutex);
+            QVERIFY(held.changed.wait_for(lock, 10s, [&] { return held.entered; }));
+        }
+        worker.reset();
+        bool returned = false;
+        {
+            std::lock_guard lock(held.mutex);
+            returned = held.returned;
+            held.released = true;
+            held.changed.notify_all();
+        }
+        QVERIFY2(!returned, "the cancel waited for the name lookup to end");
+    }
+
     void cancelEndsAStalledCheck() {
         const std::optional<QUrl> url = parseAddress("http://localhost/stall/squad.xml", nullptr);
         QVERIFY(url);
@@ -267,6 +335,16 @@ private Q_SLOTS:
         QTest::newRow("ftp") << "ftp://example.org/squad.xml"
                              << ""
                              << "";
+        // A mistyped address is refused as typed, not mended into another host.
+        QTest::newRow("unclosed IPv6 bracket") << "http://[::1/squad.xml"
+                                               << ""
+                                               << "";
+        QTest::newRow("blank in the host") << "https://exa mple.org/squad.xml"
+                                           << ""
+                                           << "";
+        QTest::newRow("IPv6 host") << "http://[::1]:8080/squad.xml"
+                                   << "http://[::1]:8080/squad.xml"
+                                   << "https://[::1]/squad.xml";
         QTest::newRow("empty") << "   "
                                << ""
                                << "";

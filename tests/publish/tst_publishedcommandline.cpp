@@ -42,6 +42,10 @@ private Q_SLOTS:
         renamed.properties[1] = "Day Owls";
         QVERIFY(testweb::writeFile(m_dir.filePath("same.xml"), squadFile));
         QVERIFY(testweb::writeFile(m_dir.filePath("renamed.xml"), squad::fileContents(renamed)));
+        // Findings name members by nick, which may span lines.
+        squad::SquadData twoLines = owls();
+        twoLines.mmbdata.append({"9", "Cid\nLee", "", "", "", ""});
+        QVERIFY(testweb::writeFile(m_dir.filePath("twolines.xml"), squad::fileContents(twoLines)));
     }
 
     void cleanupTestCase() { m_server.reset(); }
@@ -59,6 +63,9 @@ private Q_SLOTS:
         QTest::newRow("another version than the file")
             << "/good/squad.xml"
             << "renamed.xml" << 2 << "renamed.xml. On the server: the name differs.";
+        QTest::newRow("a nick on two lines, one finding a line")
+            << "/good/squad.xml"
+            << "twolines.xml" << 2 << "Cid\\nLee (ID 9) is missing";
         QTest::newRow("a problem") << "/html/squad.xml"
                                    << "" << 2
                                    << "/html/squad.xml: problem: The server sends the squad "

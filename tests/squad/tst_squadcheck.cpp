@@ -115,6 +115,7 @@ private Q_SLOTS:
         row("ID 17 digits", withField(0, Field::Id, "76561198000000999"), {});
         row("ID 18 digits", withField(0, Field::Id, "765611980000000001"), {"H m1 id"},
             {"18 digits"});
+        row("ID of one digit", withField(0, Field::Id, "7"), {"H m1 id"}, {"has 1 digit where"});
         row("ID empty", withField(1, Field::Id, ""), {"P m2 id"});
         row("ID placeholder", withField(1, Field::Id, "XXXXXXXX"), {"P m2 id"}, {"\"XXXXXXXX\""});
         row("ID with a space", withField(1, Field::Id, id17(1) + ' '), {"P m2 id"});
