@@ -205,11 +205,15 @@ CommandResult SftpSession::changeDirectory(const QString &directory) {
         return {};
     raise(SendingRequest);
     raise(RequestSent);
-    // Relative paths resolve against the login directory, as the server's own cd would.
-    SshString canonical{sftp_canonicalize_path(m_connection->sftp, directory.toUtf8().constData())};
-    if (!canonical.text)
-        return alive(m_connection.get()) ? refused(sftpErrorText()) : lost(QString());
-    const sftp_attributes attributes = sftp_stat(m_connection->sftp, canonical.text);
+    // Relative paths resolve against the login directory, as the server's own cd would. The
+    // path is kept as asked, not made canonical: that resolves links (a web folder is often
+    // one), and the directory reported would no longer be the one asked for.
+    QString path = directory;
+    if (!path.startsWith(u'/'))
+        path = m_loginDirectory + (m_loginDirectory.endsWith(u'/') ? "" : "/") + path;
+    if (path.size() > 1 && path.endsWith(u'/'))
+        path.chop(1);
+    const sftp_attributes attributes = sftp_stat(m_connection->sftp, path.toUtf8().constData());
     if (!attributes)
         return alive(m_connection.get()) ? refused(sftpErrorText()) : lost(QString());
     const bool isDirectory = attributes->type == SSH_FILEXFER_TYPE_DIRECTORY;
@@ -218,7 +222,7 @@ CommandResult SftpSession::changeDirectory(const QString &directory) {
     raise(ResponseReceived);
     if (!isDirectory)
         return refused(QStringLiteral("\"%1\" is not a directory.").arg(directory));
-    m_directory = canonical.toString();
+    m_directory = path;
     raise(ResponseCompleted);
     return {};
 }
