@@ -20,6 +20,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace upload {
@@ -35,6 +36,13 @@ QString errnoText(int error) {
 QString hostAndPort(const ServerAddress &server) {
     const QString host = server.host.contains(u':') ? u'[' + server.host + u']' : server.host;
     return server.port == 22 ? host : host + u':' + QString::number(server.port);
+}
+
+bool sameSocket(int fd, int other) {
+    struct stat a {};
+    struct stat b {};
+    return ::fstat(fd, &a) == 0 && ::fstat(other, &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
 }
 
 struct SshString {
@@ -727,11 +735,17 @@ void SftpSession::close(bool polite) {
     if (connection->sftp)
         sftp_free(connection->sftp);
     if (connection->ssh) {
+        // libssh's polite disconnect leaves a descriptor it was given open, the silent one closes
+        // it. While ours is still open, a descriptor on the same socket can only be that copy.
+        const int shared = ssh_get_fd(connection->ssh);
         if (polite)
             ssh_disconnect(connection->ssh);
         else
             ssh_silent_disconnect(connection->ssh);
         ssh_free(connection->ssh);
+        if (shared >= 0 && shared != connection->socketFd &&
+            sameSocket(shared, connection->socketFd))
+            ::close(shared);
     }
     {
         std::lock_guard lock(m_cancelMutex);

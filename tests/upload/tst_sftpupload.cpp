@@ -27,6 +27,7 @@
 #include <thread>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace upload;
 using namespace std::chrono_literals;
@@ -51,6 +52,19 @@ struct Run {
 // Every entry of a directory, hidden ones included: a temporary file left behind shows here.
 QStringList entries(const QString &directory) {
     return QDir(directory).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+// The process's open sockets: a session gone must have closed every one it opened.
+int openSockets() {
+    int count = 0;
+    for (const QString &fd : QDir("/proc/self/fd").entryList(QDir::System | QDir::NoDotAndDotDot)) {
+        char target[64] = {};
+        const QByteArray path = QFile::encodeName("/proc/self/fd/" + fd);
+        if (::readlink(path.constData(), target, sizeof target - 1) > 0 &&
+            QByteArray(target).startsWith("socket:"))
+            ++count;
+    }
+    return count;
 }
 
 } // namespace
@@ -497,6 +511,40 @@ private Q_SLOTS:
         QCOMPARE(operations.filter("REMOVE").size(), 1);
         QCOMPARE(operations.filter("REMOVE")[0].section(u' ', 1),
                  operations.filter("OPEN")[0].section(u' ', 1));
+    }
+
+    void noSocketIsLeftOpen_data() {
+        QTest::addColumn<QString>("remote");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("stored") << ""
+                                << "secret"
+                                << "";
+        QTest::newRow("directory missing") << "/nosuch"
+                                           << "secret"
+                                           << "";
+        QTest::newRow("wrong password") << ""
+                                        << "Wr0ngPassw0rd"
+                                        << "";
+        // A second connection removes the temporary copy.
+        QTest::newRow("dropped while writing") << ""
+                                               << "secret"
+                                               << "drop-in-write";
+    }
+    void noSocketIsLeftOpen() {
+        QFETCH(QString, remote);
+        QFETCH(QString, password);
+        QFETCH(QString, fault);
+        SftpServer server({.fault = fault});
+        QVERIFY(server.isRunning());
+        trust(server);
+        UploadRequest r = request(server, remote);
+        r.password = password;
+        const int before = openSockets();
+        const Run run = uploadTo(r);
+        QCOMPARE(run.outcome.messages.isEmpty(),
+                 remote.isEmpty() && fault.isEmpty() && password == "secret");
+        QCOMPARE(openSockets(), before);
     }
 
     void stallingServerTimesOut() {
