@@ -218,7 +218,7 @@ CommandResult SftpSession::changeDirectory(const QString &directory) {
     // one), and the directory reported would no longer be the one asked for.
     QString path = directory;
     if (!path.startsWith(u'/'))
-        path = m_loginDirectory + (m_loginDirectory.endsWith(u'/') ? "" : "/") + path;
+        path.prepend(m_loginDirectory.endsWith(u'/') ? m_loginDirectory : m_loginDirectory + u'/');
     if (path.size() > 1 && path.endsWith(u'/'))
         path.chop(1);
     const sftp_attributes attributes = sftp_stat(m_connection->sftp, path.toUtf8().constData());
