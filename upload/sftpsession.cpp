@@ -20,6 +20,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace upload {
@@ -35,6 +36,13 @@ QString errnoText(int error) {
 QString hostAndPort(const ServerAddress &server) {
     const QString host = server.host.contains(u':') ? u'[' + server.host + u']' : server.host;
     return server.port == 22 ? host : host + u':' + QString::number(server.port);
+}
+
+bool sameSocket(int fd, int other) {
+    struct stat a {};
+    struct stat b {};
+    return ::fstat(fd, &a) == 0 && ::fstat(other, &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
 }
 
 struct SshString {
@@ -205,11 +213,15 @@ CommandResult SftpSession::changeDirectory(const QString &directory) {
         return {};
     raise(SendingRequest);
     raise(RequestSent);
-    // Relative paths resolve against the login directory, as the server's own cd would.
-    SshString canonical{sftp_canonicalize_path(m_connection->sftp, directory.toUtf8().constData())};
-    if (!canonical.text)
-        return alive(m_connection.get()) ? refused(sftpErrorText()) : lost(QString());
-    const sftp_attributes attributes = sftp_stat(m_connection->sftp, canonical.text);
+    // Relative paths resolve against the login directory, as the server's own cd would. The
+    // path is kept as asked, not made canonical: that resolves links (a web folder is often
+    // one), and the directory reported would no longer be the one asked for.
+    QString path = directory;
+    if (!path.startsWith(u'/'))
+        path.prepend(m_loginDirectory.endsWith(u'/') ? m_loginDirectory : m_loginDirectory + u'/');
+    if (path.size() > 1 && path.endsWith(u'/'))
+        path.chop(1);
+    const sftp_attributes attributes = sftp_stat(m_connection->sftp, path.toUtf8().constData());
     if (!attributes)
         return alive(m_connection.get()) ? refused(sftpErrorText()) : lost(QString());
     const bool isDirectory = attributes->type == SSH_FILEXFER_TYPE_DIRECTORY;
@@ -218,7 +230,7 @@ CommandResult SftpSession::changeDirectory(const QString &directory) {
     raise(ResponseReceived);
     if (!isDirectory)
         return refused(QStringLiteral("\"%1\" is not a directory.").arg(directory));
-    m_directory = canonical.toString();
+    m_directory = path;
     raise(ResponseCompleted);
     return {};
 }
@@ -723,11 +735,17 @@ void SftpSession::close(bool polite) {
     if (connection->sftp)
         sftp_free(connection->sftp);
     if (connection->ssh) {
+        // libssh's polite disconnect leaves a descriptor it was given open, the silent one closes
+        // it. While ours is still open, a descriptor on the same socket can only be that copy.
+        const int shared = ssh_get_fd(connection->ssh);
         if (polite)
             ssh_disconnect(connection->ssh);
         else
             ssh_silent_disconnect(connection->ssh);
         ssh_free(connection->ssh);
+        if (shared >= 0 && shared != connection->socketFd &&
+            sameSocket(shared, connection->socketFd))
+            ::close(shared);
     }
     {
         std::lock_guard lock(m_cancelMutex);

@@ -27,6 +27,7 @@
 #include <thread>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace upload;
 using namespace std::chrono_literals;
@@ -51,6 +52,19 @@ struct Run {
 // Every entry of a directory, hidden ones included: a temporary file left behind shows here.
 QStringList entries(const QString &directory) {
     return QDir(directory).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+// The process's open sockets: a session gone must have closed every one it opened.
+int openSockets() {
+    int count = 0;
+    for (const QString &fd : QDir("/proc/self/fd").entryList(QDir::System | QDir::NoDotAndDotDot)) {
+        char target[64] = {};
+        const QByteArray path = QFile::encodeName("/proc/self/fd/" + fd);
+        if (::readlink(path.constData(), target, sizeof target - 1) > 0 &&
+            QByteArray(target).startsWith("socket:"))
+            ++count;
+    }
+    return count;
 }
 
 } // namespace
@@ -123,29 +137,41 @@ private Q_SLOTS:
         QTest::addColumn<QString>("serverDirectory");
         QTest::addColumn<bool>("oldFiles");
         QTest::addColumn<bool>("keyboardInteractive");
+        QTest::addColumn<QString>("link"); // a symbolic link in the root to serverDirectory
         QTest::newRow("relative") << "squad"
-                                  << "squad" << false << false;
+                                  << "squad" << false << false << "";
         QTest::newRow("absolute") << "/squad"
-                                  << "squad" << false << false;
+                                  << "squad" << false << false << "";
         QTest::newRow("trailing slash") << "/squad/"
-                                        << "squad" << false << false;
+                                        << "squad" << false << false << "";
         QTest::newRow("login directory") << ""
-                                         << "" << false << false;
+                                         << "" << false << false << "";
         QTest::newRow("over old files") << "squad"
-                                        << "squad" << true << false;
+                                        << "squad" << true << false << "";
         QTest::newRow("keyboard-interactive login") << "squad"
-                                                    << "squad" << false << true;
+                                                    << "squad" << false << true << "";
+        // Web hosts often give the web folder as a link; the server's canonical path of it
+        // names another directory, which is still the one asked for.
+        QTest::newRow("relative, through a link") << "www"
+                                                  << "squad" << false << false << "www";
+        QTest::newRow("absolute, through a link") << "/www/"
+                                                  << "squad" << false << false << "www";
+        QTest::newRow("relative, with ..") << "squad/../squad"
+                                           << "squad" << false << false << "";
     }
     void filesArriveWholeAndReplaceTheOldOnes() {
         QFETCH(QString, remote);
         QFETCH(QString, serverDirectory);
         QFETCH(bool, oldFiles);
         QFETCH(bool, keyboardInteractive);
+        QFETCH(QString, link);
         SftpServer server({.keyboardInteractive = keyboardInteractive});
         QVERIFY(server.isRunning());
         trust(server);
         const QString directory = server.root() + u'/' + serverDirectory;
         QVERIFY(QDir().mkpath(directory));
+        if (!link.isEmpty())
+            QVERIFY(QFile::link(directory, server.root() + u'/' + link));
         if (oldFiles) {
             for (const QString &name : allFour) {
                 QVERIFY(testftp::writeFile(directory + u'/' + name, "old " + name.toUtf8()));
@@ -170,8 +196,13 @@ private Q_SLOTS:
         QCOMPARE(operations.filter("OPEN").size(), 4);
         const QStringList renames = operations.filter("RENAME");
         QCOMPARE(renames.size(), 4);
-        const QString prefix =
-            serverDirectory.isEmpty() ? QString("/") : QString("/" + serverDirectory + "/");
+        // The files go where the directory was asked for, as the server's own cd would take it.
+        QString asked = remote;
+        while (asked.endsWith(u'/'))
+            asked.chop(1);
+        while (asked.startsWith(u'/'))
+            asked.remove(0, 1);
+        const QString prefix = asked.isEmpty() ? QString("/") : QString("/" + asked + "/");
         for (int i = 0; i < 4; ++i) {
             const QStringList words = renames[i].split(u' ');
             QCOMPARE(words[0], QString("POSIX-RENAME"));
@@ -220,6 +251,10 @@ private Q_SLOTS:
         run = uploadTo(request(server, QString()));
         QCOMPARE(messageTexts(run.outcome), QStringList());
         verifyStored(server.root() + "/clan", allFour);
+        QVERIFY(QDir(server.root()).mkpath("web"));
+        run = uploadTo(request(server, "../web"));
+        QCOMPARE(messageTexts(run.outcome), QStringList());
+        verifyStored(server.root() + "/web", allFour);
     }
 
     void missingDirectorySendsNothing_data() {
@@ -476,6 +511,40 @@ private Q_SLOTS:
         QCOMPARE(operations.filter("REMOVE").size(), 1);
         QCOMPARE(operations.filter("REMOVE")[0].section(u' ', 1),
                  operations.filter("OPEN")[0].section(u' ', 1));
+    }
+
+    void noSocketIsLeftOpen_data() {
+        QTest::addColumn<QString>("remote");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("stored") << ""
+                                << "secret"
+                                << "";
+        QTest::newRow("directory missing") << "/nosuch"
+                                           << "secret"
+                                           << "";
+        QTest::newRow("wrong password") << ""
+                                        << "Wr0ngPassw0rd"
+                                        << "";
+        // A second connection removes the temporary copy.
+        QTest::newRow("dropped while writing") << ""
+                                               << "secret"
+                                               << "drop-in-write";
+    }
+    void noSocketIsLeftOpen() {
+        QFETCH(QString, remote);
+        QFETCH(QString, password);
+        QFETCH(QString, fault);
+        SftpServer server({.fault = fault});
+        QVERIFY(server.isRunning());
+        trust(server);
+        UploadRequest r = request(server, remote);
+        r.password = password;
+        const int before = openSockets();
+        const Run run = uploadTo(r);
+        QCOMPARE(run.outcome.messages.isEmpty(),
+                 remote.isEmpty() && fault.isEmpty() && password == "secret");
+        QCOMPARE(openSockets(), before);
     }
 
     void stallingServerTimesOut() {
