@@ -159,15 +159,16 @@ QString pictureMissingText(const Subject &s) {
                           "put it into %2 or correct its name.")
         .arg(quoted(bareName(s.value)), folderOf(s.context));
 }
+QString companionMissingText(const QString &name, const Subject &s) {
+    return QStringLiteral("%1 is not beside the squad file, so the upload skips it: put it into %2 "
+                          "unless the server has it already.")
+        .arg(name, folderOf(s.context));
+}
 QString dtdMissingText(const Subject &s) {
-    return QStringLiteral("squad.dtd is not beside the squad file, so the upload skips it: put it "
-                          "into %1 unless the server has it already.")
-        .arg(folderOf(s.context));
+    return companionMissingText(QStringLiteral("squad.dtd"), s);
 }
 QString xslMissingText(const Subject &s) {
-    return QStringLiteral("squad.xsl is not beside the squad file, so the upload skips it: put it "
-                          "into %1 unless the server has it already.")
-        .arg(folderOf(s.context));
+    return companionMissingText(QStringLiteral("squad.xsl"), s);
 }
 QString unsavedText(const Subject &) {
     return QStringLiteral("There are unsaved changes: the upload sends the squad file as last "
