@@ -42,6 +42,19 @@ std::unique_ptr<app::MainWindow> loadedWindow() {
     return window;
 }
 
+// The big squad with its check window open. Every member of the made-up squad has an ID of 8
+// digits, so the window lists 100,000 hints.
+std::unique_ptr<app::MainWindow> checkedWindow() {
+    auto window = loadedWindow();
+    window->findChild<QAction *>("mnuToolsCheck")->trigger();
+    if (!window->checkWindow() || !QTest::qWaitForWindowExposed(window->checkWindow()))
+        qFatal("check window not exposed");
+    settle();
+    return window;
+}
+
+using WindowMaker = std::unique_ptr<app::MainWindow> (*)();
+
 void BM_LoadIntoList(benchmark::State &state) {
     app::MainWindow window;
     window.show();
@@ -57,8 +70,8 @@ void BM_LoadIntoList(benchmark::State &state) {
     }
 }
 
-void BM_Add(benchmark::State &state) {
-    const auto window = loadedWindow();
+void BM_Add(benchmark::State &state, WindowMaker makeWindow) {
+    const auto window = makeWindow();
     auto *add = window->findChild<QPushButton *>("Command4");
     for (auto _ : state) {
         QTest::mouseClick(add, Qt::LeftButton);
@@ -67,8 +80,8 @@ void BM_Add(benchmark::State &state) {
 }
 
 // Removes at the first, middle or last position; the squad shrinks by one member per iteration.
-void BM_Remove(benchmark::State &state) {
-    const auto window = loadedWindow();
+void BM_Remove(benchmark::State &state, WindowMaker makeWindow) {
+    const auto window = makeWindow();
     auto *remove = window->findChild<QPushButton *>("Command5");
     for (auto _ : state) {
         state.PauseTiming();
@@ -103,8 +116,8 @@ void BM_SelectNextByKey(benchmark::State &state) {
     }
 }
 
-void BM_KeystrokeInNick(benchmark::State &state) {
-    const auto window = loadedWindow();
+void BM_KeystrokeInNick(benchmark::State &state, WindowMaker makeWindow) {
+    const auto window = makeWindow();
     window->setListIndex(Members / 2);
     auto *nick = window->findChild<QLineEdit *>("mmbnick");
     nick->setFocus();
@@ -112,17 +125,6 @@ void BM_KeystrokeInNick(benchmark::State &state) {
         QTest::keyClick(nick, Qt::Key_X);
         settle();
     }
-}
-
-// The big squad with its check window open. Every member of the made-up squad has an ID of 8
-// digits, so the window lists 100,000 hints.
-std::unique_ptr<app::MainWindow> checkedWindow() {
-    auto window = loadedWindow();
-    window->findChild<QAction *>("mnuToolsCheck")->trigger();
-    if (!window->checkWindow() || !QTest::qWaitForWindowExposed(window->checkWindow()))
-        qFatal("check window not exposed");
-    settle();
-    return window;
 }
 
 // Arg 0: a digit typed and taken back. Arg 1: the last digit of another member's ID typed, so
@@ -150,17 +152,6 @@ void BM_KeystrokeInIdWithCheck(benchmark::State &state) {
         qFatal("the keystrokes did not reach the squad or its check");
 }
 
-void BM_KeystrokeInNickWithCheck(benchmark::State &state) {
-    const auto window = checkedWindow();
-    window->setListIndex(Members / 2);
-    auto *nick = window->findChild<QLineEdit *>("mmbnick");
-    nick->setFocus();
-    for (auto _ : state) {
-        QTest::keyClick(nick, Qt::Key_X);
-        settle();
-    }
-}
-
 // A squad property is checked against the files on disk at each keystroke.
 void BM_KeystrokeInPictureWithCheck(benchmark::State &state) {
     const auto window = checkedWindow();
@@ -173,28 +164,6 @@ void BM_KeystrokeInPictureWithCheck(benchmark::State &state) {
     for (auto _ : state) {
         QTest::keyClick(picture, typed ? Qt::Key_Backspace : Qt::Key_X);
         typed = !typed;
-        settle();
-    }
-}
-
-void BM_AddWithCheck(benchmark::State &state) {
-    const auto window = checkedWindow();
-    auto *add = window->findChild<QPushButton *>("Command4");
-    for (auto _ : state) {
-        QTest::mouseClick(add, Qt::LeftButton);
-        settle();
-    }
-}
-
-void BM_RemoveMiddleWithCheck(benchmark::State &state) {
-    const auto window = checkedWindow();
-    auto *remove = window->findChild<QPushButton *>("Command5");
-    for (auto _ : state) {
-        state.PauseTiming();
-        window->setListIndex(window->document().memberCount() / 2);
-        settle();
-        state.ResumeTiming();
-        QTest::mouseClick(remove, Qt::LeftButton);
         settle();
     }
 }
@@ -214,20 +183,32 @@ void BM_LoadWithCheck(benchmark::State &state) {
 } // namespace
 
 BENCHMARK(BM_LoadIntoList)->Unit(benchmark::kMillisecond)->Iterations(10);
-BENCHMARK(BM_Add)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Remove)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(200);
+BENCHMARK_CAPTURE(BM_Add, plain, loadedWindow)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Remove, plain, loadedWindow)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(200);
 BENCHMARK(BM_SelectMember)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SelectNextByKey)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_KeystrokeInNick)->Unit(benchmark::kMillisecond)->Iterations(500);
+BENCHMARK_CAPTURE(BM_KeystrokeInNick, plain, loadedWindow)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(500);
 BENCHMARK(BM_KeystrokeInIdWithCheck)
     ->Arg(0)
     ->Arg(1)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(500);
-BENCHMARK(BM_KeystrokeInNickWithCheck)->Unit(benchmark::kMillisecond)->Iterations(500);
+BENCHMARK_CAPTURE(BM_KeystrokeInNick, withCheck, checkedWindow)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(500);
 BENCHMARK(BM_KeystrokeInPictureWithCheck)->Unit(benchmark::kMillisecond)->Iterations(500);
-BENCHMARK(BM_AddWithCheck)->Unit(benchmark::kMillisecond)->Iterations(200);
-BENCHMARK(BM_RemoveMiddleWithCheck)->Unit(benchmark::kMillisecond)->Iterations(200);
+BENCHMARK_CAPTURE(BM_Add, withCheck, checkedWindow)->Unit(benchmark::kMillisecond)->Iterations(200);
+BENCHMARK_CAPTURE(BM_Remove, withCheck, checkedWindow)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(200);
 BENCHMARK(BM_LoadWithCheck)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 int main(int argc, char **argv) {
