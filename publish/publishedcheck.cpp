@@ -1,5 +1,6 @@
 #include "publishedcheck.h"
 
+#include "squad/picturename.h"
 #include "squad/squadcompare.h"
 #include "squad/squadreader.h"
 #include "webfetcher.h"
@@ -36,15 +37,6 @@ bool isRedirect(int status) {
 bool isXmlType(const QString &contentType) {
     const QString mediaType = contentType.section(u';', 0, 0).trimmed().toLower();
     return mediaType == u"application/xml" || mediaType == u"text/xml";
-}
-
-// The picture name as the game resolves it: a plain file name beside the squad file.
-std::optional<QString> plainFileName(QString name) {
-    if (name.startsWith(QStringLiteral("./")))
-        name = name.mid(2);
-    if (name.isEmpty() || name.contains(u'/') || name.contains(u'\\') || name.contains(u':'))
-        return std::nullopt;
-    return name;
 }
 
 class Check {
@@ -189,15 +181,15 @@ private:
     }
 
     void checkPicture(const QString &picture) {
-        const std::optional<QString> name = plainFileName(picture);
-        if (!name) {
+        const QString name = squad::pictureFileName(picture);
+        if (name.isEmpty()) {
             add(problem(QStringLiteral("The picture \"%1\" is no plain file name; the game looks "
                                        "for the picture beside the squad file, so it was not "
                                        "fetched.")
                             .arg(picture)));
             return;
         }
-        checkCompanion(*name, true);
+        checkCompanion(name, true);
     }
 
     // False when the check was cancelled.

@@ -75,15 +75,4 @@ QString openForSending(const QString &path, QFile &file) {
     return {};
 }
 
-QString plainFileName(const QString &name) {
-    QString plain = name;
-    while (plain.startsWith(QStringLiteral("./")))
-        plain.remove(0, 2);
-    const bool driveLetter = plain.size() >= 2 && plain[1] == u':' && plain[0].isLetter();
-    if (plain.isEmpty() || plain == u"." || plain == u".." || plain.contains(u'/') ||
-        plain.contains(u'\\') || driveLetter)
-        return {};
-    return plain;
-}
-
 } // namespace upload

@@ -24,8 +24,4 @@ QString notRegularReason(const QString &path);
 // swapped for a FIFO after a check is refused too. Empty on success, else why not.
 QString openForSending(const QString &path, QFile &file);
 
-// The picture's name as a name inside the local directory: a leading "./" dropped; empty when
-// the name reaches elsewhere (a path, "..", a drive letter, a URL).
-QString plainFileName(const QString &name);
-
 } // namespace upload

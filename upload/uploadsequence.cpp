@@ -2,6 +2,8 @@
 
 #include "ftpsession.h"
 #include "localfile.h"
+
+#include "squad/picturename.h"
 #include "ui/messagebox.h"
 
 namespace upload {
@@ -108,7 +110,7 @@ UploadOutcome runUpload(const UploadRequest &request, Transfer &transfer) {
         consider(QStringLiteral("squad.xsl"), false);
         if (!request.pictureName.isEmpty()) {
             // The name comes from the squad file, which may be someone else's.
-            const QString picture = plainFileName(request.pictureName);
+            const QString picture = squad::pictureFileName(request.pictureName);
             if (picture.isEmpty())
                 files.append({request.pictureName,
                               QStringLiteral("the picture name is not a plain file name in the "

@@ -134,6 +134,9 @@ private Q_SLOTS:
         QVERIFY(
             m_server->stage("cutshort", withSquad(squadFile.left(squadFile.indexOf("</squad")))));
         QVERIFY(m_server->stage("stall", withSquad(squadFile), "squad.xml stall\n"));
+        squad::SquadData upward = referenceSquad();
+        upward.properties[int(squad::Property::Picture)] = "..";
+        QVERIFY(m_server->stage("upward", withSquad(squad::fileContents(upward))));
         QVERIFY(m_server->stage("emptypicture", {{"squad.xml", squadFile},
                                                  {"squad.dtd", "<!ELEMENT squad ANY>\n"},
                                                  {"squad.xsl", "<xsl:stylesheet/>\n"},
@@ -181,6 +184,10 @@ private Q_SLOTS:
                            "server answers \"404 Not Found\" at "
                            "http://localhost/nopicture/logo.paa)"}
             << QStringList{} << true << 5;
+        QTest::newRow("picture named \"..\" is not fetched")
+            << "http://localhost/upward/squad.xml" << true << false << 10000
+            << QStringList{"The picture \"..\" is no plain file name"} << QStringList{} << true
+            << 4;
         QTest::newRow("picture empty")
             << "http://localhost/emptypicture/squad.xml" << true << true << 10000
             << QStringList{"The picture \"logo.paa\" is empty on the server"} << QStringList{}
