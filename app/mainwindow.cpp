@@ -198,7 +198,7 @@ void MainWindow::connectEditing() {
     for (int p = 0; p < squad::PropertyCount; ++p) {
         connect(m_squadBoxes[p], &QLineEdit::textChanged, this, [this, p](const QString &text) {
             if (!m_displaying)
-                m_document->setProperty(Property(p), text);
+                m_document->setPropertyText(Property(p), text);
         });
     }
     for (int f = 0; f < squad::FieldCount; ++f) {
@@ -269,7 +269,7 @@ void MainWindow::showMemberTexts(const squad::Member &member) {
 void MainWindow::showProperties() {
     const QScopedValueRollback displaying(m_displaying, true);
     for (int p = 0; p < squad::PropertyCount; ++p)
-        m_squadBoxes[p]->setText(m_document->property(Property(p)));
+        m_squadBoxes[p]->setText(m_document->propertyText(Property(p)));
 }
 
 void MainWindow::lockmmbfields(bool locked) {
@@ -432,7 +432,7 @@ bool MainWindow::openAtStart(const QString &path) {
 
 bool MainWindow::mnuFileSave_Click() {
     // The file holds the document as it is when Save is chosen.
-    const QByteArray contents = squad::fileContents(m_document->data());
+    const QByteArray contents = squad::fileContents(m_document->content());
     m_cdb->setInitDir(m_cdb->fileName());
     m_cdb->setFlags(ui::CommonDialog::OverwritePrompt);
     m_cdb->setFileName(QStringLiteral("Squad.xml"));
@@ -458,7 +458,7 @@ void MainWindow::setFilePath(const QString &path) {
 void MainWindow::mnuFileUpload_Click() {
     if (!m_uploadWindow) {
         m_uploadWindow = new upload::UploadWindow(
-            *m_cdb, [document = m_document] { return document->property(Property::Picture); });
+            *m_cdb, [document = m_document] { return document->propertyText(Property::Picture); });
         m_uploadWindow->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_uploadWindow, &upload::UploadWindow::uploadFinished, this, [this] {
             if (const auto stored = m_uploadWindow->lastStoredSquad())
@@ -501,7 +501,7 @@ void MainWindow::checkPublishedAgain() {
         return;
     publish::CheckRequest request{*address, std::nullopt, QStringLiteral("the squad in the editor"),
                                   m_document->modified()};
-    const squad::SquadData &data = m_document->data();
+    const squad::SquadData &data = m_document->content();
     // An empty editor holds no squad to compare with; the served one is taken as it is.
     if (data != squad::SquadData())
         request.local = data;

@@ -307,7 +307,7 @@ bool SquadChecker::evaluateSquadRules() {
             continue;
         const auto *property = std::get_if<Property>(&rule.target);
         static const QString none;
-        const Subject subject{property ? m_document.property(*property) : none,
+        const Subject subject{property ? m_document.propertyText(*property) : none,
                               property ? propertyLabel(*property) : QString(), context};
         if (!rule.broken(subject))
             continue;

@@ -17,7 +17,7 @@ void SquadDocument::markModified() {
         setModified(true);
 }
 
-void SquadDocument::setProperty(Property p, const QString &value) {
+void SquadDocument::setPropertyText(Property p, const QString &value) {
     QString &stored = m_data.properties[int(p)];
     if (stored == value)
         return;

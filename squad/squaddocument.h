@@ -26,10 +26,10 @@ class SquadDocument : public QAbstractListModel {
 public:
     explicit SquadDocument(QObject *parent = nullptr);
 
-    const SquadData &data() const { return m_data; }
+    const SquadData &content() const { return m_data; }
     const MemberTable &mmbdata() const { return m_data.mmbdata; }
     int memberCount() const { return m_data.mmbdata.memberCount(); }
-    const QString &property(Property p) const { return m_data.property(p); }
+    const QString &propertyText(Property p) const { return m_data.property(p); }
     const QString &cell(Field field, int column) const {
         return m_data.mmbdata.cell(field, column);
     }
@@ -40,7 +40,7 @@ public:
     void setLoading(bool loading) { m_loading = loading; }
 
     // A user's change of a squad property. Unless loading, it marks the document modified.
-    void setProperty(Property p, const QString &value);
+    void setPropertyText(Property p, const QString &value);
     // A user's change of a member field. Unless loading, it stores the value and marks the
     // document modified. Returns false, storing nothing, when `column` is no member.
     bool setMemberField(int column, Field field, const QString &value);

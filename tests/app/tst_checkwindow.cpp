@@ -94,8 +94,9 @@ class TestCheckWindow : public QObject {
 
     static void verifyInStep(Shown &shown, app::CheckWindow &check) {
         const squad::SquadDocument &document = shown.window.document();
-        QCOMPARE(shownFindings(check), squad::checkSquad(document.data(), {shown.window.filePath(),
-                                                                           document.modified()}));
+        QCOMPARE(
+            shownFindings(check),
+            squad::checkSquad(document.content(), {shown.window.filePath(), document.modified()}));
     }
 
 private Q_SLOTS:

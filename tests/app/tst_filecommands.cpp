@@ -116,7 +116,7 @@ private Q_SLOTS:
         app::MainWindow &w = s.window;
         const SquadData squad = hardSquad();
         editedDocument(w, squad);
-        const SquadData edited = w.document().data();
+        const SquadData edited = w.document().content();
         const QString file = path("roundtrip.xml");
 
         CommonDialog::setNextPath(file);
@@ -132,7 +132,7 @@ private Q_SLOTS:
 
         CommonDialog::setNextPath(file);
         QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
-        QCOMPARE(w.document().data(), edited);
+        QCOMPARE(w.document().content(), edited);
         QCOMPARE(listEntries(w), (QStringList{"Ann\"", "", "Zoë"}));
         QCOMPARE(w.listIndex(), 0);
         QCOMPARE(shownMember(w), edited.mmbdata.column(0));
@@ -166,7 +166,7 @@ private Q_SLOTS:
         Shown s;
         app::MainWindow &w = s.window;
         editedDocument(w, hardSquad());
-        const SquadData before = w.document().data();
+        const SquadData before = w.document().content();
         const QString file = path("never.xml");
         CommonDialog::setNextPath(QString());
         QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
@@ -176,7 +176,7 @@ private Q_SLOTS:
         MessageBox::setNextAnswer(MessageBox::No); // the question before Open
         CommonDialog::setNextPath(QString());
         QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
-        QCOMPARE(w.document().data(), before);
+        QCOMPARE(w.document().content(), before);
         QVERIFY(w.document().modified());
         QCOMPARE(shownMember(w), before.mmbdata.column(0));
         QCOMPARE(CommonDialog::takeUses().size(), 2);
@@ -253,7 +253,7 @@ private Q_SLOTS:
         app::MainWindow &w = s.window;
         editedDocument(w, hardSquad());
         w.setListIndex(2);
-        const SquadData before = w.document().data();
+        const SquadData before = w.document().content();
         MessageBox::setNextAnswer(MessageBox::No);
         if (headerWarning)
             MessageBox::setNextAnswer(MessageBox::Ok);
@@ -274,7 +274,7 @@ private Q_SLOTS:
         QVERIFY2(failure.text.contains(reason), qPrintable(failure.text));
         QCOMPARE(failure.style, 16);
 
-        QCOMPARE(w.document().data(), before);
+        QCOMPARE(w.document().content(), before);
         QCOMPARE(listEntries(w), (QStringList{"Ann\"", "", "Zoë"}));
         QCOMPARE(w.listIndex(), 2);
         QCOMPARE(shownMember(w), before.mmbdata.column(2));
@@ -295,7 +295,7 @@ private Q_SLOTS:
         const auto shown = MessageBox::takeShown();
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown[0].text, QString("XML-Header is corrupt!"));
-        QCOMPARE(w.document().data(), hardSquad());
+        QCOMPARE(w.document().content(), hardSquad());
         QVERIFY(!w.document().modified());
     }
 
@@ -348,7 +348,7 @@ private Q_SLOTS:
         expected.mmbdata.reset();
         for (int i = 0; i < members; ++i)
             expected.mmbdata.append(hardSquad().mmbdata.column(i));
-        QCOMPARE(w.document().data(), expected);
+        QCOMPARE(w.document().content(), expected);
         QCOMPARE(w.listIndex(), members > 0 ? 0 : -1);
         QVERIFY(!w.document().modified());
         QVERIFY(!w.document().loading());
@@ -366,7 +366,7 @@ private Q_SLOTS:
         QVERIFY(!memberBoxesLocked(w));
         CommonDialog::setNextPath(file);
         QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
-        QCOMPARE(w.document().data(), empty);
+        QCOMPARE(w.document().content(), empty);
         QVERIFY(listEntries(w).isEmpty());
         QCOMPARE(w.listIndex(), -1);
         QCOMPARE(shownMember(w), Member{});
@@ -484,7 +484,7 @@ private Q_SLOTS:
         Shown s;
         app::MainWindow &w = s.window;
         editedDocument(w, hardSquad());
-        const SquadData edited = w.document().data();
+        const SquadData edited = w.document().content();
         MessageBox::setNextAnswer(MessageBox::No);
         MessageBox::setNextAnswer(MessageBox::Ok);
         CommonDialog::setNextPath(file);
@@ -494,7 +494,7 @@ private Q_SLOTS:
         QVERIFY2(shown[1].text.contains(QDir::toNativeSeparators(file)), qPrintable(shown[1].text));
         QVERIFY2(shown[1].text.contains(reason), qPrintable(shown[1].text));
         QCOMPARE(shown[1].style, 16);
-        QCOMPARE(w.document().data(), edited);
+        QCOMPARE(w.document().content(), edited);
 
         QProcess check;
         check.start(QStringLiteral(TROOPBOOK_BINARY), {"--check", file});
@@ -568,7 +568,7 @@ private Q_SLOTS:
         Shown s;
         app::MainWindow &w = s.window;
         editedDocument(w, hardSquad());
-        const QByteArray contents = squad::fileContents(w.document().data());
+        const QByteArray contents = squad::fileContents(w.document().content());
         QVERIFY(contents.size() < old.size() || cutShort);
 
         rlimit saved{};
@@ -657,7 +657,7 @@ private Q_SLOTS:
         }
         squad.properties[int(squad::Property::Title)] += '!';
         squad.mmbdata.setCell(squad::Field::Remark, 0, member[int(squad::Field::Remark)] + '!');
-        QVERIFY(w.document().data() == squad);
+        QVERIFY(w.document().content() == squad);
 
         action(w, "mnuFileUpload")->trigger();
         QVERIFY(w.uploadWindow());
@@ -700,7 +700,7 @@ private Q_SLOTS:
         Shown s;
         app::MainWindow &w = s.window;
         editedDocument(w, hardSquad());
-        const SquadData edited = w.document().data();
+        const SquadData edited = w.document().content();
 
         if (answer.startsWith("yes")) {
             MessageBox::setNextAnswer(MessageBox::Yes);
@@ -738,15 +738,15 @@ private Q_SLOTS:
 
         if (!goesOn) {
             QVERIFY(w.isVisible());
-            QCOMPARE(w.document().data(), edited);
+            QCOMPARE(w.document().content(), edited);
             QVERIFY(w.document().modified());
             return;
         }
         if (command == "new") {
-            QCOMPARE(w.document().data(), SquadData{});
+            QCOMPARE(w.document().content(), SquadData{});
             QVERIFY(memberBoxesLocked(w));
         } else if (command == "open") {
-            QCOMPARE(w.document().data(), otherSquad);
+            QCOMPARE(w.document().content(), otherSquad);
         } else {
             QVERIFY(!w.isVisible());
             return;
@@ -787,7 +787,7 @@ private Q_SLOTS:
 
         // The editor stays usable beside it.
         QTest::keyClicks(box(w, "squadname"), "x");
-        QCOMPARE(w.document().property(squad::Property::Name), QString("x"));
+        QCOMPARE(w.document().propertyText(squad::Property::Name), QString("x"));
 
         first->close();
         QTRY_VERIFY(!first);
@@ -841,7 +841,7 @@ private Q_SLOTS:
         {
             app::MainWindow w;
             QVERIFY(w.openAtStart(file));
-            QCOMPARE(w.document().data(), hardSquad());
+            QCOMPARE(w.document().content(), hardSquad());
             QCOMPARE(w.listIndex(), 0);
             QVERIFY(!w.document().modified());
             QCOMPARE(w.cdb().fileName(), file);
@@ -853,7 +853,7 @@ private Q_SLOTS:
             const auto shown = MessageBox::takeShown();
             QCOMPARE(shown.size(), 1);
             QVERIFY(shown[0].text.contains(path("absent.xml")));
-            QCOMPARE(w.document().data(), SquadData{});
+            QCOMPARE(w.document().content(), SquadData{});
             QVERIFY(memberBoxesLocked(w));
             QCOMPARE(w.cdb().fileName(), QString());
         }

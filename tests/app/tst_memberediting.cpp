@@ -243,7 +243,7 @@ private Q_SLOTS:
                                "squadweb",  "squadpicture", "squadtitle"};
         for (int p = 0; p < squad::PropertyCount; ++p) {
             QTest::keyClicks(box(w, names[p]), QString(" <v&%1\"> ").arg(p));
-            QCOMPARE(w.document().property(Property(p)), QString(" <v&%1\"> ").arg(p));
+            QCOMPARE(w.document().propertyText(Property(p)), QString(" <v&%1\"> ").arg(p));
         }
         QVERIFY(w.document().modified());
         // A loaded document shows its properties without counting as an edit.
@@ -276,7 +276,7 @@ private Q_SLOTS:
         QCOMPARE(shownMember(w), data.mmbdata.column(2));
 
         QVERIFY(!w.document().modified());
-        QCOMPARE(w.document().data(), data);
+        QCOMPARE(w.document().content(), data);
     }
 
     void deselectingEmptiesAndLocksTheMemberBoxes() {
@@ -290,7 +290,7 @@ private Q_SLOTS:
         QCOMPARE(shownMember(w), Member{});
         QVERIFY(memberBoxesLocked(w));
         QTest::keyClicks(box(w, "mmbnick"), "lost");
-        QCOMPARE(w.document().data(), squadOf({"A", "B"}));
+        QCOMPARE(w.document().content(), squadOf({"A", "B"}));
         QVERIFY(!w.document().modified());
     }
 
@@ -300,7 +300,7 @@ private Q_SLOTS:
         w.document().load(squadOf({"A", "B"}));
         QTest::mouseClick(button(w, "Command5"), Qt::LeftButton);
         QCOMPARE(listEntries(w), (QStringList{"A", "B"}));
-        QCOMPARE(w.document().data(), squadOf({"A", "B"}));
+        QCOMPARE(w.document().content(), squadOf({"A", "B"}));
         QVERIFY(!w.document().modified());
     }
 
@@ -323,7 +323,7 @@ private Q_SLOTS:
         QTest::mouseClick(button(w, "Command5"), Qt::LeftButton);
         QCOMPARE(listEntries(w), left);
         QCOMPARE(w.listIndex(), selectedAfter);
-        QCOMPARE(w.document().data(), squadOf(left));
+        QCOMPARE(w.document().content(), squadOf(left));
         QVERIFY(w.document().modified());
         if (selectedAfter >= 0) {
             QCOMPARE(shownMember(w), squadOf(left).mmbdata.column(selectedAfter));

@@ -129,7 +129,7 @@ private Q_SLOTS:
         QVERIFY2(failures.isEmpty(), qPrintable(failures.join(", ")));
         QCOMPARE(presetName, QString("Squad.xml"));
         QCOMPARE(filters, (QStringList{"Squad definitions (*.xml)", "AllFiles (*.*)"}));
-        const squad::SquadData saved = w.document().data();
+        const squad::SquadData saved = w.document().content();
         QCOMPARE(readAll(file), squad::fileContents(saved));
         QVERIFY(!w.document().modified());
 
@@ -180,7 +180,7 @@ private Q_SLOTS:
         QCOMPARE(startFolder, QDir(dir.path()).absolutePath());
         QVERIFY(refusedMissing);
         QVERIFY2(missingWarning.contains("missing.xml"), qPrintable(missingWarning));
-        QCOMPARE(w.document().data(), saved);
+        QCOMPARE(w.document().content(), saved);
         QCOMPARE(listEntries(w), QStringList{"Ann"});
         QCOMPARE(box(w, "mmbmail")->text(), QString("ann@example.org"));
 
@@ -209,7 +209,7 @@ private Q_SLOTS:
         QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
         QVERIFY2(failures.isEmpty(), qPrintable(failures.join(", ")));
         QCOMPARE(overwriteQuestions, 2);
-        QCOMPARE(readAll(file), squad::fileContents(w.document().data()));
+        QCOMPARE(readAll(file), squad::fileContents(w.document().content()));
         QCOMPARE(w.document().cell(squad::Field::Icq, 0), QString("4711"));
 
         // Nothing unsaved: closing the window asks nothing.

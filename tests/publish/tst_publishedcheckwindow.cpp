@@ -148,7 +148,7 @@ private Q_SLOTS:
         if (editorHoldsTheSquad)
             window.document().load(owls());
         if (unsaved) {
-            window.document().setProperty(squad::Property::Name, "Day Owls");
+            window.document().setPropertyText(squad::Property::Name, "Day Owls");
             QVERIFY(window.document().modified());
         }
         ui::InputBox::setNextAnswer("http://localhost" + path);
@@ -244,7 +244,7 @@ private Q_SLOTS:
 
         // "Check again" takes the kept address and the editor's squad as it is now.
         window.document().load(owls());
-        window.document().setProperty(squad::Property::Tag, "OWLS");
+        window.document().setPropertyText(squad::Property::Tag, "OWLS");
         const qsizetype before = m_server->requests().count("http /good/squad.xml");
         window.publishedCheckWindow()->findChild<QPushButton *>("checkAgain")->click();
         QVERIFY(finished.wait(20000));
@@ -362,7 +362,7 @@ private Q_SLOTS:
         QTRY_VERIFY(m_server->requests().count("http /stall/squad.xml") > before);
         QVERIFY(checkWindow->isChecking());
         QTest::keyClicks(window.findChild<QLineEdit *>("squadnick"), "NEW");
-        QCOMPARE(window.document().property(squad::Property::Tag), QString("NEW"));
+        QCOMPARE(window.document().propertyText(squad::Property::Tag), QString("NEW"));
         if (closeTheEditor) {
             ui::MessageBox::setNextAnswer(ui::MessageBox::No); // do not save
             QVERIFY(window.close());

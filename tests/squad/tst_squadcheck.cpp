@@ -261,7 +261,7 @@ private:
         if (verb == "nick")
             return document.setMemberField(member, Field::Nick, value);
         if (verb == "tag" || verb == "picture") {
-            document.setProperty(verb == "tag" ? Property::Tag : Property::Picture, rest);
+            document.setPropertyText(verb == "tag" ? Property::Tag : Property::Picture, rest);
             return true;
         }
         if (verb == "modified") {
@@ -280,7 +280,7 @@ private:
     static void verifyAgreement(const squad::SquadDocument &document,
                                 const squad::SquadChecker &checker) {
         const QList<Finding> fresh =
-            squad::checkSquad(document.data(), {checker.filePath(), document.modified()});
+            squad::checkSquad(document.content(), {checker.filePath(), document.modified()});
         QCOMPARE(checker.findings(), fresh);
         const auto problems = std::count_if(fresh.begin(), fresh.end(), [](const Finding &f) {
             return f.kind == Finding::Kind::Problem;

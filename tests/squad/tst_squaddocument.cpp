@@ -46,7 +46,7 @@ private Q_SLOTS:
         QVERIFY(!doc.modified());
         QVERIFY(!doc.loading());
         for (int p = 0; p < PropertyCount; ++p)
-            QVERIFY(doc.property(Property(p)).isEmpty());
+            QVERIFY(doc.propertyText(Property(p)).isEmpty());
         verifyInvariants(doc);
     }
 
@@ -139,20 +139,20 @@ private Q_SLOTS:
         addNamed(doc, {"A"});
         doc.setModified(false);
         doc.setLoading(true);
-        doc.setProperty(Property::Name, "Loaded");
+        doc.setPropertyText(Property::Name, "Loaded");
         QVERIFY(!doc.setMemberField(0, Field::Nick, "changed"));
         doc.setLoading(false);
         QVERIFY(!doc.modified());
         QCOMPARE(doc.cell(Field::Nick, 0), QString("A"));
-        QCOMPARE(doc.property(Property::Name), QString("Loaded"));
+        QCOMPARE(doc.propertyText(Property::Name), QString("Loaded"));
     }
 
     void propertyChangeMarksModifiedOnlyWhenTheValueChanges() {
         SquadDocument doc;
         QSignalSpy spy(&doc, &SquadDocument::propertyChanged);
-        doc.setProperty(Property::Tag, "");
+        doc.setPropertyText(Property::Tag, "");
         QVERIFY(!doc.modified());
-        doc.setProperty(Property::Tag, "=XYZ=");
+        doc.setPropertyText(Property::Tag, "=XYZ=");
         QVERIFY(doc.modified());
         QCOMPARE(spy.count(), 1);
         QCOMPARE(spy.at(0).at(0).value<Property>(), Property::Tag);
@@ -161,10 +161,10 @@ private Q_SLOTS:
     void clearEmptiesEverythingButLeavesModified() {
         SquadDocument doc;
         QAbstractItemModelTester tester(&doc);
-        doc.setProperty(Property::Picture, "logo.paa");
+        doc.setPropertyText(Property::Picture, "logo.paa");
         addNamed(doc, {"A", "B"});
         doc.clear();
-        QCOMPARE(doc.data(), SquadData{});
+        QCOMPARE(doc.content(), SquadData{});
         QCOMPARE(doc.rowCount(), 0);
         QVERIFY(doc.modified());
         doc.setModified(false);
@@ -191,7 +191,7 @@ private Q_SLOTS:
         doc.load(loaded);
         QCOMPARE(reset.count(), 1);
         QCOMPARE(listEntries(doc), (QStringList{"x", "y"}));
-        QCOMPARE(doc.property(Property::Tag), QString("TAG"));
+        QCOMPARE(doc.propertyText(Property::Tag), QString("TAG"));
         QCOMPARE(doc.modified(), modifiedBefore);
         verifyInvariants(doc);
     }

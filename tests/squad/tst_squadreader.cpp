@@ -306,7 +306,7 @@ private Q_SLOTS:
         QCOMPARE(document.cell(Field::Nick, 0), QStringLiteral("changed"));
         QCOMPARE(document.cell(Field::Name, 0), QStringLiteral("full name"));
         document.clear();
-        QCOMPARE(document.property(Property::Tag), QString());
+        QCOMPARE(document.propertyText(Property::Tag), QString());
     }
 
     // ---- Header check ----
