@@ -6,14 +6,14 @@ MemberTable::MemberTable() {
     reset();
 }
 
-const QString &MemberTable::cell(Field field, int column) const {
-    return m_columns.at(column)[int(field)];
+const QString &MemberTable::cell(Field field, int index) const {
+    return m_columns.at(index)[int(field)];
 }
 
-bool MemberTable::setCell(Field field, int column, const QString &value) {
-    if (!isMember(column))
+bool MemberTable::setCell(Field field, int index, const QString &value) {
+    if (!isMember(index))
         return false;
-    m_columns[column][int(field)] = value;
+    m_columns[index][int(field)] = value;
     return true;
 }
 
@@ -28,10 +28,17 @@ void MemberTable::append(Member member) {
     m_columns.append(Member{});
 }
 
-bool MemberTable::remove(int column) {
-    if (!isMember(column))
+bool MemberTable::insert(int index, Member member) {
+    if (index < 0 || index > memberCount())
         return false;
-    m_columns.remove(column);
+    m_columns.insert(index, std::move(member));
+    return true;
+}
+
+bool MemberTable::remove(int index) {
+    if (!isMember(index))
+        return false;
+    m_columns.remove(index);
     return true;
 }
 

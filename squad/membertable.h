@@ -15,30 +15,35 @@ using Member = std::array<QString, FieldCount>;
 
 // The member table `mmbdata`: one column per member and, behind the last member, a spare column
 // whose cells are always empty. The spare column is what Add turns into the new member, so a
-// table always has one column more than members.
+// table always has one column more than members. A member is named by its index, counted from 0
+// in the order of the file and of the member list.
 class MemberTable {
 public:
     MemberTable();
 
     int columnCount() const { return int(m_columns.size()); }
     int memberCount() const { return columnCount() - 1; }
-    bool isMember(int column) const { return column >= 0 && column < memberCount(); }
+    bool isMember(int index) const { return index >= 0 && index < memberCount(); }
 
-    // Any column, the spare included.
-    const QString &cell(Field field, int column) const;
-    const Member &column(int column) const { return m_columns.at(column); }
+    // Any index up to the spare column's.
+    const QString &cell(Field field, int index) const;
+    const Member &member(int index) const { return m_columns.at(index); }
+    // The members in order, without the spare column.
+    QList<Member> members() const { return m_columns.first(memberCount()); }
 
-    // Stores into a member's column. The spare column and positions outside the table have no
-    // cell to take a value: the call returns false and changes nothing.
-    bool setCell(Field field, int column, const QString &value);
+    // Stores into a member's cell. The spare column and indexes outside the table have no cell
+    // to take a value: the call returns false and changes nothing.
+    bool setCell(Field field, int index, const QString &value);
 
     // Grows the table by one column at its end; the former spare column becomes the new member.
-    // Returns that member's column.
+    // Returns that member's index.
     int grow();
     // Appends a whole member in front of the spare column (used when reading a file).
     void append(Member member);
-    // Every column after `column` moves one place towards the front and the table shrinks by one.
-    bool remove(int column);
+    // Puts a member at `index` (0 to memberCount()); those from there on move one place back.
+    bool insert(int index, Member member);
+    // Every member after `index` moves one place towards the front and the table shrinks by one.
+    bool remove(int index);
     // Replaces the whole table: these members, in order, and the spare column behind them.
     void assign(QList<Member> members);
     // Back to the created state: the spare column only.

@@ -30,7 +30,7 @@ QList<Member> membersOf(const MemberTable &table) {
     QList<Member> members;
     members.reserve(table.memberCount());
     for (int c = 0; c < table.memberCount(); ++c)
-        members << table.column(c);
+        members << table.member(c);
     return members;
 }
 

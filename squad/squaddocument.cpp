@@ -26,39 +26,66 @@ void SquadDocument::setPropertyText(Property p, const QString &value) {
     Q_EMIT propertyChanged(p);
 }
 
-bool SquadDocument::setMemberField(int column, Field field, const QString &value) {
-    if (m_loading || !m_data.mmbdata.isMember(column))
+bool SquadDocument::setMemberField(int index, Field field, const QString &value) {
+    if (m_loading || !m_data.mmbdata.isMember(index))
         return false;
-    if (m_data.mmbdata.cell(field, column) != value) {
-        m_data.mmbdata.setCell(field, column, value);
+    if (m_data.mmbdata.cell(field, index) != value) {
+        m_data.mmbdata.setCell(field, index, value);
         markModified();
         if (field == Field::Nick) {
-            const QModelIndex changed = index(column);
+            const QModelIndex changed = QAbstractListModel::index(index);
             Q_EMIT dataChanged(changed, changed, {Qt::DisplayRole});
         }
-        Q_EMIT memberFieldChanged(column, field);
+        Q_EMIT memberFieldChanged(index, field);
     }
     return true;
 }
 
 int SquadDocument::addMember() {
-    const int column = memberCount();
-    beginInsertRows({}, column, column);
-    m_data.mmbdata.grow();
-    m_data.mmbdata.setCell(Field::Nick, column, QStringLiteral("Newbie"));
-    endInsertRows();
-    markModified();
-    return column;
+    const int index = memberCount();
+    Member newbie;
+    newbie[int(Field::Nick)] = QStringLiteral("Newbie");
+    insertMember(index, std::move(newbie));
+    return index;
 }
 
-int SquadDocument::removeMember(int column) {
-    if (!m_data.mmbdata.isMember(column))
+bool SquadDocument::insertMember(int index, Member member) {
+    if (index < 0 || index > memberCount())
+        return false;
+    beginInsertRows({}, index, index);
+    m_data.mmbdata.insert(index, std::move(member));
+    endInsertRows();
+    markModified();
+    return true;
+}
+
+int SquadDocument::removeMember(int index) {
+    if (!m_data.mmbdata.isMember(index))
         return -1;
-    beginRemoveRows({}, column, column);
-    m_data.mmbdata.remove(column);
+    beginRemoveRows({}, index, index);
+    m_data.mmbdata.remove(index);
     endRemoveRows();
     markModified();
-    return column < memberCount() ? column : -1;
+    return index < memberCount() ? index : -1;
+}
+
+bool SquadDocument::moveMember(int from, int to) {
+    if (!m_data.mmbdata.isMember(from) || !m_data.mmbdata.isMember(to) || from == to)
+        return false;
+    // Out and in again rather than a row move: everything that follows the member list (the
+    // squad check among them) already keeps up with members coming and going.
+    Member moved = m_data.mmbdata.member(from);
+    removeMember(from);
+    insertMember(to, std::move(moved));
+    return true;
+}
+
+void SquadDocument::setMembers(QList<Member> members) {
+    beginResetModel();
+    m_data.mmbdata.assign(std::move(members));
+    endResetModel();
+    markModified();
+    Q_EMIT contentReset();
 }
 
 void SquadDocument::clear() {
@@ -82,6 +109,12 @@ QVariant SquadDocument::data(const QModelIndex &index, int role) const {
     if (role == Qt::DisplayRole || role == Qt::EditRole)
         return m_data.mmbdata.cell(Field::Nick, index.row());
     return {};
+}
+
+Qt::ItemFlags SquadDocument::flags(const QModelIndex &index) const {
+    if (!index.isValid())
+        return Qt::ItemIsDropEnabled;
+    return QAbstractListModel::flags(index) | Qt::ItemIsDragEnabled;
 }
 
 } // namespace squad

@@ -106,7 +106,7 @@ qsizetype expectedSize(const SquadData &data) {
     const MemberTable &table = data.mmbdata;
     for (int i = 0; i < table.memberCount(); ++i) {
         size += 99;
-        for (const QString &cell : table.column(i))
+        for (const QString &cell : table.member(i))
             size += cell.size();
     }
     return size + size / 8;
@@ -138,7 +138,7 @@ QByteArray encodeUtf8(const SquadData &data) {
     const MemberTable &table = data.mmbdata;
     const int last = table.memberCount() - 1; // the spare column is never written
     for (int i = 0; i <= last; ++i) {
-        const Member &m = table.column(i);
+        const Member &m = table.member(i);
         b.literal("<member id=\"");
         b.value(m[int(Field::Id)], Context::Attribute);
         b.literal("\" nick=\"");

@@ -12,7 +12,7 @@ private Q_SLOTS:
         QCOMPARE(t.columnCount(), 1);
         QCOMPARE(t.memberCount(), 0);
         QVERIFY(!t.isMember(0));
-        QVERIFY(t.column(0) == Member{});
+        QVERIFY(t.member(0) == Member{});
     }
 
     void spareColumnTakesNoValue() {
@@ -24,7 +24,7 @@ private Q_SLOTS:
         t.grow();
         QVERIFY(t.setCell(Field::Nick, 0, "kept"));
         QVERIFY(!t.setCell(Field::Remark, 1, "lost"));
-        QVERIFY(t.column(1) == Member{});
+        QVERIFY(t.member(1) == Member{});
     }
 
     void growTurnsTheSpareIntoAMember() {
@@ -32,7 +32,7 @@ private Q_SLOTS:
         QCOMPARE(t.grow(), 0);
         QCOMPARE(t.grow(), 1);
         QCOMPARE(t.columnCount(), 3);
-        QVERIFY(t.column(2) == Member{});
+        QVERIFY(t.member(2) == Member{});
     }
 
     void removeShiftsLaterColumnsForward_data() {
@@ -57,7 +57,7 @@ private Q_SLOTS:
             QCOMPARE(t.cell(Field::Nick, i), left[i]);
             QCOMPARE(t.cell(Field::Remark, i), left[i] + " remark");
         }
-        QVERIFY(t.column(2) == Member{});
+        QVERIFY(t.member(2) == Member{});
     }
 
     void removeOfNoMemberChangesNothing() {
@@ -74,7 +74,7 @@ private Q_SLOTS:
         t.append(Member{"2", "b", "", "", "", ""});
         QCOMPARE(t.memberCount(), 2);
         QCOMPARE(t.cell(Field::Id, 1), QString("2"));
-        QVERIFY(t.column(2) == Member{});
+        QVERIFY(t.member(2) == Member{});
         t.reset();
         QCOMPARE(t.columnCount(), 1);
         QVERIFY(t == MemberTable{});
@@ -89,7 +89,7 @@ private Q_SLOTS:
         QVERIFY(t.remove(40000));
         QCOMPARE(t.cell(Field::Id, 40000), QString("40001"));
         QCOMPARE(t.cell(Field::Id, 99998), QString("99999"));
-        QVERIFY(t.column(99999) == Member{});
+        QVERIFY(t.member(99999) == Member{});
     }
 };
 

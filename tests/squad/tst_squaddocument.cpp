@@ -22,7 +22,7 @@ void verifyInvariants(const SquadDocument &doc) {
     QCOMPARE(t.columnCount(), doc.rowCount() + 1);
     for (int i = 0; i < doc.rowCount(); ++i)
         QCOMPARE(doc.data(doc.index(i)).toString(), t.cell(Field::Nick, i));
-    QVERIFY(t.column(t.columnCount() - 1) == Member{});
+    QVERIFY(t.member(t.columnCount() - 1) == Member{});
 }
 
 void addNamed(SquadDocument &doc, const QStringList &nicks) {
@@ -58,7 +58,7 @@ private Q_SLOTS:
         QCOMPARE(doc.mmbdata().columnCount(), 2);
         QCOMPARE(listEntries(doc), QStringList{"Newbie"});
         const Member expected{"", "Newbie", "", "", "", ""};
-        QVERIFY(doc.mmbdata().column(0) == expected);
+        QVERIFY(doc.mmbdata().member(0) == expected);
         QVERIFY(doc.modified());
         QCOMPARE(modifiedSpy.count(), 1);
         verifyInvariants(doc);
