@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "app/memberscommandline.h"
 #include "app/squadfile.h"
 #include "publish/publishedcheck.h"
 #include "publish/webfetcher.h"
@@ -33,6 +34,23 @@ struct Options {
                        "problem (hints allowed), 2 when there is one, 1 when nothing could be "
                        "fetched."),
         QStringLiteral("url")};
+    QCommandLineOption exportCsv{
+        QStringLiteral("export-csv"),
+        QStringLiteral(
+            "Write the members of <squadfile> as CSV (UTF-8, a header row) to [out.csv], "
+            "or to standard output without it. Exit 0, or 1 with the reason."),
+        QStringLiteral("squadfile")};
+    QCommandLineOption importMembers{
+        QStringLiteral("import-members"),
+        QStringLiteral("Add the members of [from] (a squad file, or a CSV file with a header row "
+                       "naming id, nick, name, email, icq, remark) to <squadfile>, which is "
+                       "replaced as a whole or not at all, and print how many were added, "
+                       "replaced and skipped. A member whose ID is already in the squad is "
+                       "skipped, or with --replace replaces it. Exit 0, or 1 with the reason."),
+        QStringLiteral("squadfile")};
+    QCommandLineOption replace{QStringLiteral("replace"),
+                               QStringLiteral("With --import-members: members whose ID is "
+                                              "already in the squad replace those members.")};
 };
 
 void describe(QCommandLineParser &parser, const Options &options) {
@@ -44,6 +62,9 @@ void describe(QCommandLineParser &parser, const Options &options) {
     parser.addVersionOption();
     parser.addOption(options.check);
     parser.addOption(options.checkPublished);
+    parser.addOption(options.exportCsv);
+    parser.addOption(options.importMembers);
+    parser.addOption(options.replace);
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The squad file to open."),
                                  QStringLiteral("[file]"));
 }
@@ -86,7 +107,8 @@ std::unique_ptr<QCoreApplication> createApplication(int &argc, char **argv) {
         return qtWindowOptions.contains(o);
     });
     if ((!parsed && !onlyQtOptions) || parser.isSet(options.check) ||
-        parser.isSet(options.checkPublished) || parser.isSet(QStringLiteral("help")) ||
+        parser.isSet(options.checkPublished) || parser.isSet(options.exportCsv) ||
+        parser.isSet(options.importMembers) || parser.isSet(QStringLiteral("help")) ||
         parser.isSet(QStringLiteral("help-all")) || parser.isSet(QStringLiteral("version")))
         return std::make_unique<QCoreApplication>(argc, argv);
     return std::make_unique<QApplication>(argc, argv);
@@ -196,6 +218,17 @@ int main(int argc, char *argv[]) {
     if (parser.isSet(options.checkPublished))
         return checkPublished(parser.value(options.checkPublished), parser.positionalArguments());
     const QStringList files = parser.positionalArguments();
+    if (parser.isSet(options.exportCsv) && files.size() <= 1)
+        return app::exportMembersCsv(parser.value(options.exportCsv), files.value(0));
+    if (parser.isSet(options.importMembers) && files.size() == 1)
+        return app::importMembersInto(parser.value(options.importMembers), files.first(),
+                                      parser.isSet(options.replace));
+    if (parser.isSet(options.exportCsv) || parser.isSet(options.importMembers)) {
+        std::fputs("troopbook: --export-csv takes SQUADFILE [OUT.csv], --import-members "
+                   "SQUADFILE FROM\n",
+                   stderr);
+        return 1;
+    }
     if (files.size() > 1) {
         std::fputs("troopbook: only one file can be opened\n", stderr);
         return 1;

@@ -1,6 +1,10 @@
 #include "mainwindow.h"
 
+#include "edithistory.h"
+#include "editmenu.h"
+#include "memberstransfer.h"
 #include "publishedcheckwindow.h"
+#include "recentfiles.h"
 #include "squadfile.h"
 
 #include "squad/squadreader.h"
@@ -12,6 +16,7 @@
 #include "upload/uploadwindow.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
@@ -60,7 +65,8 @@ void label(QWidget *parent, const char *name, const QString &caption, QRect geom
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , m_document(new squad::SquadDocument(this))
-    , m_cdb(new ui::CommonDialog(this)) {
+    , m_cdb(new ui::CommonDialog(this))
+    , m_history(new EditHistory(*m_document, this)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Troopbook - Morvane"));
     createControls();
@@ -160,9 +166,16 @@ void MainWindow::createMenus() {
     mnuFile->setObjectName(QStringLiteral("mnuFile"));
     mnuFileNew = action(mnuFile, "mnuFileNew", QStringLiteral("&New"), Qt::CTRL | Qt::Key_N);
     mnuFileOpen = action(mnuFile, "mnuFileOpen", QStringLiteral("&Open"), Qt::CTRL | Qt::Key_O);
+    mnuFileRecent = mnuFile->addMenu(QStringLiteral("Open &Recent"));
+    mnuFileRecent->setObjectName(QStringLiteral("mnuFileRecent"));
+    m_recentFiles = new RecentFiles(mnuFileRecent, this);
     mnuFileSave = action(mnuFile, "mnuFileSave", QStringLiteral("&Save"), Qt::CTRL | Qt::Key_S);
+    m_membersTransfer = new MembersTransfer(*this, mnuFile);
     mnuFileUpload = action(mnuFile, "mnuFileUpload", QStringLiteral("&Upload"));
     mnuFileExit = action(mnuFile, "mnuFileExit", QStringLiteral("E&xit"));
+    m_editMenu = new EditMenu(*this, *m_history, *List1,
+                              QList<QLineEdit *>(m_squadBoxes.begin(), m_squadBoxes.end()) +
+                                  QList<QLineEdit *>(m_memberBoxes.begin(), m_memberBoxes.end()));
     mnuTools = menuBar()->addMenu(QStringLiteral("&Tools"));
     mnuTools->setObjectName(QStringLiteral("mnuTools"));
     mnuToolsCheck = action(mnuTools, "mnuToolsCheck", QStringLiteral("&Check squad"), Qt::Key_F7);
@@ -176,6 +189,7 @@ void MainWindow::createMenus() {
     connect(mnuFileNew, &QAction::triggered, this, &MainWindow::mnuFileNew_Click);
     connect(mnuFileOpen, &QAction::triggered, this, &MainWindow::mnuFileOpen_Click);
     connect(mnuFileSave, &QAction::triggered, this, &MainWindow::mnuFileSave_Click);
+    connect(m_recentFiles, &RecentFiles::chosen, this, &MainWindow::openRecent);
     connect(mnuFileUpload, &QAction::triggered, this, &MainWindow::mnuFileUpload_Click);
     connect(mnuFileExit, &QAction::triggered, this, &MainWindow::mnuFileExit_Click);
     connect(mnuToolsCheck, &QAction::triggered, this, &MainWindow::mnuToolsCheck_Click);
@@ -198,16 +212,28 @@ void MainWindow::connectEditing() {
     for (int p = 0; p < squad::PropertyCount; ++p) {
         connect(m_squadBoxes[p], &QLineEdit::textChanged, this, [this, p](const QString &text) {
             if (!m_displaying)
-                m_document->setPropertyText(Property(p), text);
+                m_history->typed({-1, {}, Property(p)}, m_document->propertyText(Property(p)),
+                                 text);
         });
     }
     for (int f = 0; f < squad::FieldCount; ++f) {
         connect(m_memberBoxes[f], &QLineEdit::textChanged, this, [this, f](const QString &text) {
             // With no member selected the boxes are locked, so there is nothing to store to.
-            if (!m_displaying)
-                m_document->setMemberField(listIndex(), Field(f), text);
+            const int index = listIndex();
+            if (!m_displaying && m_document->mmbdata().isMember(index))
+                m_history->typed({index, Field(f), {}}, m_document->cell(Field(f), index), text);
         });
     }
+    // Undo and redo change the document behind the boxes' backs.
+    connect(m_document, &squad::SquadDocument::propertyChanged, this,
+            [this](Property p) { showText(m_squadBoxes[int(p)], m_document->propertyText(p)); });
+    connect(m_document, &squad::SquadDocument::memberFieldChanged, this,
+            [this](int index, Field f) {
+                if (index == listIndex())
+                    showText(m_memberBoxes[int(f)], m_document->cell(f, index));
+            });
+    connect(m_history, &EditHistory::placeShown, this, &MainWindow::showPlace);
+    connect(qApp, &QApplication::focusChanged, m_history, &EditHistory::endTypingRun);
     connect(List1->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (!m_displaying)
             List1_Click();
@@ -229,35 +255,43 @@ int MainWindow::listIndex() const {
     return selected.isEmpty() ? -1 : selected.constFirst().row();
 }
 
-void MainWindow::setListIndex(int row) {
+void MainWindow::setListIndex(int index) {
     {
         const QScopedValueRollback displaying(m_displaying, true);
         QItemSelectionModel *selection = List1->selectionModel();
-        if (row < 0) {
+        if (index < 0) {
             selection->clear();
         } else {
-            const QModelIndex index = m_document->index(row);
-            selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
-            List1->scrollTo(index);
+            const QModelIndex row = m_document->index(index);
+            selection->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect);
+            List1->scrollTo(row);
         }
     }
     List1_Click();
 }
 
 void MainWindow::List1_Click() {
-    const int row = listIndex();
-    if (row < 0) {
+    const int index = listIndex();
+    if (index < 0) {
         // Nothing selected: nothing to type into, so nothing typed can get lost.
         showMemberTexts(squad::Member{});
         lockmmbfields(true);
     } else {
-        mmbshow(row);
+        mmbshow(index);
         lockmmbfields(false);
     }
 }
 
 void MainWindow::mmbshow(int index) {
-    showMemberTexts(m_document->mmbdata().column(index));
+    showMemberTexts(m_document->mmbdata().member(index));
+}
+
+void MainWindow::showText(QLineEdit *box, const QString &text) {
+    // Unchanged while typing: the cursor stays where the person is.
+    if (box->text() == text)
+        return;
+    const QScopedValueRollback displaying(m_displaying, true);
+    box->setText(text);
 }
 
 void MainWindow::showMemberTexts(const squad::Member &member) {
@@ -282,24 +316,28 @@ void MainWindow::clear() {
 }
 
 void MainWindow::Command4_Click() {
-    const int row = m_document->addMember();
-    setListIndex(row);
-    lockmmbfields(false);
+    // The step selects the new member, which unlocks the boxes.
+    m_history->addMember(listIndex());
 }
 
 void MainWindow::Command5_Click() {
     const int selected = listIndex();
     if (selected < 0)
         return;
-    int next;
-    {
-        // The view moves its selection while the row goes; where it ends is decided here.
-        const QScopedValueRollback displaying(m_displaying, true);
-        next = m_document->removeMember(selected);
+    // The view moves its selection while the row goes; where it ends is decided by the step.
+    const QScopedValueRollback displaying(m_displaying, true);
+    m_history->removeMember(selected);
+}
+
+void MainWindow::showPlace(const EditPlace &place) {
+    if (place.property) {
+        focusProperty(*place.property);
+        return;
     }
-    setListIndex(next);
-    if (m_document->memberCount() == 0)
-        lockmmbfields(true);
+    const int index = m_document->mmbdata().isMember(place.index) ? place.index : -1;
+    setListIndex(index);
+    if (place.field && index >= 0)
+        m_memberBoxes[int(*place.field)]->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::mnuToolsCheck_Click() {
@@ -319,11 +357,11 @@ void MainWindow::focusProperty(Property property) {
     m_squadBoxes[int(property)]->setFocus(Qt::OtherFocusReason);
 }
 
-void MainWindow::focusMemberField(int member, Field field) {
-    if (!m_document->mmbdata().isMember(member))
+void MainWindow::focusMemberField(int index, Field field) {
+    if (!m_document->mmbdata().isMember(index))
         return;
-    if (listIndex() != member)
-        setListIndex(member);
+    if (listIndex() != index)
+        setListIndex(index);
     m_memberBoxes[int(field)]->setFocus(Qt::OtherFocusReason);
 }
 
@@ -381,6 +419,7 @@ void MainWindow::mnuFileNew_Click() {
     if (!settleUnsavedChanges())
         return;
     clear();
+    m_history->restart();
     m_document->setModified(false);
     setFilePath({});
 }
@@ -410,6 +449,7 @@ bool MainWindow::openFile(const QString &path) {
     m_document->load(std::move(read.data));
     if (m_document->memberCount() > 0)
         setListIndex(0);
+    m_history->restart();
     m_document->setModified(false);
     setFilePath(path);
     if (read.truncated) {
@@ -443,12 +483,29 @@ bool MainWindow::mnuFileSave_Click() {
         ui::MessageBox::show(this, failure, ui::MessageBox::Critical);
         return false;
     }
+    m_history->markSaved();
     m_document->setModified(false);
     setFilePath(m_cdb->fileName());
     return true;
 }
 
+void MainWindow::openRecent(const QString &path) {
+    if (!QFileInfo(path).exists()) {
+        ui::MessageBox::show(this,
+                             QStringLiteral("\"%1\" is no longer there; it is taken off the list "
+                                            "of recent files.")
+                                 .arg(QDir::toNativeSeparators(path)),
+                             ui::MessageBox::Exclamation);
+        m_recentFiles->remove(path);
+        return;
+    }
+    if (settleUnsavedChanges())
+        openAtStart(path);
+}
+
 void MainWindow::setFilePath(const QString &path) {
+    if (!path.isEmpty())
+        m_recentFiles->add(path);
     if (m_filePath == path)
         return;
     m_filePath = path;

@@ -2,6 +2,7 @@
 
 #include "app/checkwindow.h"
 #include "app/publishedcheckwindow.h"
+#include "app/undocommands.h"
 #include "squad/finding.h"
 #include "squad/squaddocument.h"
 #include "upload/uploadwindow.h"
@@ -31,6 +32,11 @@ class WebFetcher;
 
 namespace app {
 
+class EditHistory;
+class EditMenu;
+class MembersTransfer;
+class RecentFiles;
+
 // The editor window `Form1`: it owns the squad document for the whole run. Every text box
 // hands each change to the document at once; the member list is a view over the document.
 class MainWindow : public QMainWindow {
@@ -40,6 +46,10 @@ public:
     ~MainWindow() override;
 
     squad::SquadDocument &document() { return *m_document; }
+    // The squad's history for Undo and Redo: every change made through the window is a step.
+    EditHistory &history() { return *m_history; }
+    RecentFiles &recentFiles() { return *m_recentFiles; }
+    MembersTransfer &membersTransfer() { return *m_membersTransfer; }
     // The window's one file dialog `cdb`, shared with the upload window.
     ui::CommonDialog &cdb() { return *m_cdb; }
     // The upload window while it is open, else null.
@@ -51,8 +61,8 @@ public:
 
     // The selected member's position (the list's ListIndex), -1 when none is selected.
     int listIndex() const;
-    // Selects the member at `row` (-1 selects none) and shows it, as a click on it would.
-    void setListIndex(int row);
+    // Selects the member at `index` (-1 selects none) and shows it, as a click on it would.
+    void setListIndex(int index);
 
     static QString aboutText();
 
@@ -71,7 +81,9 @@ public:
     // Puts the cursor into the box of a squad property.
     void focusProperty(squad::Property property);
     // Selects the member and puts the cursor into the box of its field.
-    void focusMemberField(int member, squad::Field field);
+    void focusMemberField(int index, squad::Field field);
+    // Shows what an undone or redone step changed: its member selected, the cursor in its box.
+    void showPlace(const EditPlace &place);
     // Brings the editor forward at what the finding concerns: the box of its property or field,
     // with the member selected.
     void showFinding(const squad::Finding &finding);
@@ -96,6 +108,8 @@ private:
     // said No, or said Yes and the save succeeded.
     bool settleUnsavedChanges();
     bool openFile(const QString &path);
+    // File > Open Recent: as Open after its dialog; a file no longer there leaves the list.
+    void openRecent(const QString &path);
     void setFilePath(const QString &path);
 
     void mmbshow(int index);
@@ -119,9 +133,15 @@ private:
     // Puts the document's squad properties into their boxes without counting as an edit.
     void showProperties();
     void showMemberTexts(const squad::Member &member);
+    // Puts a text the document holds into its box without counting as an edit.
+    void showText(QLineEdit *box, const QString &text);
 
     squad::SquadDocument *m_document;
     ui::CommonDialog *m_cdb;
+    EditHistory *m_history;
+    EditMenu *m_editMenu = nullptr;
+    RecentFiles *m_recentFiles = nullptr;
+    MembersTransfer *m_membersTransfer = nullptr;
     QPointer<upload::UploadWindow> m_uploadWindow;
     QPointer<CheckWindow> m_checkWindow;
     QString m_filePath;
@@ -159,6 +179,7 @@ private:
     QMenu *mnuFile = nullptr;
     QAction *mnuFileNew = nullptr;
     QAction *mnuFileOpen = nullptr;
+    QMenu *mnuFileRecent = nullptr;
     QAction *mnuFileSave = nullptr;
     QAction *mnuFileUpload = nullptr;
     QAction *mnuFileExit = nullptr;

@@ -149,59 +149,55 @@ QString writeInPlace(const QString &path, const QByteArray &contents) {
 
 } // namespace
 
-SquadFileRead readSquadFile(const QString &path) {
-    SquadFileRead read;
+QString readOrdinaryFile(const QString &path, QByteArray &bytes) {
+    bytes.clear();
     const QByteArray native = QFile::encodeName(path);
     // Looked at before opening, so that a device is never opened at all; looked at again
     // through the open file, which is what is read.
     struct stat status {};
-    if (::stat(native.constData(), &status) != 0) {
-        read.error = openFailure(path, systemError(errno));
-        return read;
-    }
-    if (const QString refusal = unreadable(status); !refusal.isEmpty()) {
-        read.error = openFailure(path, refusal);
-        return read;
-    }
+    if (::stat(native.constData(), &status) != 0)
+        return openFailure(path, systemError(errno));
+    if (const QString refusal = unreadable(status); !refusal.isEmpty())
+        return openFailure(path, refusal);
     // Non-blocking: should the name have become a FIFO meanwhile, opening must not wait for it.
     const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        read.error = openFailure(path, systemError(errno));
-        return read;
-    }
+    if (fd < 0)
+        return openFailure(path, systemError(errno));
     const auto closeFile = qScopeGuard([fd] { ::close(fd); });
-    if (::fstat(fd, &status) != 0) {
-        read.error = openFailure(path, systemError(errno));
-        return read;
-    }
-    if (const QString refusal = unreadable(status); !refusal.isEmpty()) {
-        read.error = openFailure(path, refusal);
-        return read;
-    }
+    if (::fstat(fd, &status) != 0)
+        return openFailure(path, systemError(errno));
+    if (const QString refusal = unreadable(status); !refusal.isEmpty())
+        return openFailure(path, refusal);
     // One byte more than the size found, so that a file still growing is noticed and read on,
     // up to the limit.
-    QByteArray bytes(qsizetype(status.st_size) + 1, Qt::Uninitialized);
+    QByteArray read(qsizetype(status.st_size) + 1, Qt::Uninitialized);
     qsizetype used = 0;
     for (;;) {
-        if (used == bytes.size()) {
-            if (used > largestSquadFile) {
-                read.error = openFailure(path, tooBig(used));
-                return read;
-            }
-            bytes.resize(qsizetype(std::min(qint64(used) * 2 + 65536, largestSquadFile + 1)));
+        if (used == read.size()) {
+            if (used > largestSquadFile)
+                return openFailure(path, tooBig(used));
+            read.resize(qsizetype(std::min(qint64(used) * 2 + 65536, largestSquadFile + 1)));
         }
-        const ssize_t n = ::read(fd, bytes.data() + used, size_t(bytes.size() - used));
+        const ssize_t n = ::read(fd, read.data() + used, size_t(read.size() - used));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0) {
-            read.error = openFailure(path, systemError(errno));
-            return read;
-        }
+        if (n < 0)
+            return openFailure(path, systemError(errno));
         if (n == 0)
             break;
         used += n;
     }
-    bytes.truncate(used);
+    read.truncate(used);
+    bytes = std::move(read);
+    return {};
+}
+
+SquadFileRead readSquadFile(const QString &path) {
+    SquadFileRead read;
+    QByteArray bytes;
+    read.error = readOrdinaryFile(path, bytes);
+    if (!read.error.isEmpty())
+        return read;
     squad::DecodeResult decoded = squad::decode(bytes);
     read.headerCorrupt = decoded.headerCorrupt;
     if (!decoded.ok) {

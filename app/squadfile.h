@@ -18,6 +18,11 @@ struct SquadFileRead {
     QString error;
 };
 
+// Reads a whole file as Open does: anything but an ordinary file of up to 1 GiB is refused
+// without being read, and nothing waits on a FIFO or device. Returns the message for the user,
+// naming the file and the reason, or an empty string when `bytes` holds the file.
+QString readOrdinaryFile(const QString &path, QByteArray &bytes);
+
 // Reads a squad file the way Open does, without touching any document. Anything but an ordinary
 // file of up to 1 GiB is refused without being read, and nothing waits on a FIFO or device.
 SquadFileRead readSquadFile(const QString &path);

@@ -7,9 +7,16 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTest>
 
 namespace editortest {
+
+// The list of recent files goes to the test folder of the settings, not the user's.
+inline const bool settingsForTests = [] {
+    QStandardPaths::setTestModeEnabled(true);
+    return true;
+}();
 
 // The window shown and active, so that clicks, keys and shortcuts reach it as a user's would.
 struct Shown {

@@ -135,7 +135,7 @@ private Q_SLOTS:
         QCOMPARE(w.document().content(), edited);
         QCOMPARE(listEntries(w), (QStringList{"Ann\"", "", "Zoë"}));
         QCOMPARE(w.listIndex(), 0);
-        QCOMPARE(shownMember(w), edited.mmbdata.column(0));
+        QCOMPARE(shownMember(w), edited.mmbdata.member(0));
         QCOMPARE(box(w, "squadnick")->text(), QString(" =N&O= "));
         QVERIFY(!memberBoxesLocked(w));
         QVERIFY(!w.document().modified());
@@ -178,7 +178,7 @@ private Q_SLOTS:
         QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
         QCOMPARE(w.document().content(), before);
         QVERIFY(w.document().modified());
-        QCOMPARE(shownMember(w), before.mmbdata.column(0));
+        QCOMPARE(shownMember(w), before.mmbdata.member(0));
         QCOMPARE(CommonDialog::takeUses().size(), 2);
         QCOMPARE(MessageBox::takeShown().size(), 1); // the question, no message after a cancel
     }
@@ -277,7 +277,7 @@ private Q_SLOTS:
         QCOMPARE(w.document().content(), before);
         QCOMPARE(listEntries(w), (QStringList{"Ann\"", "", "Zoë"}));
         QCOMPARE(w.listIndex(), 2);
-        QCOMPARE(shownMember(w), before.mmbdata.column(2));
+        QCOMPARE(shownMember(w), before.mmbdata.member(2));
         QVERIFY(w.document().modified());
         QVERIFY(!w.document().loading());
     }
@@ -347,7 +347,7 @@ private Q_SLOTS:
         SquadData expected = hardSquad();
         expected.mmbdata.reset();
         for (int i = 0; i < members; ++i)
-            expected.mmbdata.append(hardSquad().mmbdata.column(i));
+            expected.mmbdata.append(hardSquad().mmbdata.member(i));
         QCOMPARE(w.document().content(), expected);
         QCOMPARE(w.listIndex(), members > 0 ? 0 : -1);
         QVERIFY(!w.document().modified());

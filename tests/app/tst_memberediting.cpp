@@ -144,7 +144,7 @@ private Q_SLOTS:
     void menusHoldTheCommandsWithShortcuts() {
         app::MainWindow w;
         const QList<QAction *> menus = w.menuBar()->actions();
-        QCOMPARE(menus.size(), 3);
+        QCOMPARE(menus.size(), 4);
         // Each item as "name text shortcut", a separator as "-".
         const auto items = [](const QAction *menu) {
             QStringList found{menu->text() + ' ' + menu->menu()->objectName() + ':'};
@@ -156,11 +156,19 @@ private Q_SLOTS:
         };
         QCOMPARE(items(menus[0]),
                  (QStringList{"&File mnuFile:", "mnuFileNew &New Ctrl+N",
-                              "mnuFileOpen &Open Ctrl+O", "mnuFileSave &Save Ctrl+S",
-                              "mnuFileUpload &Upload ", "mnuFileExit E&xit "}));
-        QCOMPARE(items(menus[1]), (QStringList{"&Tools mnuTools:", "mnuToolsCheck &Check squad F7",
+                              "mnuFileOpen &Open Ctrl+O", " Open &Recent ",
+                              "mnuFileSave &Save Ctrl+S", "mnuFileImport &Import members… ",
+                              "mnuFileExport &Export members as CSV… ", "mnuFileUpload &Upload ",
+                              "mnuFileExit E&xit "}));
+        QCOMPARE(items(menus[1]), (QStringList{"&Edit mnuEdit:", "mnuEditUndo &Undo Ctrl+Z",
+                                               "mnuEditRedo &Redo Ctrl+Shift+Z", "-",
+                                               "mnuEditMoveUp Move member &up Ctrl+Up",
+                                               "mnuEditMoveDown Move member &down Ctrl+Down",
+                                               "mnuEditSort &Sort members by nick "}));
+        QCOMPARE(action(w, "mnuEditRedo")->shortcuts().value(1), QKeySequence("Ctrl+Y"));
+        QCOMPARE(items(menus[2]), (QStringList{"&Tools mnuTools:", "mnuToolsCheck &Check squad F7",
                                                "mnuToolsCheckPublished Check &published squad… "}));
-        QCOMPARE(items(menus[2]),
+        QCOMPARE(items(menus[3]),
                  (QStringList{"&? mnuHelp:", "mnuHelpHelp &Help ", "mnuHelpAbout &About "}));
     }
 
@@ -208,8 +216,8 @@ private Q_SLOTS:
         QCOMPARE(listEntries(w), (QStringList{"Ann", "Newbie"}));
         QCOMPARE(w.listIndex(), 1);
         QCOMPARE(shownMember(w), (Member{"", "Newbie", "", "", "", ""}));
-        QCOMPARE(w.document().mmbdata().column(0), (Member{"", "Ann", "Ann Other", "", "", ""}));
-        QCOMPARE(w.document().mmbdata().column(2), Member{});
+        QCOMPARE(w.document().mmbdata().member(0), (Member{"", "Ann", "Ann Other", "", "", ""}));
+        QCOMPARE(w.document().mmbdata().member(2), Member{});
     }
 
     void everyKeystrokeReachesTheDocumentAndTheList() {
@@ -230,9 +238,9 @@ private Q_SLOTS:
         // The other five fields go to their cells of the selected member only.
         for (int f : {0, 2, 3, 4, 5})
             typeOver(box(w, memberBoxNames[f]), QString("v%1 ").arg(f));
-        QCOMPARE(w.document().mmbdata().column(2),
+        QCOMPARE(w.document().mmbdata().member(2),
                  (Member{"v0 ", "Ann", "v2 ", "v3 ", "v4 ", "v5 "}));
-        QCOMPARE(w.document().mmbdata().column(1), squadOf({"A", "B", "C"}).mmbdata.column(1));
+        QCOMPARE(w.document().mmbdata().member(1), squadOf({"A", "B", "C"}).mmbdata.member(1));
         QVERIFY(w.document().modified());
     }
 
@@ -263,17 +271,17 @@ private Q_SLOTS:
 
         clickEntry(w, 1);
         QCOMPARE(w.listIndex(), 1);
-        QCOMPARE(shownMember(w), data.mmbdata.column(1));
+        QCOMPARE(shownMember(w), data.mmbdata.member(1));
         QVERIFY(!memberBoxesLocked(w));
 
         // Keyboard: the list has the focus after the click.
         QTest::keyClick(list(w), Qt::Key_Down);
         QCOMPARE(w.listIndex(), 2);
-        QCOMPARE(shownMember(w), data.mmbdata.column(2));
+        QCOMPARE(shownMember(w), data.mmbdata.member(2));
         QTest::keyClick(list(w), Qt::Key_Home);
-        QCOMPARE(shownMember(w), data.mmbdata.column(0));
+        QCOMPARE(shownMember(w), data.mmbdata.member(0));
         clickEntry(w, 2);
-        QCOMPARE(shownMember(w), data.mmbdata.column(2));
+        QCOMPARE(shownMember(w), data.mmbdata.member(2));
 
         QVERIFY(!w.document().modified());
         QCOMPARE(w.document().content(), data);
@@ -326,7 +334,7 @@ private Q_SLOTS:
         QCOMPARE(w.document().content(), squadOf(left));
         QVERIFY(w.document().modified());
         if (selectedAfter >= 0) {
-            QCOMPARE(shownMember(w), squadOf(left).mmbdata.column(selectedAfter));
+            QCOMPARE(shownMember(w), squadOf(left).mmbdata.member(selectedAfter));
             QVERIFY(!memberBoxesLocked(w));
         } else {
             // Nothing selected: nothing may be typed where it would be thrown away.
@@ -334,7 +342,7 @@ private Q_SLOTS:
             QVERIFY(memberBoxesLocked(w));
             // The rest stay reachable.
             clickEntry(w, 1);
-            QCOMPARE(shownMember(w), squadOf(left).mmbdata.column(1));
+            QCOMPARE(shownMember(w), squadOf(left).mmbdata.member(1));
             QVERIFY(!memberBoxesLocked(w));
         }
     }
@@ -347,7 +355,7 @@ private Q_SLOTS:
         QTest::mouseClick(button(w, "Command5"), Qt::LeftButton);
         QVERIFY(listEntries(w).isEmpty());
         QCOMPARE(w.document().mmbdata().columnCount(), 1);
-        QCOMPARE(w.document().mmbdata().column(0), Member{});
+        QCOMPARE(w.document().mmbdata().member(0), Member{});
         QCOMPARE(shownMember(w), Member{});
         QVERIFY(memberBoxesLocked(w));
         // A second Remove on the empty list does nothing.
