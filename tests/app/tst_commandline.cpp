@@ -1,4 +1,6 @@
 // The program's command line, run as a separate process.
+#include "squad/memberscsv.h"
+#include "squad/squadreader.h"
 #include "squad/squadwriter.h"
 
 #include "../common/troopbookrun.h"
@@ -151,6 +153,116 @@ private Q_SLOTS:
         QVERIFY(run.err.endsWith('\n'));
     }
 
+    void exportCsvWritesTheMembers() {
+        squad::SquadData squad;
+        for (const char *nick : {"Ann", "=Bo", "C;d"})
+            squad.mmbdata.append(squad::Member{"1", nick, "", "", "", "two\nlines"});
+        const QString file = write("to export.xml", squad);
+        const QByteArray csv = squad::membersCsv(squad.mmbdata);
+
+        const Run toStdout = troopbook({"--export-csv", file});
+        QCOMPARE(toStdout.exitCode, 0);
+        QCOMPARE(toStdout.out, csv);
+        QCOMPARE(toStdout.err, QByteArray());
+
+        const QString out = m_dir.filePath("exported.csv");
+        const Run toFile = troopbook({"--export-csv", file, out});
+        QCOMPARE(toFile.exitCode, 0);
+        QCOMPARE(toFile.out, (out + ": 3 members written\n").toLocal8Bit());
+        QFile written(out);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), csv);
+
+        const Run missing = troopbook({"--export-csv", m_dir.filePath("absent.xml")});
+        QCOMPARE(missing.exitCode, 1);
+        QCOMPARE(missing.out, QByteArray());
+        QVERIFY(missing.err.contains("absent.xml"));
+    }
+
+    // The squad file keeps A (ID 1) and B (ID 2); the file changes only when something came in.
+    void importMembersWritesTheSquadFile_data() {
+        QTest::addColumn<QString>("fromName");
+        QTest::addColumn<QByteArray>("from");
+        QTest::addColumn<bool>("replace");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("printed");
+        QTest::addColumn<QStringList>("nicksAfter");
+        const QByteArray csv("NICK;Id\r\nBee;2\r\nCee;3\r\n");
+        QTest::newRow("CSV, known IDs skipped")
+            << "roster.csv" << csv << false << 0 << ": 1 added, 0 replaced, 1 skipped"
+            << QStringList{"A", "B", "Cee"};
+        QTest::newRow("CSV, known IDs replaced")
+            << "roster.csv" << csv << true << 0 << ": 1 added, 1 replaced, 0 skipped"
+            << QStringList{"A", "Bee", "Cee"};
+        squad::SquadData other;
+        other.mmbdata.append(squad::Member{"1", "Ace", "", "", "", ""});
+        other.mmbdata.append(squad::Member{"", "Dee", "", "", "", ""});
+        QTest::newRow("squad file")
+            << "other.xml" << squad::fileContents(other) << false << 0
+            << ": 1 added, 0 replaced, 1 skipped" << QStringList{"A", "B", "Dee"};
+        QTest::newRow("nothing new") << "known.csv" << QByteArray("id\n1\n2\n") << false << 0
+                                     << ": 0 added, 0 replaced, 2 skipped" << QStringList{"A", "B"};
+        QTest::newRow("broken quote") << "broken.csv" << QByteArray("nick\n\"Bee\n") << false << 1
+                                      << "Row 2, column 1" << QStringList{"A", "B"};
+        QTest::newRow("FROM missing")
+            << "" << QByteArray() << false << 1 << "absent" << QStringList{"A", "B"};
+    }
+    void importMembersWritesTheSquadFile() {
+        QFETCH(QString, fromName);
+        QFETCH(QByteArray, from);
+        QFETCH(bool, replace);
+        QFETCH(int, exitCode);
+        QFETCH(QString, printed);
+        QFETCH(QStringList, nicksAfter);
+        squad::SquadData squad;
+        squad.properties[0] = "NO";
+        squad.mmbdata.append(squad::Member{"1", "A", "", "", "", ""});
+        squad.mmbdata.append(squad::Member{"2", "B", "", "", "", ""});
+        const QString file = write("into.xml", squad);
+        QString fromFile = m_dir.filePath(fromName.isEmpty() ? "absent.csv" : fromName);
+        if (!fromName.isEmpty()) {
+            QFile f(fromFile);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(from);
+        }
+        QStringList arguments{"--import-members", file, fromFile};
+        if (replace)
+            arguments << "--replace";
+        const Run run = troopbook(arguments);
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY2((exitCode == 0 ? run.out : run.err).contains(printed.toLocal8Bit()),
+                 QByteArray(run.out + run.err).constData());
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const squad::DecodeResult after = squad::decode(f.readAll());
+        QVERIFY(after.ok);
+        QStringList nicks;
+        for (const squad::Member &m : after.data.mmbdata.members())
+            nicks << m[int(squad::Field::Nick)];
+        QCOMPARE(nicks, nicksAfter);
+        QCOMPARE(after.data.properties, squad.properties);
+    }
+
+    void importMembersRefusesASquadFileCutShort() {
+        squad::SquadData squad;
+        squad.mmbdata.append(squad::Member{"1", "A", "", "", "", ""});
+        const QString file = write("cut.xml", squad);
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        const QByteArray before = f.readAll().chopped(12);
+        QVERIFY(f.resize(before.size()));
+        f.close();
+        QFile csv(m_dir.filePath("one.csv"));
+        QVERIFY(csv.open(QIODevice::WriteOnly));
+        csv.write("nick\nNew\n");
+        csv.close();
+        const Run run = troopbook({"--import-members", file, csv.fileName()});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY(run.err.contains("nothing was imported"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), before);
+    }
+
     void helpAndVersionNeedNoWindow() {
         const Run version = troopbook({"--version"});
         QCOMPARE(version.exitCode, 0);
@@ -160,6 +272,9 @@ private Q_SLOTS:
         QVERIFY(help.out.contains("--check <file>"));
         QVERIFY(help.out.contains("2 when"));
         QVERIFY(help.out.contains("[file]"));
+        QVERIFY(help.out.contains("--export-csv <squadfile>"));
+        QVERIFY(help.out.contains("--import-members <squadfile>"));
+        QVERIFY(help.out.contains("--replace"));
         const Run wrong = troopbook({"--no-such-option"});
         QCOMPARE(wrong.exitCode, 1);
     }

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTemporaryDir>
@@ -19,6 +20,9 @@
 class TestLook : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    // Opening a file puts it on the recent files: in the test folder of the settings.
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
     void captionsFitTheirControls() {
         app::MainWindow window;
         window.show();

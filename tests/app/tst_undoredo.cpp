@@ -238,6 +238,13 @@ private Q_SLOTS:
         w.setListIndex(1);
         QTest::mouseClick(button(w, "Command5"), Qt::LeftButton);
         QCOMPARE(action(w, "mnuEditUndo")->text(), QString("&Undo Remove member B&&B"));
+        if (qEnvironmentVariableIsSet("TROOPBOOK_EDITMENU_SCREENSHOT")) {
+            QMenu *edit = w.findChild<QMenu *>("mnuEdit");
+            edit->popup(w.mapToGlobal(QPoint(40, 20)));
+            QVERIFY(QTest::qWaitForWindowExposed(edit));
+            edit->grab().save(qEnvironmentVariable("TROOPBOOK_EDITMENU_SCREENSHOT"));
+            edit->close();
+        }
         for (int i = 0; i < 3; ++i)
             action(w, "mnuEditUndo")->trigger();
         QCOMPARE(w.document().content(), squadOf({"Goose", "B&B"}));

@@ -20,6 +20,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QTest>
 #include <QTreeView>
@@ -82,6 +83,7 @@ class TestPublishedCheckWindow : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true);
         m_server = std::make_unique<testweb::WebServer>();
         QVERIFY(m_server->isRunning());
         const QByteArray squadFile = squad::fileContents(owls());
