@@ -31,21 +31,21 @@ int CheckModel::rowCount(const QModelIndex &parent) const {
     return parent.isValid() ? 0 : m_squadRows + int(m_rowMember.size());
 }
 
-std::pair<int, int> CheckModel::memberRows(int member) const {
-    const auto [first, last] = std::equal_range(m_rowMember.begin(), m_rowMember.end(), member);
+std::pair<int, int> CheckModel::memberRows(int index) const {
+    const auto [first, last] = std::equal_range(m_rowMember.begin(), m_rowMember.end(), index);
     return {int(first - m_rowMember.begin()), int(last - m_rowMember.begin())};
 }
 
 squad::Finding CheckModel::finding(int row) const {
     if (row < m_squadRows)
         return m_checker.squadFindings().at(row);
-    const int member = m_rowMember.at(row - m_squadRows);
-    return m_checker.memberFinding(member, row - m_squadRows - memberRows(member).first);
+    const int index = m_rowMember.at(row - m_squadRows);
+    return m_checker.memberFinding(index, row - m_squadRows - memberRows(index).first);
 }
 
-QString CheckModel::memberName(int member) const {
-    const QString &nick = m_document.cell(squad::Field::Nick, member);
-    return nick.isEmpty() ? QStringLiteral("Member %1").arg(member + 1) : nick;
+QString CheckModel::memberName(int index) const {
+    const QString &nick = m_document.cell(squad::Field::Nick, index);
+    return nick.isEmpty() ? QStringLiteral("Member %1").arg(index + 1) : nick;
 }
 
 void CheckModel::rebuild() {
@@ -72,10 +72,10 @@ void CheckModel::squadFindingsChanged() {
         Q_EMIT dataChanged(index(0, 0), index(now - 1, ColumnCount - 1));
 }
 
-void CheckModel::memberChanged(int member) {
-    const auto [first, last] = memberRows(member);
+void CheckModel::memberChanged(int index) {
+    const auto [first, last] = memberRows(index);
     const int was = last - first;
-    const int now = m_checker.memberFindingCount(member);
+    const int now = m_checker.memberFindingCount(index);
     const int top = m_squadRows + first;
     if (now < was) {
         beginRemoveRows({}, top + now, top + was - 1);
@@ -83,12 +83,12 @@ void CheckModel::memberChanged(int member) {
         endRemoveRows();
     } else if (now > was) {
         beginInsertRows({}, top + was, top + now - 1);
-        m_rowMember.insert(m_rowMember.begin() + last, now - was, member);
+        m_rowMember.insert(m_rowMember.begin() + last, now - was, index);
         endInsertRows();
     }
     // The nick is shown beside each finding, and the texts may say something new.
     if (now > 0)
-        Q_EMIT dataChanged(index(top, 0), index(top + now - 1, ColumnCount - 1));
+        Q_EMIT dataChanged(this->index(top, 0), this->index(top + now - 1, ColumnCount - 1));
 }
 
 void CheckModel::membersInserted(int first, int last) {

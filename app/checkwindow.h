@@ -25,17 +25,17 @@ public:
 
     int rowCount(const QModelIndex &parent = {}) const override;
     squad::Finding finding(int row) const override;
-    QString memberName(int member) const override;
+    QString memberName(int index) const override;
 
 private:
     void rebuild();
     void squadFindingsChanged();
-    void memberChanged(int member);
+    void memberChanged(int index);
     void membersInserted(int first, int last);
     void membersRemoved(int first, int last);
     void textsChanged();
-    // The rows of `member`'s findings, counted from the first member row.
-    std::pair<int, int> memberRows(int member) const;
+    // The rows of the findings about the member at `index`, counted from the first member row.
+    std::pair<int, int> memberRows(int index) const;
 
     const squad::SquadChecker &m_checker;
     const squad::SquadDocument &m_document;

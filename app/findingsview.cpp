@@ -86,8 +86,8 @@ int FindingListModel::rowCount(const QModelIndex &parent) const {
     return parent.isValid() ? 0 : int(m_findings.size());
 }
 
-QString FindingListModel::memberName(int member) const {
-    return m_memberName ? m_memberName(member) : QStringLiteral("Member %1").arg(member + 1);
+QString FindingListModel::memberName(int index) const {
+    return m_memberName ? m_memberName(index) : QStringLiteral("Member %1").arg(index + 1);
 }
 
 FindingsView::FindingsView(QWidget *parent)

@@ -24,7 +24,7 @@ public:
 
     virtual squad::Finding finding(int row) const = 0;
     // How the list names the member at this position.
-    virtual QString memberName(int member) const = 0;
+    virtual QString memberName(int index) const = 0;
 
     int columnCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
@@ -46,7 +46,7 @@ public:
 
     int rowCount(const QModelIndex &parent = {}) const override;
     squad::Finding finding(int row) const override { return m_findings.at(row); }
-    QString memberName(int member) const override;
+    QString memberName(int index) const override;
 
 private:
     QList<squad::Finding> m_findings;

@@ -242,15 +242,15 @@ const CheckContext noContext;
 constexpr quint32 SharedBit = 1u << 31;
 constexpr quint32 RuleBits = ~SharedBit;
 
-QString memberLabel(int member, const QString &nick) {
-    return QStringLiteral("%1 %2").arg(QString::number(member + 1), quoted(nick));
+QString memberLabel(int index, const QString &nick) {
+    return QStringLiteral("%1 %2").arg(QString::number(index + 1), quoted(nick));
 }
 
-QString sharedIdText(const SquadDocument &document, const QList<int> &holders, int member) {
+QString sharedIdText(const SquadDocument &document, const QList<int> &holders, int index) {
     constexpr int named = 3;
     QStringList others;
     for (const int other : holders) {
-        if (other != member && others.size() < named)
+        if (other != index && others.size() < named)
             others << memberLabel(other, document.cell(Field::Nick, other));
     }
     const qsizetype rest = holders.size() - 1 - others.size();
@@ -327,12 +327,12 @@ void SquadChecker::checkSquadRules() {
         Q_EMIT squadFindingsChanged();
 }
 
-quint32 SquadChecker::brokenRules(int member) const {
+quint32 SquadChecker::brokenRules(int index) const {
     quint32 mask = 0;
     const auto &checks = memberRules();
     for (size_t i = 0; i < checks.size(); ++i) {
         const Rule &rule = *checks[i];
-        const Subject subject{m_document.cell(std::get<Field>(rule.target), member), {}, noContext};
+        const Subject subject{m_document.cell(std::get<Field>(rule.target), index), {}, noContext};
         if (rule.broken(subject))
             mask |= 1u << i;
     }
@@ -380,26 +380,26 @@ void SquadChecker::rebuild() {
     Q_EMIT reset();
 }
 
-void SquadChecker::recheckMember(int member) {
-    const quint32 now = brokenRules(member);
-    countMask(m_broken[member], -1);
+void SquadChecker::recheckMember(int index) {
+    const quint32 now = brokenRules(index);
+    countMask(m_broken[index], -1);
     countMask(now, +1);
-    m_broken[member] = now | (m_broken[member] & SharedBit);
+    m_broken[index] = now | (m_broken[index] & SharedBit);
 }
 
-void SquadChecker::fieldChanged(int member, Field field) {
+void SquadChecker::fieldChanged(int index, Field field) {
     if (field != Field::Id && field != Field::Nick)
         return;
-    recheckMember(member);
+    recheckMember(index);
     Ripple ripple;
     if (field == Field::Id) {
-        unindexId(member, ripple);
-        indexId(member, m_document.cell(Field::Id, member), ripple);
-    } else if (shares(member)) {
+        unindexId(index, ripple);
+        indexId(index, m_document.cell(Field::Id, index), ripple);
+    } else if (shares(index)) {
         // The others' findings name this member by nick.
         ripple.texts = true;
     }
-    Q_EMIT memberChanged(member);
+    Q_EMIT memberChanged(index);
     announce(ripple);
 }
 
@@ -457,43 +457,43 @@ void SquadChecker::removeMembers(int first, int last) {
     announce(ripple);
 }
 
-void SquadChecker::indexId(int member, const QString &id, Ripple &ripple) {
+void SquadChecker::indexId(int index, const QString &id, Ripple &ripple) {
     if (id.isEmpty())
         return;
-    m_indexedIds[member] = id;
+    m_indexedIds[index] = id;
     const int holding = ++m_idCount[id];
     if (holding == 2) {
         // Rare, and then worth one look at the whole list: the first holder was not kept.
-        const int other = otherHolder(id, member);
-        m_sharedIds.insert(id, {std::min(member, other), std::max(member, other)});
-        m_broken[member] |= SharedBit;
+        const int other = otherHolder(id, index);
+        m_sharedIds.insert(id, {std::min(index, other), std::max(index, other)});
+        m_broken[index] |= SharedBit;
         m_broken[other] |= SharedBit;
         m_sharing += 2;
         ripple.members << other;
     } else if (holding > 2) {
         QList<int> &holders = m_sharedIds[id];
-        holders.insert(std::lower_bound(holders.begin(), holders.end(), member) - holders.begin(),
-                       member);
-        m_broken[member] |= SharedBit;
+        holders.insert(std::lower_bound(holders.begin(), holders.end(), index) - holders.begin(),
+                       index);
+        m_broken[index] |= SharedBit;
         m_sharing += 1;
         ripple.texts = true;
     }
 }
 
-int SquadChecker::otherHolder(const QString &id, int member) const {
+int SquadChecker::otherHolder(const QString &id, int index) const {
     for (int m = 0; m < int(m_indexedIds.size()); ++m) {
-        if (m != member && m_indexedIds[m] == id)
+        if (m != index && m_indexedIds[m] == id)
             return m;
     }
     Q_UNREACHABLE();
     return -1;
 }
 
-void SquadChecker::unindexId(int member, Ripple &ripple) {
-    const QString id = std::exchange(m_indexedIds[member], QString());
+void SquadChecker::unindexId(int index, Ripple &ripple) {
+    const QString id = std::exchange(m_indexedIds[index], QString());
     if (id.isEmpty())
         return;
-    m_broken[member] &= RuleBits;
+    m_broken[index] &= RuleBits;
     const auto counted = m_idCount.find(id);
     const int holding = --*counted;
     if (holding == 0) {
@@ -502,7 +502,7 @@ void SquadChecker::unindexId(int member, Ripple &ripple) {
     }
     const auto shared = m_sharedIds.find(id);
     QList<int> &holders = *shared;
-    holders.erase(std::lower_bound(holders.begin(), holders.end(), member));
+    holders.erase(std::lower_bound(holders.begin(), holders.end(), index));
     if (holding == 1) {
         m_sharing -= 2;
         m_broken[holders.first()] &= RuleBits;
@@ -521,29 +521,29 @@ void SquadChecker::announce(const Ripple &ripple) {
         Q_EMIT duplicateTextsChanged();
 }
 
-bool SquadChecker::shares(int member) const {
-    return m_broken[member] & SharedBit;
+bool SquadChecker::shares(int index) const {
+    return m_broken[index] & SharedBit;
 }
 
-int SquadChecker::memberFindingCount(int member) const {
-    return std::popcount(m_broken[member] & RuleBits) + (shares(member) ? 1 : 0);
+int SquadChecker::memberFindingCount(int index) const {
+    return std::popcount(m_broken[index] & RuleBits) + (shares(index) ? 1 : 0);
 }
 
-Finding SquadChecker::memberFinding(int member, int index) const {
+Finding SquadChecker::memberFinding(int index, int nth) const {
     const auto &checks = memberRules();
-    for (quint32 mask = m_broken[member] & RuleBits; mask; mask &= mask - 1) {
-        if (index-- > 0)
+    for (quint32 mask = m_broken[index] & RuleBits; mask; mask &= mask - 1) {
+        if (nth-- > 0)
             continue;
         const Rule &rule = *checks[std::countr_zero(mask)];
         const Field field = std::get<Field>(rule.target);
-        const Subject subject{m_document.cell(field, member), {}, noContext};
-        return {rule.kind, member, {}, field, rule.message(subject)};
+        const Subject subject{m_document.cell(field, index), {}, noContext};
+        return {rule.kind, index, {}, field, rule.message(subject)};
     }
     return {Problem,
-            member,
+            index,
             {},
             Field::Id,
-            sharedIdText(m_document, m_sharedIds.value(m_indexedIds[member]), member)};
+            sharedIdText(m_document, m_sharedIds.value(m_indexedIds[index]), index)};
 }
 
 QList<Finding> SquadChecker::findings() const {

@@ -38,9 +38,9 @@ public:
     void recheckFiles();
 
     const QList<Finding> &squadFindings() const { return m_squadFindings; }
-    int memberFindingCount(int member) const;
-    // The `index`th finding about `member`, 0 <= index < memberFindingCount(member).
-    Finding memberFinding(int member, int index) const;
+    int memberFindingCount(int index) const;
+    // The `nth` finding about the member at `index`, 0 <= nth < memberFindingCount(index).
+    Finding memberFinding(int index, int nth) const;
     // Every finding, in the order of checkSquad().
     QList<Finding> findings() const;
 
@@ -50,7 +50,7 @@ public:
 Q_SIGNALS:
     void squadFindingsChanged();
     // The member was looked at again: its findings, their texts or its nick may differ.
-    void memberChanged(int member);
+    void memberChanged(int index);
     // A finding about a shared ID names the other members by position and nick; such texts may
     // differ anywhere in the list.
     void duplicateTextsChanged();
@@ -70,18 +70,19 @@ private:
     void checkSquadRules();
     // True when the squad's findings changed.
     bool evaluateSquadRules();
-    quint32 brokenRules(int member) const;
-    void recheckMember(int member);
-    void fieldChanged(int member, Field field);
+    quint32 brokenRules(int index) const;
+    void recheckMember(int index);
+    void fieldChanged(int index, Field field);
     void insertMembers(int first, int last);
     void removeMembers(int first, int last);
-    // Files `member` under `id` in the ID index; an empty ID matches nobody and is not filed.
-    void indexId(int member, const QString &id, Ripple &ripple);
-    void unindexId(int member, Ripple &ripple);
+    // Files the member at `index` under `id` in the ID index; an empty ID matches nobody and is not
+    // filed.
+    void indexId(int index, const QString &id, Ripple &ripple);
+    void unindexId(int index, Ripple &ripple);
     void announce(const Ripple &ripple);
-    bool shares(int member) const;
-    // The member other than `member` that holds `id`.
-    int otherHolder(const QString &id, int member) const;
+    bool shares(int index) const;
+    // The member other than the one at `index` that holds `id`.
+    int otherHolder(const QString &id, int index) const;
     void countMask(quint32 mask, int sign);
 
     const SquadDocument &m_document;

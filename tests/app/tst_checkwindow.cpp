@@ -249,7 +249,7 @@ private Q_SLOTS:
                 titles << menu->text();
             return titles;
         }();
-        QCOMPARE(menus, (QStringList{"&File", "&Tools", "&?"}));
+        QCOMPARE(menus, (QStringList{"&File", "&Edit", "&Tools", "&?"}));
         app::CheckWindow *check = openChecked(shown, cleanSquad());
         app::FindingsView *view = check->findingsView();
         QVERIFY(view->showsEmptyText());
