@@ -151,6 +151,8 @@ CheckWindow::CheckWindow(const squad::SquadDocument &document, QWidget *parent)
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     m_writeCompanions->setObjectName(QStringLiteral("writeCompanions"));
     m_writeCompanions->setAutoDefault(false);
+    m_writeCompanions->setToolTip(QStringLiteral("Writes squad.dtd and squad.xsl, made for the "
+                                                 "files Troopbook saves, beside the squad file"));
     buttons->addButton(m_writeCompanions, QDialogButtonBox::ActionRole);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(m_summary);
