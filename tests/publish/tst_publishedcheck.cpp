@@ -8,6 +8,7 @@
 
 #include "../common/loopback.h"
 
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -137,6 +138,22 @@ private Q_SLOTS:
         squad::SquadData upward = referenceSquad();
         upward.properties[int(squad::Property::Picture)] = "..";
         QVERIFY(m_server->stage("upward", withSquad(squad::fileContents(upward))));
+        QVERIFY(m_server->stage("bigheader", withSquad(squadFile), "squad.xml bigheader\n"));
+        // The head names the companions elsewhere: one folder up, in a folder below, on
+        // another server.
+        const auto naming = [&](const QByteArray &dtd, const QByteArray &xsl) {
+            return QByteArray(squadFile)
+                .replace("SYSTEM \"squad.dtd\"", QByteArray("SYSTEM \"" + dtd + '"'))
+                .replace("href=\"squad.xsl?\"", QByteArray("href=\"" + xsl + '"'));
+        };
+        QVERIFY(m_server->stage("named", companions));
+        QVERIFY(m_server->stage(
+            "named/inner",
+            QList<std::pair<QString, QByteArray>>{
+                {"squad.xml", naming("../squad.dtd", "../squad.xsl")}, {"logo.paa", "p"}}));
+        QVERIFY(m_server->stage("namedbelow", withSquad(naming("lib/squad.dtd", "lib/squad.xsl"))));
+        QVERIFY(m_server->stage("namedelsewhere",
+                                withSquad(naming("squad.dtd", "http://other.invalid/squad.xsl"))));
         QVERIFY(m_server->stage("emptypicture", {{"squad.xml", squadFile},
                                                  {"squad.dtd", "<!ELEMENT squad ANY>\n"},
                                                  {"squad.xsl", "<xsl:stylesheet/>\n"},
@@ -225,6 +242,27 @@ private Q_SLOTS:
             << "http://localhost/stall/squad.xml" << true << true << 1000
             << QStringList{"did not answer within 1 seconds"}
             << QStringList{"Over https the squad file cannot be fetched"} << false << 2;
+        QTest::newRow("response header of 2 MB")
+            << "http://localhost/bigheader/squad.xml" << true << true << 10000
+            << QStringList{"could not be fetched from http://localhost/bigheader/squad.xml: The "
+                           "server's response header is larger than the 100 KB"}
+            << QStringList{"Over https the squad file cannot be fetched"} << false << 2;
+        QTest::newRow("companions one folder up, as the file names them")
+            << "http://localhost/named/inner/squad.xml" << true << true << 10000 << QStringList{}
+            << QStringList{} << true << 5;
+        QTest::newRow("companions named below, missing there")
+            << "http://localhost/namedbelow/squad.xml" << true << true << 10000 << QStringList{}
+            << QStringList{"squad.dtd is missing where the squad file names it (the server "
+                           "answers \"404 Not Found\" at "
+                           "http://localhost/namedbelow/lib/squad.dtd)",
+                           "squad.xsl is missing where the squad file names it"}
+            << true << 5;
+        QTest::newRow("style sheet named on another server")
+            << "http://localhost/namedelsewhere/squad.xml" << true << true << 10000 << QStringList{}
+            << QStringList{"names its style sheet at \"http://other.invalid/squad.xsl\", not on "
+                           "its "
+                           "own server (http://localhost)"}
+            << true << 4;
         QTest::newRow("nobody listening")
             << QStringLiteral("http://127.0.0.1:%1/squad.xml")
                    .arg(QString::number(testnet::freePort()))
@@ -259,9 +297,34 @@ private Q_SLOTS:
         QCOMPARE(report.anythingFetched, anythingFetched);
         QCOMPARE(report.cancelled, false);
         QCOMPARE(report.files.size(), filesFetched);
+        // The companions are asked for where the file names them, and only there.
+        if (address.contains(u"/named/"))
+            QVERIFY(m_server->requests().mid(requestsBefore).contains("http /named/squad.xsl"));
         // The redirect's target is never asked for by the check itself.
         if (address.contains(u"redirect"))
             QVERIFY(!m_server->requests().mid(requestsBefore).contains("http /good/squad.xml"));
+    }
+
+    // A game asks the server itself; a proxy, maybe caching, could hide what the server sends.
+    void proxiesAreNotUsed_data() {
+        QTest::addColumn<QByteArray>("variable");
+        QTest::addColumn<QString>("address");
+        QTest::newRow("http_proxy")
+            << QByteArray("http_proxy") << "http://localhost/good/squad.xml";
+        QTest::newRow("HTTPS_PROXY")
+            << QByteArray("HTTPS_PROXY") << "https://localhost/good/squad.xml";
+        QTest::newRow("all_proxy") << QByteArray("all_proxy") << "http://localhost/good/squad.xml";
+    }
+    void proxiesAreNotUsed() {
+        QFETCH(QByteArray, variable);
+        QFETCH(QString, address);
+        // A proxy nobody runs: any request sent through it fails.
+        qputenv(variable.constData(),
+                QByteArray("http://127.0.0.1:") + QByteArray::number(testnet::freePort()));
+        const auto unset = qScopeGuard([&] { qunsetenv(variable.constData()); });
+        const CheckReport report = check(address, true, true);
+        QCOMPARE(messages(report, Finding::Kind::Problem), QStringList());
+        QCOMPARE(messages(report, Finding::Kind::Hint), QStringList());
     }
 
     void fileLinesSayStatusTypeAndSize() {
@@ -352,6 +415,15 @@ private Q_SLOTS:
         QTest::newRow("IPv6 host") << "http://[::1]:8080/squad.xml"
                                    << "http://[::1]:8080/squad.xml"
                                    << "https://[::1]/squad.xml";
+        QTest::newRow("one slash after http:") << "http:/127.0.0.1/x.xml"
+                                               << ""
+                                               << "";
+        QTest::newRow("no slash after HTTPS:") << "HTTPS:example.org/squad.xml"
+                                               << ""
+                                               << "";
+        QTest::newRow("host and port, no scheme") << "example.org:8080/squad.xml"
+                                                  << "http://example.org:8080/squad.xml"
+                                                  << "https://example.org/squad.xml";
         QTest::newRow("empty") << "   "
                                << ""
                                << "";
@@ -365,6 +437,7 @@ private Q_SLOTS:
         if (address.isEmpty()) {
             QVERIFY(!url);
             QVERIFY(error.endsWith(u'.'));
+            QVERIFY2(error.contains(typed.trimmed()), qPrintable(error));
             return;
         }
         QVERIFY2(url, qPrintable(error));
