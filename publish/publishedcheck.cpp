@@ -42,6 +42,14 @@ bool isXmlType(const QString &contentType) {
     return mediaType == u"application/xml" || mediaType == u"text/xml";
 }
 
+// Scheme, host and port alike, the port given or the scheme's usual one.
+bool sameServer(const QUrl &a, const QUrl &b) {
+    const auto port = [](const QUrl &url) {
+        return url.port(url.scheme() == u"https" ? 443 : 80);
+    };
+    return a.scheme() == b.scheme() && a.host() == b.host() && port(a) == port(b);
+}
+
 class Check {
 public:
     Check(const CheckRequest &request, WebFetcher &fetcher,
@@ -73,9 +81,8 @@ public:
                                              : QString();
             if (!picture.isEmpty())
                 checkPicture(picture);
-            const NamedCompanions named = served || squadFile.status == 200
-                                              ? namedCompanions(squadFile.body)
-                                              : NamedCompanions();
+            const NamedCompanions named =
+                squadFile.status == 200 ? namedCompanions(squadFile.body) : NamedCompanions();
             const std::pair<QString, const char *> companions[] = {
                 {named.documentType, "squad.dtd"}, {named.styleSheet, "squad.xsl"}};
             for (const auto &[reference, plainName] : companions) {
@@ -212,8 +219,7 @@ private:
             return checkCompanion(plainName, besideSquadFile(plainName), false);
         const QUrl &address = m_request.address;
         const QUrl url = address.resolved(QUrl(reference));
-        if (url.scheme() != address.scheme() || url.host() != address.host() ||
-            url.port() != address.port()) {
+        if (!sameServer(url, address)) {
             add(hint(
                 QStringLiteral("The squad file names its %1 at \"%2\", not on its own server "
                                "(%3), so it was not fetched; browsers take a style sheet "
@@ -222,7 +228,7 @@ private:
                     .arg(
                         plainName == u"squad.xsl" ? QStringLiteral("style sheet")
                                                   : QStringLiteral("document type"),
-                        reference,
+                        reference.left(200),
                         address.adjusted(QUrl::RemovePath | QUrl::RemoveQuery).toDisplayString())));
             return true;
         }

@@ -151,6 +151,11 @@ private Q_SLOTS:
             "named/inner",
             QList<std::pair<QString, QByteArray>>{
                 {"squad.xml", naming("../squad.dtd", "../squad.xsl")}, {"logo.paa", "p"}}));
+        QVERIFY(m_server->stage(
+            "named/port",
+            QList<std::pair<QString, QByteArray>>{
+                {"squad.xml", naming("http://localhost:80/named/squad.dtd", "/named/squad.xsl?")},
+                {"logo.paa", "p"}}));
         QVERIFY(m_server->stage("namedbelow", withSquad(naming("lib/squad.dtd", "lib/squad.xsl"))));
         QVERIFY(m_server->stage("namedelsewhere",
                                 withSquad(naming("squad.dtd", "http://other.invalid/squad.xsl"))));
@@ -250,6 +255,9 @@ private Q_SLOTS:
         QTest::newRow("companions one folder up, as the file names them")
             << "http://localhost/named/inner/squad.xml" << true << true << 10000 << QStringList{}
             << QStringList{} << true << 5;
+        QTest::newRow("companions named absolute, the usual port written out")
+            << "http://localhost/named/port/squad.xml" << true << true << 10000 << QStringList{}
+            << QStringList{} << true << 5;
         QTest::newRow("companions named below, missing there")
             << "http://localhost/namedbelow/squad.xml" << true << true << 10000 << QStringList{}
             << QStringList{"squad.dtd is missing where the squad file names it (the server "
@@ -299,7 +307,7 @@ private Q_SLOTS:
         QCOMPARE(report.files.size(), filesFetched);
         // The companions are asked for where the file names them, and only there.
         if (address.contains(u"/named/"))
-            QVERIFY(m_server->requests().mid(requestsBefore).contains("http /named/squad.xsl"));
+            QVERIFY(m_server->requests().mid(requestsBefore).contains("http /named/squad.dtd"));
         // The redirect's target is never asked for by the check itself.
         if (address.contains(u"redirect"))
             QVERIFY(!m_server->requests().mid(requestsBefore).contains("http /good/squad.xml"));
