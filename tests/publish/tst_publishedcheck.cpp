@@ -1,6 +1,7 @@
 // The check of a published squad against a web server on loopback that stages one way of
 // serving the squad wrongly per folder.
 #include "publish/checkworker.h"
+#include "publish/namedcompanions.h"
 #include "publish/publishedcheck.h"
 #include "publish/webfetcher.h"
 #include "squad/squadwriter.h"
@@ -311,6 +312,43 @@ private Q_SLOTS:
         // The redirect's target is never asked for by the check itself.
         if (address.contains(u"redirect"))
             QVERIFY(!m_server->requests().mid(requestsBefore).contains("http /good/squad.xml"));
+    }
+
+    // Only the head before the squad element counts, in the forms XML allows there.
+    void headNamesTheCompanions_data() {
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<QString>("documentType");
+        QTest::addColumn<QString>("styleSheet");
+        QTest::newRow("as Troopbook writes it")
+            << squad::fileContents(referenceSquad()) << "squad.dtd"
+            << "squad.xsl?";
+        QTest::newRow("public identifier, single quotes, internal subset")
+            << QByteArray("<?xml version='1.0'?>\n<!-- a > b -->\n<!DOCTYPE squad PUBLIC "
+                          "'-//X//EN' '../d/squad.dtd' [ <!ENTITY a 'b'> ]>\n"
+                          "<?xml-stylesheet type='text/xsl' href='../x.xsl?v=1&amp;w=2'?><squad/>")
+            << "../d/squad.dtd"
+            << "../x.xsl?v=1&w=2";
+        QTest::newRow("none named") << QByteArray("<squad nick=\"x\"/>") << ""
+                                    << "";
+        QTest::newRow("after the squad element is no head")
+            << QByteArray("<squad/><!DOCTYPE squad SYSTEM \"x.dtd\"><?xml-stylesheet href=\"x\"?>")
+            << ""
+            << "";
+        const QString utf16 =
+            QStringLiteral("<!DOCTYPE squad SYSTEM \"u.dtd\"><?xml-stylesheet href=\"u.xsl\"?>");
+        QTest::newRow("UTF-16 with a byte-order mark")
+            << QByteArray("\xFF\xFE") +
+                   QByteArray(reinterpret_cast<const char *>(utf16.utf16()), 2 * utf16.size())
+            << "u.dtd"
+            << "u.xsl";
+    }
+    void headNamesTheCompanions() {
+        QFETCH(QByteArray, head);
+        QFETCH(QString, documentType);
+        QFETCH(QString, styleSheet);
+        const NamedCompanions named = namedCompanions(head);
+        QCOMPARE(named.documentType, documentType);
+        QCOMPARE(named.styleSheet, styleSheet);
     }
 
     // A game asks the server itself; a proxy, maybe caching, could hide what the server sends.
