@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "companionscommand.h"
 #include "edithistory.h"
 #include "editmenu.h"
 #include "memberstransfer.h"
@@ -181,6 +182,8 @@ void MainWindow::createMenus() {
     mnuToolsCheck = action(mnuTools, "mnuToolsCheck", QStringLiteral("&Check squad"), Qt::Key_F7);
     mnuToolsCheckPublished =
         action(mnuTools, "mnuToolsCheckPublished", QStringLiteral("Check &published squad…"));
+    mnuToolsCompanions =
+        action(mnuTools, "mnuToolsCompanions", QStringLiteral("&Write squad.dtd and squad.xsl"));
     mnuHelp = menuBar()->addMenu(QStringLiteral("&?"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
     mnuHelpHelp = action(mnuHelp, "mnuHelpHelp", QStringLiteral("&Help"));
@@ -189,12 +192,16 @@ void MainWindow::createMenus() {
     connect(mnuFileNew, &QAction::triggered, this, &MainWindow::mnuFileNew_Click);
     connect(mnuFileOpen, &QAction::triggered, this, &MainWindow::mnuFileOpen_Click);
     connect(mnuFileSave, &QAction::triggered, this, &MainWindow::mnuFileSave_Click);
-    connect(m_recentFiles, &RecentFiles::chosen, this, &MainWindow::openRecent);
+    connect(m_recentFiles, &RecentFiles::chosen, this, [this](const QString &path) {
+        if (settleUnsavedChanges())
+            openAtStart(path);
+    });
     connect(mnuFileUpload, &QAction::triggered, this, &MainWindow::mnuFileUpload_Click);
     connect(mnuFileExit, &QAction::triggered, this, &MainWindow::mnuFileExit_Click);
     connect(mnuToolsCheck, &QAction::triggered, this, &MainWindow::mnuToolsCheck_Click);
     connect(mnuToolsCheckPublished, &QAction::triggered, this,
             &MainWindow::mnuToolsCheckPublished_Click);
+    connect(mnuToolsCompanions, &QAction::triggered, this, &MainWindow::mnuToolsCompanions_Click);
     connect(mnuHelpHelp, &QAction::triggered, this, &MainWindow::mnuHelpHelp_Click);
     connect(mnuHelpAbout, &QAction::triggered, this, &MainWindow::mnuHelpAbout_Click);
 }
@@ -347,10 +354,21 @@ void MainWindow::mnuToolsCheck_Click() {
         m_checkWindow->setFilePath(m_filePath);
         connect(this, &MainWindow::filePathChanged, m_checkWindow, &CheckWindow::setFilePath);
         connect(m_checkWindow, &CheckWindow::findingActivated, this, &MainWindow::showFinding);
+        connect(m_checkWindow, &CheckWindow::companionsRequested, this,
+                &MainWindow::mnuToolsCompanions_Click);
     }
     m_checkWindow->show();
     m_checkWindow->raise();
     m_checkWindow->activateWindow();
+}
+
+void MainWindow::mnuToolsCompanions_Click() {
+    // They belong beside the squad file, so a squad that has none is saved first.
+    if (m_filePath.isEmpty() && !mnuFileSave_Click())
+        return;
+    writeCompanionsBeside(this, m_filePath);
+    if (m_checkWindow)
+        m_checkWindow->recheckFiles();
 }
 
 void MainWindow::focusProperty(Property property) {
@@ -487,20 +505,6 @@ bool MainWindow::mnuFileSave_Click() {
     m_document->setModified(false);
     setFilePath(m_cdb->fileName());
     return true;
-}
-
-void MainWindow::openRecent(const QString &path) {
-    if (!QFileInfo(path).exists()) {
-        ui::MessageBox::show(this,
-                             QStringLiteral("\"%1\" is no longer there; it is taken off the list "
-                                            "of recent files.")
-                                 .arg(QDir::toNativeSeparators(path)),
-                             ui::MessageBox::Exclamation);
-        m_recentFiles->remove(path);
-        return;
-    }
-    if (settleUnsavedChanges())
-        openAtStart(path);
 }
 
 void MainWindow::setFilePath(const QString &path) {

@@ -108,8 +108,6 @@ private:
     // said No, or said Yes and the save succeeded.
     bool settleUnsavedChanges();
     bool openFile(const QString &path);
-    // File > Open Recent: as Open after its dialog; a file no longer there leaves the list.
-    void openRecent(const QString &path);
     void setFilePath(const QString &path);
 
     void mmbshow(int index);
@@ -121,6 +119,7 @@ private:
     void Command5_Click();
     void mnuToolsCheck_Click();
     void mnuToolsCheckPublished_Click();
+    void mnuToolsCompanions_Click();
     // Checks the published squad at the address asked for last.
     void checkPublishedAgain();
     void mnuHelpHelp_Click();
@@ -186,6 +185,7 @@ private:
     QMenu *mnuTools = nullptr;
     QAction *mnuToolsCheck = nullptr;
     QAction *mnuToolsCheckPublished = nullptr;
+    QAction *mnuToolsCompanions = nullptr;
     QMenu *mnuHelp = nullptr;
     QAction *mnuHelpHelp = nullptr;
     QAction *mnuHelpAbout = nullptr;

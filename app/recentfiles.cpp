@@ -6,6 +6,8 @@
 #include <QMenu>
 #include <QSettings>
 
+#include "ui/messagebox.h"
+
 namespace app {
 namespace {
 
@@ -52,6 +54,19 @@ void RecentFiles::clear() {
     store({});
 }
 
+void RecentFiles::choose(const QString &path) {
+    if (QFileInfo::exists(path)) {
+        Q_EMIT chosen(path);
+        return;
+    }
+    ui::MessageBox::show(
+        qobject_cast<QWidget *>(parent()),
+        QStringLiteral("\"%1\" is no longer there; it is taken off the list of recent files.")
+            .arg(QDir::toNativeSeparators(path)),
+        ui::MessageBox::Exclamation);
+    remove(path);
+}
+
 void RecentFiles::fillMenu() {
     // Later, not now: the action being triggered may be the one that changed the list.
     const QList<QAction *> old = m_menu->actions();
@@ -65,7 +80,7 @@ void RecentFiles::fillMenu() {
         const QString shown = QDir::toNativeSeparators(path).replace(u'&', QStringLiteral("&&"));
         QAction *a = m_menu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(shown));
         a->setData(path);
-        connect(a, &QAction::triggered, this, [this, path] { Q_EMIT chosen(path); });
+        connect(a, &QAction::triggered, this, [this, path] { choose(path); });
     }
     m_menu->addSeparator();
     QAction *clearList = m_menu->addAction(QStringLiteral("&Clear list"));

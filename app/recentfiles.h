@@ -23,9 +23,12 @@ public:
     void clear();
 
 Q_SIGNALS:
+    // A file on the list was chosen that is still there; one that has gone is taken off the
+    // list with a message saying so.
     void chosen(const QString &path);
 
 private:
+    void choose(const QString &path);
     void store(const QStringList &paths);
     void fillMenu();
 

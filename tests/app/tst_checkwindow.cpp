@@ -261,6 +261,11 @@ private Q_SLOTS:
         QVERIFY(!view->showsEmptyText());
         QCOMPARE(view->list()->model()->rowCount(), 2);
         QTest::keyClick(tag, Qt::Key_Backspace);
+        // Typed and taken back: the squad is as it was, and nothing unsaved is left to hint at.
+        QVERIFY(!shown.window.document().modified());
+        QCOMPARE(view->list()->model()->rowCount(), 0);
+        QVERIFY(view->showsEmptyText());
+        QTest::keyClick(tag, Qt::Key_Space);
         QCOMPARE(view->list()->model()->rowCount(), 1);
         shown.window.document().setModified(false);
         QVERIFY(view->showsEmptyText());

@@ -166,8 +166,10 @@ private Q_SLOTS:
                                                "mnuEditMoveDown Move member &down Ctrl+Down",
                                                "mnuEditSort &Sort members by nick "}));
         QCOMPARE(action(w, "mnuEditRedo")->shortcuts().value(1), QKeySequence("Ctrl+Y"));
-        QCOMPARE(items(menus[2]), (QStringList{"&Tools mnuTools:", "mnuToolsCheck &Check squad F7",
-                                               "mnuToolsCheckPublished Check &published squad… "}));
+        QCOMPARE(items(menus[2]),
+                 (QStringList{"&Tools mnuTools:", "mnuToolsCheck &Check squad F7",
+                              "mnuToolsCheckPublished Check &published squad… ",
+                              "mnuToolsCompanions &Write squad.dtd and squad.xsl "}));
         QCOMPARE(items(menus[3]),
                  (QStringList{"&? mnuHelp:", "mnuHelpHelp &Help ", "mnuHelpAbout &About "}));
     }
