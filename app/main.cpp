@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 #include "app/squadfile.h"
+#include "app/terminaltext.h"
 #include "publish/publishedcheck.h"
 #include "publish/webfetcher.h"
 #include "squad/squadcheck.h"
@@ -92,33 +93,27 @@ std::unique_ptr<QCoreApplication> createApplication(int &argc, char **argv) {
     return std::make_unique<QApplication>(argc, argv);
 }
 
-// A value may span lines; --check promises one line a finding, so line breaks show escaped.
-QString oneLine(QString text) {
-    return text.replace(u'\\', QStringLiteral("\\\\"))
-        .replace(u'\r', QStringLiteral("\\r"))
-        .replace(u'\n', QStringLiteral("\\n"));
-}
-
 // How --check names what a finding concerns.
 QString concerns(const squad::Finding &finding, const squad::SquadData &squad) {
     if (finding.member < 0)
         return QStringLiteral("squad");
     return QStringLiteral("member %1 \"%2\"")
         .arg(QString::number(finding.member + 1),
-             oneLine(squad.mmbdata.cell(squad::Field::Nick, finding.member)));
+             squad.mmbdata.cell(squad::Field::Nick, finding.member));
 }
 
 int check(const QString &path) {
     const app::SquadFileRead read = app::readSquadFile(path);
     if (!read.ok) {
-        std::fputs(qPrintable(read.error + u'\n'), stderr);
+        app::printLine(stderr, read.error);
         return 1;
     }
     const int members = read.data.mmbdata.memberCount();
     // One arg() for all three, so that a "%" in the path is not taken for a place holder.
-    QString report = QStringLiteral("%1: %2 %3\n")
-                         .arg(path, QString::number(members),
-                              members == 1 ? QStringLiteral("member") : QStringLiteral("members"));
+    app::printLine(stdout,
+                   QStringLiteral("%1: %2 %3")
+                       .arg(path, QString::number(members),
+                            members == 1 ? QStringLiteral("member") : QStringLiteral("members")));
     QList<squad::Finding> findings =
         squad::checkSquad(read.data, {QFileInfo(path).absoluteFilePath(), false});
     if (read.truncated) {
@@ -130,12 +125,12 @@ int check(const QString &path) {
     }
     for (const squad::Finding &f : findings) {
         const bool problem = f.kind == squad::Finding::Kind::Problem;
-        report += QStringLiteral("%1: %2: %3: %4\n")
-                      .arg(path, concerns(f, read.data),
-                           problem ? QStringLiteral("problem") : QStringLiteral("hint"),
-                           oneLine(f.message));
+        app::printLine(stdout,
+                       QStringLiteral("%1: %2: %3: %4")
+                           .arg(path, concerns(f, read.data),
+                                problem ? QStringLiteral("problem") : QStringLiteral("hint"),
+                                f.message));
     }
-    std::fputs(qPrintable(report), stdout);
     return squad::hasProblem(findings) ? 2 : 0;
 }
 
@@ -143,18 +138,18 @@ int checkPublished(const QString &address, const QStringList &files) {
     QString error;
     const std::optional<QUrl> url = publish::parseAddress(address, &error);
     if (!url) {
-        std::fputs(qPrintable(error + u'\n'), stderr);
+        app::printLine(stderr, error);
         return 1;
     }
     if (files.size() > 1) {
-        std::fputs("troopbook: --check-published compares with one file only\n", stderr);
+        app::printLine(stderr, u"troopbook: --check-published compares with one file only");
         return 1;
     }
     publish::CheckRequest request{*url, std::nullopt, QString()};
     if (!files.isEmpty()) {
         const app::SquadFileRead read = app::readSquadFile(files.first());
         if (!read.ok) {
-            std::fputs(qPrintable(read.error + u'\n'), stderr);
+            app::printLine(stderr, read.error);
             return 1;
         }
         request.local = read.data;
@@ -164,15 +159,14 @@ int checkPublished(const QString &address, const QStringList &files) {
     const publish::CheckReport report = publish::checkPublished(request, fetcher);
     const QString shown = url->toDisplayString();
     for (const publish::FetchedFile &file : report.files)
-        std::fputs(qPrintable(file.line() + u'\n'), stdout);
+        app::printLine(stdout, file.line());
     for (const squad::Finding &finding : report.findings) {
-        const QString line =
-            QStringLiteral("%1: %2: %3\n")
-                .arg(shown,
-                     finding.kind == squad::Finding::Kind::Problem ? QStringLiteral("problem")
-                                                                   : QStringLiteral("hint"),
-                     oneLine(finding.message));
-        std::fputs(qPrintable(line), stdout);
+        app::printLine(stdout, QStringLiteral("%1: %2: %3")
+                                   .arg(shown,
+                                        finding.kind == squad::Finding::Kind::Problem
+                                            ? QStringLiteral("problem")
+                                            : QStringLiteral("hint"),
+                                        finding.message));
     }
     if (!report.anythingFetched)
         return 1;
@@ -197,7 +191,7 @@ int main(int argc, char *argv[]) {
         return checkPublished(parser.value(options.checkPublished), parser.positionalArguments());
     const QStringList files = parser.positionalArguments();
     if (files.size() > 1) {
-        std::fputs("troopbook: only one file can be opened\n", stderr);
+        app::printLine(stderr, u"troopbook: only one file can be opened");
         return 1;
     }
 

@@ -1,4 +1,5 @@
-// The program's command line, run as a separate process.
+// The program's command line, run as a separate process, and how it prints what it finds.
+#include "app/terminaltext.h"
 #include "squad/squadwriter.h"
 
 #include "../common/troopbookrun.h"
@@ -13,6 +14,11 @@ using testrun::troopbook;
 class TestCommandLine : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
+
+    static bool writeBytes(const QString &file, const QByteArray &bytes) {
+        QFile f(file);
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+    }
 
     // Writes a squad file into the test's folder, which holds squad.dtd and squad.xsl.
     QString write(const QString &name, const squad::SquadData &squad) {
@@ -127,6 +133,60 @@ private Q_SLOTS:
         for (int i = 0; i < findings.size(); ++i)
             QVERIFY2(lines[i + 1].startsWith(file + ": " + findings[i]), qPrintable(lines[i + 1]));
         QCOMPARE(lines.last(), QString());
+    }
+
+    // What a file, a server or a path holds reaches the terminal as one harmless line.
+    void escapingForTheTerminal_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("printed");
+        QTest::newRow("plain text and non-ASCII letters")
+            << QString::fromUtf8("Ann \u00e9\u4e2d\U0001F600")
+            << QString::fromUtf8("Ann \u00e9\u4e2d\U0001F600");
+        QTest::newRow("backslash doubled, so escapes stay unambiguous") << "a\\x41"
+                                                                        << "a\\\\x41";
+        QTest::newRow("line ends and tab") << "a\nb\r\nc\td"
+                                           << "a\\nb\\r\\nc\\td";
+        QTest::newRow("NUL does not cut the line") << QString::fromLatin1("N\0ul", 4) << "N\\x00ul";
+        QTest::newRow("ESC sequences, BEL, VT, FF, DEL") << "\x1b[2K\x1b]0;t\x07\v\f\x7f"
+                                                         << "\\x1B[2K\\x1B]0;t\\x07\\x0B\\x0C\\x7F";
+        QTest::newRow("C1 controls, NEL among them")
+            << QString::fromUtf8("\u0080\u0085\u009b\u009f")
+            << "\\u{0080}\\u{0085}\\u{009B}\\u{009F}";
+        QTest::newRow("line and paragraph separators")
+            << QString::fromUtf8("a\u2028b\u2029") << "a\\u{2028}b\\u{2029}";
+        QTest::newRow("bidirectional controls")
+            << QString::fromUtf8("\u202a\u202e\u2066\u2069\u200e\u200f\u061c")
+            << "\\u{202A}\\u{202E}\\u{2066}\\u{2069}\\u{200E}\\u{200F}\\u{061C}";
+        QTest::newRow("neighbours of the controls pass")
+            << QString::fromUtf8("\u00a0\u2027\u202f\u2065\u206a\u200d\u061b")
+            << QString::fromUtf8("\u00a0\u2027\u202f\u2065\u206a\u200d\u061b");
+        QTest::newRow("unpaired surrogates")
+            << QString(QChar(0xD800)) + "x" + QChar(0xDC00) << "\\u{D800}x\\u{DC00}";
+    }
+    void escapingForTheTerminal() {
+        QFETCH(QString, text);
+        QFETCH(QString, printed);
+        QCOMPARE(app::escapeForTerminal(text), printed);
+    }
+
+    // Control characters of a file reach no terminal, and a NUL cuts no finding short.
+    void checkPrintsControlCharactersEscaped() {
+        const QString file = m_dir.filePath("controls.xml");
+        QVERIFY(writeBytes(
+            file, QByteArrayLiteral("<?xml version=\"1.0\"?>\n<squad nick=\"N\x1b]0;x\x07\">\n"
+                                    "<member id=\"1\" nick=\"A\0B\x1b[2K\xe2\x80\xa8\"/>\n"
+                                    "<member id=\"22\" nick=\"Cy\"/>\n</squad>\n")));
+        const Run run = troopbook({"--check", file});
+        QCOMPARE(run.exitCode, 2);
+        QCOMPARE(run.err, QByteArray());
+        const QList<QByteArray> lines = run.out.split('\n');
+        QCOMPARE(lines.size(), 5);
+        QVERIFY2(lines[1].contains("The tag holds \"\\x1B\", \"]\", \";\", \"\\x07\""),
+                 lines[1].constData());
+        QVERIFY2(lines[2].startsWith(
+                     (file + ": member 1 \"A\\x00B\\x1B[2K\\u{2028}\": hint:").toLocal8Bit()),
+                 lines[2].constData());
+        QVERIFY(lines[3].startsWith((file + ": member 2 \"Cy\": hint:").toLocal8Bit()));
     }
 
     void checkOfAnUnreadableFileSaysWhyAndFails_data() {
