@@ -21,10 +21,10 @@ namespace {
 struct Options {
     QCommandLineOption check{
         QStringLiteral("check"),
-        QStringLiteral("Read <file> without opening a window and print how many members it "
-                       "holds and then what the squad check finds, one finding a line. Exit 0 "
-                       "when nothing is a problem (hints allowed), 2 when something is, 1 when "
-                       "the file cannot be read."),
+        QStringLiteral("Read <file>, and each further file named, without opening a window "
+                       "and print for each how many members it holds and then what the squad "
+                       "check finds, one finding a line. Exit 0 when nothing is a problem (hints "
+                       "allowed), 2 when something is, 1 when a file cannot be read."),
         QStringLiteral("file")};
     QCommandLineOption checkPublished{
         QStringLiteral("check-published"),
@@ -102,7 +102,8 @@ QString concerns(const squad::Finding &finding, const squad::SquadData &squad) {
              squad.mmbdata.cell(squad::Field::Nick, finding.member));
 }
 
-int check(const QString &path) {
+// One file's block: its member count, then its findings. Returns the file's exit status.
+int checkFile(const QString &path) {
     const app::SquadFileRead read = app::readSquadFile(path);
     if (!read.ok) {
         app::printLine(stderr, read.error);
@@ -132,6 +133,21 @@ int check(const QString &path) {
                                 f.message));
     }
     return squad::hasProblem(findings) ? 2 : 0;
+}
+
+// Exit 1 (a file could not be read) outweighs 2 (a file has a problem), which outweighs 0.
+int worseStatus(int a, int b) {
+    const auto weight = [](int status) {
+        return status == 1 ? 2 : status == 2 ? 1 : 0;
+    };
+    return weight(a) >= weight(b) ? a : b;
+}
+
+int check(const QStringList &paths) {
+    int status = 0;
+    for (const QString &path : paths)
+        status = worseStatus(status, checkFile(path));
+    return status;
 }
 
 int checkPublished(const QString &address, const QStringList &files) {
@@ -186,7 +202,7 @@ int main(int argc, char *argv[]) {
     parser.process(*application);
 
     if (parser.isSet(options.check))
-        return check(parser.value(options.check));
+        return check(parser.values(options.check) + parser.positionalArguments());
     if (parser.isSet(options.checkPublished))
         return checkPublished(parser.value(options.checkPublished), parser.positionalArguments());
     const QStringList files = parser.positionalArguments();

@@ -59,6 +59,9 @@ QString escapeForTerminal(QStringView text) {
 }
 
 void printLine(std::FILE *stream, QStringView line) {
+    // A message on standard error stands after the lines printed before it, also in one log.
+    if (stream != stdout)
+        std::fflush(stdout);
     QByteArray bytes = escapeForTerminal(line).toLocal8Bit();
     bytes += '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);

@@ -135,6 +135,61 @@ private Q_SLOTS:
         QCOMPARE(lines.last(), QString());
     }
 
+    // Every file named is checked, in its own block; the exit status is the worst: a file that
+    // cannot be read outweighs a problem.
+    void checkOfSeveralFiles_data() {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QStringList>("firstLines"); // "" for a file that cannot be read
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("two without problems")
+            << QStringList{"good.xml", "good2.xml"} << QStringList{"1 member", "1 member"} << 0;
+        QTest::newRow("a problem in the second")
+            << QStringList{"good.xml", "bad.xml"} << QStringList{"1 member", "2 members"} << 2;
+        QTest::newRow("the first cannot be read, the rest still checked")
+            << QStringList{"absent.xml", "bad.xml", "good.xml"}
+            << QStringList{"", "2 members", "1 member"} << 1;
+        QTest::newRow("--check twice") << QStringList{"--check", "good.xml", "--check", "bad.xml"}
+                                       << QStringList{"1 member", "2 members"} << 2;
+    }
+    void checkOfSeveralFiles() {
+        QFETCH(QStringList, names);
+        QFETCH(QStringList, firstLines);
+        QFETCH(int, exitCode);
+        squad::SquadData good;
+        good.properties[0] = "NO";
+        good.mmbdata.append(squad::Member{"76561198000000001", "Ann", "", "", "", ""});
+        write("good.xml", good);
+        write("good2.xml", good);
+        squad::SquadData bad = good;
+        bad.mmbdata.append(good.mmbdata.column(0));
+        write("bad.xml", bad);
+        QStringList arguments{"--check"};
+        for (const QString &name : names)
+            arguments << (name.startsWith("--") ? name : m_dir.filePath(name));
+        if (arguments[1] == "--check")
+            arguments.removeFirst();
+
+        const Run run = troopbook(arguments);
+        QCOMPARE(run.exitCode, exitCode);
+        // Each block: the count, then that file's findings, every line naming its file.
+        QStringList lines = QString::fromLocal8Bit(run.out).split('\n');
+        QCOMPARE(lines.takeLast(), QString());
+        const QStringList files = arguments.filter(m_dir.path());
+        for (int i = 0; i < files.size(); ++i) {
+            if (firstLines[i].isEmpty()) {
+                QVERIFY2(run.err.contains(files[i].toLocal8Bit()), run.err.constData());
+                continue;
+            }
+            QVERIFY(!lines.isEmpty());
+            QCOMPARE(lines.takeFirst(), files[i] + ": " + firstLines[i]);
+            while (!lines.isEmpty() && !lines.first().endsWith(" members") &&
+                   !lines.first().endsWith(" member"))
+                QVERIFY2(lines.takeFirst().startsWith(files[i] + ": member "),
+                         qPrintable(files[i]));
+        }
+        QVERIFY2(lines.isEmpty(), qPrintable(lines.join('\n')));
+    }
+
     // What a file, a server or a path holds reaches the terminal as one harmless line.
     void escapingForTheTerminal_data() {
         QTest::addColumn<QString>("text");
