@@ -20,7 +20,7 @@ public:
 
     // Empties the index, ready for about `ids` distinct IDs.
     void clear(qsizetype ids = 0);
-    // One more holder of `id`, which is not empty. Returns its key.
+    // One more holder of `id` (the empty ID too). Returns its key.
     int add(const QString &id) { return add(id, hashOf(id)); }
     // The same with the ID's hashOf() at hand. Indexing many IDs, hash them first and
     // prefetch() the places of those a few ahead: the table's memory then arrives in time.
