@@ -24,15 +24,18 @@ struct Options {
         QStringLiteral("Read <file>, and each further file named, without opening a window "
                        "and print for each how many members it holds and then what the squad "
                        "check finds, one finding a line. Exit 0 when nothing is a problem (hints "
-                       "allowed), 2 when something is, 1 when a file cannot be read."),
+                       "allowed), 2 when something is, 1 when a file cannot be read; of several "
+                       "files the worst counts, 1 before 2."),
         QStringLiteral("file")};
     QCommandLineOption checkPublished{
         QStringLiteral("check-published"),
         QStringLiteral("Fetch the squad file at <url> as a game would, with its picture, "
                        "squad.dtd and squad.xsl, compare it with [file] if one is given, and print "
-                       "each file fetched and each finding on a line. Exit 0 when there is no "
-                       "problem (hints allowed), 2 when there is one, 1 when nothing could be "
-                       "fetched."),
+                       "each file fetched and each finding on a line. <url> is the squad file's "
+                       "own address, not the squad's web page. Exit 0 when there is no problem "
+                       "(hints allowed), 2 when there is one, 1 when nothing could be fetched, "
+                       "<url> is no such address, or [file] cannot be read or is not the only "
+                       "one."),
         QStringLiteral("url")};
 };
 
