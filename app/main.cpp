@@ -202,6 +202,12 @@ int main(int argc, char *argv[]) {
     QCommandLineParser parser;
     const Options options;
     describe(parser, options);
+    // A mistyped option is echoed back, and it may be a file name full of control characters.
+    if (!parser.parse(QCoreApplication::arguments())) {
+        app::printLine(stderr,
+                       QString(QCoreApplication::applicationName() + u": " + parser.errorText()));
+        return 1;
+    }
     parser.process(*application);
 
     if (parser.isSet(options.check))

@@ -277,6 +277,10 @@ private Q_SLOTS:
         QVERIFY(help.out.contains("[file]"));
         const Run wrong = troopbook({"--no-such-option"});
         QCOMPARE(wrong.exitCode, 1);
+        const Run hostile = troopbook({"--check", "a.xml", "--\x1b]0;x\x07"});
+        QCOMPARE(hostile.exitCode, 1);
+        QVERIFY2(hostile.err.contains("'\\x1B]0;x\\x07'") && !hostile.err.contains('\x1b'),
+                 hostile.err.constData());
     }
 };
 
