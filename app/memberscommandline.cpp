@@ -2,6 +2,7 @@
 
 #include "membersfile.h"
 #include "squadfile.h"
+#include "terminaltext.h"
 
 #include "squad/memberimport.h"
 #include "squad/memberscsv.h"
@@ -10,12 +11,13 @@
 #include <QDir>
 
 #include <cstdio>
+#include <unistd.h>
 
 namespace app {
 namespace {
 
 int failed(const QString &message) {
-    std::fputs(qPrintable(message + u'\n'), stderr);
+    printLine(stderr, message);
     return 1;
 }
 
@@ -30,6 +32,13 @@ int exportMembersCsv(const QString &squadFile, const QString &out) {
     if (!read.ok)
         return failed(read.error);
     const QByteArray csv = squad::membersCsv(read.data.mmbdata);
+    if (out.isEmpty() && ::isatty(::fileno(stdout))) {
+        // Shown rather than stored: no value of the file may steer the terminal.
+        const QString text = QString::fromUtf8(QByteArrayView(csv).sliced(3));
+        for (const QString &row : text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
+            printLine(stdout, row);
+        return 0;
+    }
     if (out.isEmpty()) {
         if (std::fwrite(csv.constData(), 1, size_t(csv.size()), stdout) != size_t(csv.size()) ||
             std::fflush(stdout) != 0)
@@ -38,10 +47,9 @@ int exportMembersCsv(const QString &squadFile, const QString &out) {
     }
     if (const QString failure = writeSquadFile(out, csv); !failure.isEmpty())
         return failed(failure);
-    std::fputs(qPrintable(QStringLiteral("%1: %2 written\n")
-                              .arg(QDir::toNativeSeparators(out),
-                                   membersText(read.data.mmbdata.memberCount()))),
-               stdout);
+    printLine(stdout, QStringLiteral("%1: %2 written")
+                          .arg(QDir::toNativeSeparators(out),
+                               membersText(read.data.mmbdata.memberCount())));
     return 0;
 }
 
@@ -67,11 +75,10 @@ int importMembersInto(const QString &squadFile, const QString &from, bool replac
             return failed(failure);
     }
     // One arg() for all, so that a "%" in the path is not taken for a place holder.
-    std::fputs(
-        qPrintable(QStringLiteral("%1: %2 added, %3 replaced, %4 skipped\n")
-                       .arg(QDir::toNativeSeparators(squadFile), QString::number(outcome.added),
-                            QString::number(outcome.replaced), QString::number(outcome.skipped))),
-        stdout);
+    printLine(stdout,
+              QStringLiteral("%1: %2 added, %3 replaced, %4 skipped")
+                  .arg(QDir::toNativeSeparators(squadFile), QString::number(outcome.added),
+                       QString::number(outcome.replaced), QString::number(outcome.skipped)));
     return 0;
 }
 
