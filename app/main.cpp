@@ -1,5 +1,7 @@
 #include "app/mainwindow.h"
+#include "app/picturecommandline.h"
 #include "app/squadfile.h"
+#include "picture/picturecheck.h"
 #include "publish/publishedcheck.h"
 #include "publish/webfetcher.h"
 #include "squad/squadcheck.h"
@@ -33,6 +35,22 @@ struct Options {
                        "problem (hints allowed), 2 when there is one, 1 when nothing could be "
                        "fetched."),
         QStringLiteral("url")};
+    QCommandLineOption makePicture{
+        QStringLiteral("make-picture"),
+        QStringLiteral("Make the squad picture <out.paa> from <image> (PNG, JPEG, BMP, GIF, WebP, "
+                       "TIFF, …) without opening a window: scaled to fit a square, DXT1 or DXT5 "
+                       "with mipmaps. Exit 0 when it is written, 1 when not."),
+        QStringLiteral("image")};
+    QCommandLineOption pictureSize{
+        QStringLiteral("picture-size"),
+        QStringLiteral("The side of the square --make-picture makes: 16, 32, 64, 128, 256 "
+                       "(the default), 512, 1024 or 2048 pixels."),
+        QStringLiteral("n")};
+    QCommandLineOption exportPicture{
+        QStringLiteral("export-picture"),
+        QStringLiteral("Write the picture of the PAA file <paa> as the PNG file <out.png> without "
+                       "opening a window. Exit 0 when it is written, 1 when not."),
+        QStringLiteral("paa")};
 };
 
 void describe(QCommandLineParser &parser, const Options &options) {
@@ -44,6 +62,9 @@ void describe(QCommandLineParser &parser, const Options &options) {
     parser.addVersionOption();
     parser.addOption(options.check);
     parser.addOption(options.checkPublished);
+    parser.addOption(options.makePicture);
+    parser.addOption(options.pictureSize);
+    parser.addOption(options.exportPicture);
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The squad file to open."),
                                  QStringLiteral("[file]"));
 }
@@ -86,8 +107,10 @@ std::unique_ptr<QCoreApplication> createApplication(int &argc, char **argv) {
         return qtWindowOptions.contains(o);
     });
     if ((!parsed && !onlyQtOptions) || parser.isSet(options.check) ||
-        parser.isSet(options.checkPublished) || parser.isSet(QStringLiteral("help")) ||
-        parser.isSet(QStringLiteral("help-all")) || parser.isSet(QStringLiteral("version")))
+        parser.isSet(options.checkPublished) || parser.isSet(options.makePicture) ||
+        parser.isSet(options.pictureSize) || parser.isSet(options.exportPicture) ||
+        parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")) ||
+        parser.isSet(QStringLiteral("version")))
         return std::make_unique<QCoreApplication>(argc, argv);
     return std::make_unique<QApplication>(argc, argv);
 }
@@ -119,8 +142,8 @@ int check(const QString &path) {
     QString report = QStringLiteral("%1: %2 %3\n")
                          .arg(path, QString::number(members),
                               members == 1 ? QStringLiteral("member") : QStringLiteral("members"));
-    QList<squad::Finding> findings =
-        squad::checkSquad(read.data, {QFileInfo(path).absoluteFilePath(), false});
+    QList<squad::Finding> findings = squad::checkSquad(
+        read.data, {QFileInfo(path).absoluteFilePath(), false, &picture::paaInspector()});
     if (read.truncated) {
         // A game's XML parser refuses the whole file, whatever members it still holds.
         findings.prepend({squad::Finding::Kind::Problem, -1, std::nullopt, std::nullopt,
@@ -150,7 +173,7 @@ int checkPublished(const QString &address, const QStringList &files) {
         std::fputs("troopbook: --check-published compares with one file only\n", stderr);
         return 1;
     }
-    publish::CheckRequest request{*url, std::nullopt, QString()};
+    publish::CheckRequest request{*url, std::nullopt, QString(), false, &picture::paaInspector()};
     if (!files.isEmpty()) {
         const app::SquadFileRead read = app::readSquadFile(files.first());
         if (!read.ok) {
@@ -196,6 +219,21 @@ int main(int argc, char *argv[]) {
     if (parser.isSet(options.checkPublished))
         return checkPublished(parser.value(options.checkPublished), parser.positionalArguments());
     const QStringList files = parser.positionalArguments();
+    if (parser.isSet(options.makePicture) || parser.isSet(options.exportPicture)) {
+        if (files.size() != 1) {
+            std::fputs("troopbook: --make-picture and --export-picture take one output file\n",
+                       stderr);
+            return 1;
+        }
+        if (parser.isSet(options.exportPicture))
+            return app::exportPictureCommand(parser.value(options.exportPicture), files.first());
+        return app::makePictureCommand(parser.value(options.makePicture), files.first(),
+                                       parser.value(options.pictureSize));
+    }
+    if (parser.isSet(options.pictureSize)) {
+        std::fputs("troopbook: --picture-size goes with --make-picture\n", stderr);
+        return 1;
+    }
     if (files.size() > 1) {
         std::fputs("troopbook: only one file can be opened\n", stderr);
         return 1;

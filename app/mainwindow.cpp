@@ -1,8 +1,10 @@
 #include "mainwindow.h"
 
+#include "picturewindow.h"
 #include "publishedcheckwindow.h"
 #include "squadfile.h"
 
+#include "picture/picturecheck.h"
 #include "squad/squadreader.h"
 #include "squad/squadwriter.h"
 #include "ui/commondialog.h"
@@ -168,6 +170,7 @@ void MainWindow::createMenus() {
     mnuToolsCheck = action(mnuTools, "mnuToolsCheck", QStringLiteral("&Check squad"), Qt::Key_F7);
     mnuToolsCheckPublished =
         action(mnuTools, "mnuToolsCheckPublished", QStringLiteral("Check &published squad…"));
+    mnuToolsPicture = action(mnuTools, "mnuToolsPicture", QStringLiteral("&Squad picture…"));
     mnuHelp = menuBar()->addMenu(QStringLiteral("&?"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
     mnuHelpHelp = action(mnuHelp, "mnuHelpHelp", QStringLiteral("&Help"));
@@ -181,6 +184,7 @@ void MainWindow::createMenus() {
     connect(mnuToolsCheck, &QAction::triggered, this, &MainWindow::mnuToolsCheck_Click);
     connect(mnuToolsCheckPublished, &QAction::triggered, this,
             &MainWindow::mnuToolsCheckPublished_Click);
+    connect(mnuToolsPicture, &QAction::triggered, this, &MainWindow::mnuToolsPicture_Click);
     connect(mnuHelpHelp, &QAction::triggered, this, &MainWindow::mnuHelpHelp_Click);
     connect(mnuHelpAbout, &QAction::triggered, this, &MainWindow::mnuHelpAbout_Click);
 }
@@ -325,6 +329,25 @@ void MainWindow::focusMemberField(int member, Field field) {
     if (listIndex() != member)
         setListIndex(member);
     m_memberBoxes[int(field)]->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::mnuToolsPicture_Click() {
+    if (!m_pictureWindow) {
+        m_pictureWindow = new PictureWindow(*m_document, this);
+        m_pictureWindow->setAttribute(Qt::WA_DeleteOnClose);
+        m_pictureWindow->setFilePath(m_filePath);
+        m_pictureWindow->setSaveSquad([this] { return mnuFileSave_Click(); });
+        connect(this, &MainWindow::filePathChanged, m_pictureWindow, &PictureWindow::setFilePath);
+        connect(m_pictureWindow, &PictureWindow::pictureMade, this, &MainWindow::setPictureName);
+        connect(m_pictureWindow, &PictureWindow::findingActivated, this, &MainWindow::showFinding);
+    }
+    m_pictureWindow->show();
+    m_pictureWindow->raise();
+    m_pictureWindow->activateWindow();
+}
+
+void MainWindow::setPictureName(const QString &name) {
+    squadpicture->setText(name);
 }
 
 void MainWindow::showFinding(const squad::Finding &finding) {
@@ -500,7 +523,7 @@ void MainWindow::checkPublishedAgain() {
     if (!address)
         return;
     publish::CheckRequest request{*address, std::nullopt, QStringLiteral("the squad in the editor"),
-                                  m_document->modified()};
+                                  m_document->modified(), &picture::paaInspector()};
     const squad::SquadData &data = m_document->content();
     // An empty editor holds no squad to compare with; the served one is taken as it is.
     if (data != squad::SquadData())
