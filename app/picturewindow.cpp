@@ -119,6 +119,9 @@ PictureWindow::PictureWindow(const squad::SquadDocument &document, QWidget *pare
     m_findings->setMaximumHeight(130);
 
     auto *make = new QPushButton(QStringLiteral("&Make from image…"), m_fileButtons);
+    make->setObjectName(QStringLiteral("makeFromImage"));
+    m_export->setObjectName(QStringLiteral("exportPng"));
+    m_side->setObjectName(QStringLiteral("side"));
     auto *fileRow = new QHBoxLayout(m_fileButtons);
     fileRow->setContentsMargins({});
     fileRow->addWidget(make);
