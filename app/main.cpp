@@ -220,6 +220,11 @@ int main(int argc, char *argv[]) {
         return checkPublished(parser.value(options.checkPublished), parser.positionalArguments());
     const QStringList files = parser.positionalArguments();
     if (parser.isSet(options.makePicture) || parser.isSet(options.exportPicture)) {
+        if (parser.isSet(options.makePicture) == parser.isSet(options.exportPicture)) {
+            std::fputs("troopbook: --make-picture and --export-picture go one at a time\n",
+                       stderr);
+            return 1;
+        }
         if (files.size() != 1) {
             std::fputs("troopbook: --make-picture and --export-picture take one output file\n",
                        stderr);
