@@ -378,7 +378,9 @@ QString MainWindow::aboutText() {
            QStringLiteral("Bramblejack, Otterpop and the Sunday night crew") + crlf +
            QStringLiteral("some other freaks") + crlf +
            QStringLiteral("Goose, Pickles and Wobbly") + crlf + QStringLiteral("and finally") +
-           crlf + QStringLiteral("everyone who still tags their tanks by hand.");
+           crlf + QStringLiteral("everyone who still tags their tanks by hand.") + crlf + crlf +
+           QStringLiteral("Troopbook is free software under the GNU General Public License, "
+                          "version 3 or later (GPL-3.0-or-later), and comes with no warranty.");
 }
 
 void MainWindow::mnuHelpAbout_Click() {
