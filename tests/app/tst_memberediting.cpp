@@ -159,7 +159,8 @@ private Q_SLOTS:
                               "mnuFileOpen &Open Ctrl+O", "mnuFileSave &Save Ctrl+S",
                               "mnuFileUpload &Upload ", "mnuFileExit E&xit "}));
         QCOMPARE(items(menus[1]), (QStringList{"&Tools mnuTools:", "mnuToolsCheck &Check squad F7",
-                                               "mnuToolsCheckPublished Check &published squad… "}));
+                                               "mnuToolsCheckPublished Check &published squad… ",
+                                               "mnuToolsPicture &Squad picture… "}));
         QCOMPARE(items(menus[2]),
                  (QStringList{"&? mnuHelp:", "mnuHelpHelp &Help ", "mnuHelpAbout &About "}));
     }
