@@ -4,7 +4,6 @@
 #include "picture/paa.h"
 
 #include <QBuffer>
-#include <QGuiApplication>
 #include <QPainter>
 #include <QRadialGradient>
 
@@ -65,10 +64,5 @@ BENCHMARK(readForPreview)->ArgName("transparent")->Arg(0)->Arg(1)->Unit(benchmar
 
 } // namespace
 
-int main(int argc, char **argv) {
-    QGuiApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+// QImage needs no application object, nor a display.
+BENCHMARK_MAIN();
