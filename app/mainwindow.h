@@ -112,6 +112,7 @@ private:
     void Command5_Click();
     void mnuToolsCheck_Click();
     void mnuToolsCheckPublished_Click();
+    void mnuToolsCompanions_Click();
     void mnuToolsPicture_Click();
     // Checks the published squad at the address asked for last.
     void checkPublishedAgain();
@@ -172,6 +173,7 @@ private:
     QMenu *mnuTools = nullptr;
     QAction *mnuToolsCheck = nullptr;
     QAction *mnuToolsCheckPublished = nullptr;
+    QAction *mnuToolsCompanions = nullptr;
     QAction *mnuToolsPicture = nullptr;
     QMenu *mnuHelp = nullptr;
     QAction *mnuHelpHelp = nullptr;

@@ -160,6 +160,7 @@ private Q_SLOTS:
                               "mnuFileUpload &Upload ", "mnuFileExit E&xit "}));
         QCOMPARE(items(menus[1]), (QStringList{"&Tools mnuTools:", "mnuToolsCheck &Check squad F7",
                                                "mnuToolsCheckPublished Check &published squad… ",
+                                               "mnuToolsCompanions &Write squad.dtd and squad.xsl ",
                                                "mnuToolsPicture &Squad picture… "}));
         QCOMPARE(items(menus[2]),
                  (QStringList{"&? mnuHelp:", "mnuHelpHelp &Help ", "mnuHelpAbout &About "}));
