@@ -1,15 +1,15 @@
 #include "picturecommandline.h"
 
+#include "terminaltext.h"
+
 #include "picture/makepaa.h"
 #include "picture/paa.h"
-
-#include <cstdio>
 
 namespace app {
 namespace {
 
 int fail(const QString &message) {
-    std::fputs(qPrintable(QStringLiteral("troopbook: %1\n").arg(message)), stderr);
+    app::printLine(stderr, QString(u"troopbook: " + message));
     return 1;
 }
 
@@ -31,11 +31,11 @@ int makePictureCommand(const QString &image, const QString &out, const QString &
     if (!picture::writeWhole(out, paa, &error))
         return fail(error);
     const picture::PaaFacts facts = picture::readPaa(paa).facts;
-    std::fputs(qPrintable(QStringLiteral("%1: %2 × %3 %4, %5 mipmaps, %6 bytes\n")
-                              .arg(out, QString::number(facts.width), QString::number(facts.height),
-                                   pixelTypeName(facts.type), QString::number(facts.mipmapCount),
-                                   QString::number(paa.size()))),
-               stdout);
+    app::printLine(stdout,
+                   QStringLiteral("%1: %2 × %3 %4, %5 mipmaps, %6 bytes")
+                       .arg(out, QString::number(facts.width), QString::number(facts.height),
+                            pixelTypeName(facts.type), QString::number(facts.mipmapCount),
+                            QString::number(paa.size())));
     return 0;
 }
 
