@@ -54,6 +54,10 @@ private Q_SLOTS:
         QTest::newRow("no such image") << QStringList{"--make-picture", "none.png", "c.paa"} << 1
                                        << "none.png cannot be read as an image"
                                        << "";
+        QTest::newRow("control character in a name, escaped")
+            << QStringList{"--make-picture", "bell\a.png", "c.paa"} << 1
+            << "bell\\x07.png cannot be read as an image"
+            << "";
         QTest::newRow("not an image") << QStringList{"--make-picture", "notes.txt", "c.paa"} << 1
                                       << "notes.txt cannot be read as an image"
                                       << "";
