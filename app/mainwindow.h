@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/checkwindow.h"
+#include "app/picturewindow.h"
 #include "app/publishedcheckwindow.h"
 #include "app/undocommands.h"
 #include "squad/finding.h"
@@ -84,6 +85,10 @@ public:
     void focusMemberField(int index, squad::Field field);
     // Shows what an undone or redone step changed: its member selected, the cursor in its box.
     void showPlace(const EditPlace &place);
+    // The squad picture window while it is open, else null.
+    PictureWindow *pictureWindow() const { return m_pictureWindow; }
+    // Names the squad picture as the user would by typing it into "Picture".
+    void setPictureName(const QString &name);
     // Brings the editor forward at what the finding concerns: the box of its property or field,
     // with the member selected.
     void showFinding(const squad::Finding &finding);
@@ -120,6 +125,7 @@ private:
     void mnuToolsCheck_Click();
     void mnuToolsCheckPublished_Click();
     void mnuToolsCompanions_Click();
+    void mnuToolsPicture_Click();
     // Checks the published squad at the address asked for last.
     void checkPublishedAgain();
     void mnuHelpHelp_Click();
@@ -143,6 +149,7 @@ private:
     MembersTransfer *m_membersTransfer = nullptr;
     QPointer<upload::UploadWindow> m_uploadWindow;
     QPointer<CheckWindow> m_checkWindow;
+    QPointer<PictureWindow> m_pictureWindow;
     QString m_filePath;
     QPointer<PublishedCheckWindow> m_publishedCheckWindow;
     std::function<void(publish::WebFetcher &)> m_webFetcherSetup;
@@ -186,6 +193,7 @@ private:
     QAction *mnuToolsCheck = nullptr;
     QAction *mnuToolsCheckPublished = nullptr;
     QAction *mnuToolsCompanions = nullptr;
+    QAction *mnuToolsPicture = nullptr;
     QMenu *mnuHelp = nullptr;
     QAction *mnuHelpHelp = nullptr;
     QAction *mnuHelpAbout = nullptr;

@@ -166,10 +166,10 @@ private Q_SLOTS:
                                                "mnuEditMoveDown Move member &down Ctrl+Down",
                                                "mnuEditSort &Sort members by nick "}));
         QCOMPARE(action(w, "mnuEditRedo")->shortcuts().value(1), QKeySequence("Ctrl+Y"));
-        QCOMPARE(items(menus[2]),
-                 (QStringList{"&Tools mnuTools:", "mnuToolsCheck &Check squad F7",
-                              "mnuToolsCheckPublished Check &published squad… ",
-                              "mnuToolsCompanions &Write squad.dtd and squad.xsl "}));
+        QCOMPARE(items(menus[2]), (QStringList{"&Tools mnuTools:", "mnuToolsCheck &Check squad F7",
+                                               "mnuToolsCheckPublished Check &published squad… ",
+                                               "mnuToolsCompanions &Write squad.dtd and squad.xsl ",
+                                               "mnuToolsPicture &Squad picture… "}));
         QCOMPARE(items(menus[3]),
                  (QStringList{"&? mnuHelp:", "mnuHelpHelp &Help ", "mnuHelpAbout &About "}));
     }
@@ -188,7 +188,7 @@ private Q_SLOTS:
         QCOMPARE(shown[1].title, QString("About"));
         QCOMPARE(shown[1].style, 64);
         const QStringList lines = shown[1].text.split("\r\n");
-        QCOMPARE(lines.size(), 4 + 8);
+        QCOMPARE(lines.size(), 4 + 8 + 2);
         QCOMPARE(lines.mid(0, 4),
                  (QStringList{"   Troopbook 1.1", "   9.8.2001", "   Morvane", ""}));
         QVERIFY(lines[4].startsWith("I'd like to greet all members of "));
@@ -197,6 +197,7 @@ private Q_SLOTS:
         QCOMPARE(lines[10], QString("and finally"));
         for (int i : {5, 7, 9, 11})
             QVERIFY(!lines[i].trimmed().isEmpty());
+        QVERIFY(lines[13].contains("GPL-3.0-or-later"));
         QVERIFY(!w.document().modified());
     }
 

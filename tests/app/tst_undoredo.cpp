@@ -154,7 +154,7 @@ private Q_SLOTS:
             typeOver(box(w, "mmbremark"), "gone");
             clickEntry(w, 0);
         } else if (act == "set picture") {
-            w.history().setPropertyText(Property::Picture, "new.paa");
+            w.setPictureName("new.paa");
             QCOMPARE(box(w, "squadpicture")->text(), QString("new.paa"));
         } else if (act == "add") {
             QTest::mouseClick(button(w, "Command4"), Qt::LeftButton);
