@@ -55,6 +55,12 @@ void label(QWidget *parent, const char *name, const QString &caption, QRect geom
     l->setBuddy(buddy);
 }
 
+// The warning about a file whose head is not the one the program writes; the file still loads.
+void showHeaderWarning(QWidget *parent) {
+    ui::MessageBox::show(parent, QStringLiteral("XML-Header is corrupt!"),
+                         ui::MessageBox::Exclamation, QStringLiteral("Error in XML-Header"));
+}
+
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -399,8 +405,7 @@ void MainWindow::mnuFileOpen_Click() {
 bool MainWindow::openFile(const QString &path) {
     SquadFileRead read = readSquadFile(path);
     if (read.headerCorrupt)
-        ui::MessageBox::show(this, squad::headerWarningText, squad::headerWarningStyle,
-                             squad::headerWarningTitle);
+        showHeaderWarning(this);
     if (!read.ok) {
         ui::MessageBox::show(this, read.error, ui::MessageBox::Critical);
         return false;

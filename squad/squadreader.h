@@ -7,11 +7,6 @@
 
 namespace squad {
 
-// The message box that a file with a header other than the writer's draws.
-inline const QString headerWarningText = QStringLiteral("XML-Header is corrupt!");
-inline const QString headerWarningTitle = QStringLiteral("Error in XML-Header");
-inline constexpr int headerWarningStyle = 48;
-
 struct DecodeResult {
     bool ok = false;            // false: nothing usable; the caller keeps its current document
     bool headerCorrupt = false; // the caller shows the header warning (the file still loads)

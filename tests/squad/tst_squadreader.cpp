@@ -145,14 +145,6 @@ private:
 class TestSquadReader : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // ---- The interface ----
-
-    void headerWarningTexts() {
-        QCOMPARE(headerWarningText, QStringLiteral("XML-Header is corrupt!"));
-        QCOMPARE(headerWarningTitle, QStringLiteral("Error in XML-Header"));
-        QCOMPARE(headerWarningStyle, 48);
-    }
-
     // ---- Round trip writer -> reader ----
 
     void emptyDocumentReadsBack() {
