@@ -417,11 +417,16 @@ bool MainWindow::openFile(const QString &path) {
         setListIndex(0);
     m_document->setModified(false);
     setFilePath(path);
-    if (read.truncated) {
-        // After the file is open: the box waits for the user, who then has the document.
+    if (read.truncated || read.unreadable > 0) {
+        // After the file is open: the boxes wait for the user, who then has the document.
         m_document->setLoading(false);
-        ui::MessageBox::show(this, truncatedWarning(path, m_document->memberCount()),
-                             ui::MessageBox::Exclamation);
+        if (read.truncated)
+            ui::MessageBox::show(this, truncatedWarning(path, m_document->memberCount()),
+                                 ui::MessageBox::Exclamation);
+        if (read.unreadable > 0)
+            ui::MessageBox::show(this,
+                                 unreadableWarning(path, read.unreadable, read.unreadableLine),
+                                 ui::MessageBox::Exclamation);
     }
     return true;
 }

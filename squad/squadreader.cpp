@@ -37,12 +37,16 @@ DecodeResult decode(const QByteArray &fileBytes, DecodeWay way) {
     const reading::Scanned scanned =
         reading::scan(text, way.writersMembers, way.sharedBlock, result.data);
     if (!scanned.ok) {
+        result.failure = scanned.failure.kind;
         result.error = scanned.failure.what;
         result.errorLine = lineOf(text.begin, text.end, scanned.failure.at);
         return result;
     }
     result.ok = true;
     result.truncated = scanned.truncated;
+    result.unreadable = scanned.unreadable;
+    if (scanned.unreadable > 0)
+        result.unreadableLine = lineOf(text.begin, text.end, scanned.firstUnreadable);
     return result;
 }
 
