@@ -23,7 +23,8 @@ int lineOf(const char *begin, const char *end, const char *at) {
 
 namespace detail {
 
-DecodeResult decode(const QByteArray &fileBytes, DecodeWay way) {
+DecodeResult decode(const QByteArray &fileBytes, DecodeWay way,
+                    const std::atomic<bool> *cancelled) {
     DecodeResult result;
     const reading::ScanText text = reading::scanText(fileBytes);
     result.encoding = text.encoding;
@@ -35,7 +36,7 @@ DecodeResult decode(const QByteArray &fileBytes, DecodeWay way) {
                            head.find(fileheader::stylesheetLine) == std::string_view::npos;
 
     const reading::Scanned scanned =
-        reading::scan(text, way.writersMembers, way.sharedBlock, result.data);
+        reading::scan(text, way.writersMembers, way.sharedBlock, cancelled, result.data);
     if (!scanned.ok) {
         result.failure = scanned.failure.kind;
         result.error = scanned.failure.what;
@@ -56,8 +57,8 @@ DecodeResult decodeGeneral(const QByteArray &fileBytes) {
 
 } // namespace detail
 
-DecodeResult decode(const QByteArray &fileBytes) {
-    return detail::decode(fileBytes, detail::DecodeWay{});
+DecodeResult decode(const QByteArray &fileBytes, const std::atomic<bool> *cancelled) {
+    return detail::decode(fileBytes, detail::DecodeWay{}, cancelled);
 }
 
 } // namespace squad

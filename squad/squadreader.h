@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
+
 namespace squad {
 
 // What keeps a text from being read.
@@ -14,6 +16,7 @@ enum class ReadFailure {
     UnclosedAttribute, // an attribute's closing quote is missing before the next tag
     UnclosedMarkup,    // a comment, processing instruction or CDATA section has no end
     TooLarge,          // more values than the reader can count
+    Cancelled,         // the caller asked reading to stop
 };
 
 struct DecodeResult {
@@ -67,8 +70,9 @@ struct DecodeResult {
 // is read as UTF-8 and anything else as windows-1252. Shift_JIS and GB2312 are read in the forms
 // Windows gives them (CP932, GBK).
 //
-// Linear in the size of the text.
-DecodeResult decode(const QByteArray &fileBytes);
+// Linear in the size of the text. When `cancelled` is given and becomes true, reading stops soon
+// and fails.
+DecodeResult decode(const QByteArray &fileBytes, const std::atomic<bool> *cancelled = nullptr);
 
 namespace detail {
 // The ways decode can take to the same result, for the tests, the fuzz target and the benchmark,
@@ -77,7 +81,8 @@ struct DecodeWay {
     bool writersMembers = true; // the members the writer writes are read on a straight path
     bool sharedBlock = true;    // all values in one block (only on the Qt versions that allow it)
 };
-DecodeResult decode(const QByteArray &fileBytes, DecodeWay way);
+DecodeResult decode(const QByteArray &fileBytes, DecodeWay way,
+                    const std::atomic<bool> *cancelled = nullptr);
 // decode without its straight path for the members that the writer writes.
 DecodeResult decodeGeneral(const QByteArray &fileBytes);
 } // namespace detail

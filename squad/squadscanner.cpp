@@ -151,16 +151,29 @@ public:
         , m_straightPath(straightPath)
         , m_store(text.charset, text.begin, text.end, sharedBlock) {}
 
-    // Fills `data`; returns false with `failure` set when a value has no end.
-    bool run(SquadData &data) {
+    // Fills `data`; returns false with `failure` set when the text cannot be read or `cancelled`
+    // became true.
+    bool run(SquadData &data, const std::atomic<bool> *cancelled) {
         // The writer's members take at least 99 bytes; hand-made ones rarely fewer.
         m_members.reserve(size_t(std::min<qsizetype>((m_end - m_begin) / 100, 1 << 20)));
         const char *p = m_begin;
+        const auto stopped = [&] {
+            if (!cancelled || !cancelled->load(std::memory_order_relaxed))
+                return false;
+            m_failure.kind = ReadFailure::Cancelled;
+            m_failure.at = m_begin;
+            m_failure.what = QStringLiteral("Reading was cancelled.");
+            return true;
+        };
+        // A look at the flag every so many tags costs nothing and stops a big file in time.
+        unsigned tags = 0;
         while (const char *lt = find(p, m_end, '<')) {
             p = tag(lt);
-            if (!p)
+            if (!p || (++tags % 65536 == 0 && stopped()))
                 return false;
         }
+        if (stopped())
+            return false;
         closeMember();
         m_truncated = m_cut || (m_squadSeen && !m_squadSelfClosing && !m_squadEnded);
         if (!m_squadSeen && !m_membersSeen) {
@@ -483,10 +496,11 @@ private:
 
 } // namespace
 
-Scanned scan(const ScanText &text, bool writersMembers, bool sharedBlock, SquadData &data) {
+Scanned scan(const ScanText &text, bool writersMembers, bool sharedBlock,
+             const std::atomic<bool> *cancelled, SquadData &data) {
     Scanner scanner(text, writersMembers, sharedBlock);
     Scanned scanned;
-    scanned.ok = scanner.run(data);
+    scanned.ok = scanner.run(data, cancelled);
     if (!scanned.ok) {
         data = SquadData{};
         scanned.failure = scanner.failure();

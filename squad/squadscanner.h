@@ -7,6 +7,8 @@
 
 #include <QString>
 
+#include <atomic>
+
 namespace squad::reading {
 
 struct ScanFailure {
@@ -25,7 +27,9 @@ struct Scanned {
 
 // Reads the squad from the text into `data`, which is left empty on a failure. With
 // `writersMembers` the members as the writer writes them are read on a straight path, which
-// gives the same result as the general one; `sharedBlock` is the value store's choice.
-Scanned scan(const ScanText &text, bool writersMembers, bool sharedBlock, SquadData &data);
+// gives the same result as the general one; `sharedBlock` is the value store's choice. When
+// `cancelled` is given and becomes true, scanning stops soon and fails.
+Scanned scan(const ScanText &text, bool writersMembers, bool sharedBlock,
+             const std::atomic<bool> *cancelled, SquadData &data);
 
 } // namespace squad::reading
