@@ -44,6 +44,14 @@ MembersRead readMembersFile(const QString &path) {
                           : decoded.error);
             return read;
         }
+        // Its members may be incomplete: taking in part of a roster without saying so is worse
+        // than taking none.
+        if (decoded.truncated) {
+            read.error = unreadable(path, QStringLiteral("The text ends before the end of the "
+                                                         "squad, so its members may be "
+                                                         "incomplete."));
+            return read;
+        }
         read.members = decoded.data.mmbdata.members();
     } else {
         squad::CsvMembers csv = squad::readMembersCsv(bytes);

@@ -166,8 +166,11 @@ private Q_SLOTS:
             << QByteArray("nick,remark\nAnn,\"open\n") << "Row 2, column 2: The quote";
         QTest::newRow("no usable header")
             << QByteArray("Name 1;Mail\nAnn;a@x\n") << "Row 1: the header names none";
-        QTest::newRow("squad file cut inside a value")
+        QTest::newRow("squad file cut short")
             << QByteArray("<squad nick=\"x\">\n<member id=\"1\" nick=\"A\">\n<name>Ann")
+            << "ends before the end of the squad";
+        QTest::newRow("squad file with a comment never closed")
+            << QByteArray("<squad nick=\"x\">\n<member id=\"1\" nick=\"A\">\n<!-- Ann")
             << "Line 3:";
         QTest::newRow("no members") << QByteArray("id,nick\n") << "holds no members";
     }
