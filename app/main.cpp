@@ -109,7 +109,7 @@ QString concerns(const squad::Finding &finding, const squad::SquadData &squad) {
 }
 
 int check(const QString &path) {
-    const app::SquadFileRead read = app::readSquadFile(path);
+    const app::SquadFileRead read = app::readSquadFile(path, {}, app::FileAccess::Map);
     if (!read.ok) {
         std::fputs(qPrintable(read.error + u'\n'), stderr);
         return 1;
