@@ -65,6 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         general.encoding != result.encoding || general.truncated != result.truncated ||
         !(general.data == result.data))
         fail("the straight path and the general reading differ");
+    if (!(detail::decode(bytes, {.sharedBlock = false}).data == result.data))
+        fail("the values in one block and in strings of their own differ");
     if (!result.ok) {
         if (result.error.isEmpty() || result.errorLine < 1)
             fail("a failure without message or line");

@@ -57,8 +57,14 @@ struct DecodeResult {
 DecodeResult decode(const QByteArray &fileBytes);
 
 namespace detail {
-// decode without its straight path for the members that the writer writes: for the tests and the
-// fuzz target, which check that both ways give the same result.
+// The ways decode can take to the same result, for the tests, the fuzz target and the benchmark,
+// which check that every way gives the same result and what each costs.
+struct DecodeWay {
+    bool writersMembers = true; // the members the writer writes are read on a straight path
+    bool sharedBlock = true;    // all values in one block (only on the Qt versions that allow it)
+};
+DecodeResult decode(const QByteArray &fileBytes, DecodeWay way);
+// decode without its straight path for the members that the writer writes.
 DecodeResult decodeGeneral(const QByteArray &fileBytes);
 } // namespace detail
 

@@ -254,6 +254,7 @@ private Q_SLOTS:
             const DecodeResult r = decode(bytes);
             marks += bytes.count("\xEF\xBB\xBF");
             QVERIFY(detail::decodeGeneral(bytes).data == r.data);
+            QVERIFY(detail::decode(bytes, {.sharedBlock = false}).data == r.data);
             if (!r.ok || !sameSquad(r.data, d)) {
                 qWarning() << "round" << round << "error" << r.error << r.errorLine;
                 QFAIL("a written document did not read back");

@@ -1,0 +1,27 @@
+// The scanner of squad files: finds the squad's and the members' values in the text.
+#pragma once
+
+#include "codepage.h"
+#include "squaddocument.h"
+
+#include <QString>
+
+namespace squad::reading {
+
+struct ScanFailure {
+    const char *at = nullptr; // where in the text
+    QString what;
+};
+
+struct Scanned {
+    bool ok = false;
+    bool truncated = false; // the squad's start tag is not followed by its end tag
+    ScanFailure failure;    // when !ok
+};
+
+// Reads the squad from the text into `data`, which is left empty on a failure. With
+// `writersMembers` the members as the writer writes them are read on a straight path, which
+// gives the same result as the general one; `sharedBlock` is the value store's choice.
+Scanned scan(const ScanText &text, bool writersMembers, bool sharedBlock, SquadData &data);
+
+} // namespace squad::reading
