@@ -42,7 +42,7 @@ DecodeResult decode(const QByteArray &fileBytes, DecodeWay way) {
                            head.find(stylesheetLine) == std::string_view::npos;
 
     const reading::Scanned scanned =
-        reading::scan(text, way.writersMembers, way.sharedBlock, result.data);
+        reading::scan(text, {way.writersMembers, way.sharedBlock, way.memberBudget}, result.data);
     if (!scanned.ok) {
         result.error = scanned.failure.what;
         result.errorLine = lineOf(text.begin, text.end, scanned.failure.at);

@@ -12,6 +12,10 @@ inline const QString headerWarningText = QStringLiteral("XML-Header is corrupt!"
 inline const QString headerWarningTitle = QStringLiteral("Error in XML-Header");
 inline constexpr int headerWarningStyle = 48;
 
+// The most members a squad file may hold: far above any real squad, low enough that reading a
+// file or a server's body of tiny members stays within memory. Beyond it decode fails at once.
+inline constexpr int memberBudget = 4'000'000;
+
 struct DecodeResult {
     bool ok = false;            // false: nothing usable; the caller keeps its current document
     bool headerCorrupt = false; // the caller shows the header warning (the file still loads)
@@ -39,14 +43,14 @@ struct DecodeResult {
 // an element's value a CDATA section gives its text as it stands (a reference in it stays as
 // written), and comments and processing instructions are left out, the text around them joined.
 //
-// The only failures: a value whose end ("<" of an element, the closing quote of an attribute)
-// is missing; a comment, processing instruction or CDATA section without its end, which would
-// hide the rest of the text; and a text with neither a `<squad` nor a `<member` tag. Then `ok`
-// is false and `data` is empty; the caller's document is never touched. A text with a squad
-// start tag that ends before the squad's end tag (`</squad`, its ">" may be missing) is read as
-// far as it goes, with `truncated` set. `headerCorrupt` is set whenever the text does not start
-// with the writer's XML declaration or lacks its document type or style sheet line, also for a
-// failing text.
+// The only failures: more members than `memberBudget`; a value whose end ("<" of an element, the
+// closing quote of an attribute) is missing; a comment, processing instruction or CDATA section
+// without its end, which would hide the rest of the text; and a text with neither a `<squad` nor a
+// `<member` tag. Then `ok` is false and `data` is empty; the caller's document is never touched. A
+// text with a squad start tag that ends before the squad's end tag (`</squad`, its ">" may be
+// missing) is read as far as it goes, with `truncated` set. `headerCorrupt` is set whenever the
+// text does not start with the writer's XML declaration or lacks its document type or style sheet
+// line, also for a failing text.
 //
 // The code page: a byte-order mark (UTF-8, UTF-16 or UTF-32) decides; otherwise the encoding
 // named in the XML declaration if the system's converter (iconv) knows it and the bytes are all
@@ -62,6 +66,7 @@ namespace detail {
 struct DecodeWay {
     bool writersMembers = true; // the members the writer writes are read on a straight path
     bool sharedBlock = true;    // all values in one block (only on the Qt versions that allow it)
+    int memberBudget = squad::memberBudget; // the tests try it on small texts
 };
 DecodeResult decode(const QByteArray &fileBytes, DecodeWay way);
 // decode without its straight path for the members that the writer writes.

@@ -19,9 +19,15 @@ struct Scanned {
     ScanFailure failure;    // when !ok
 };
 
-// Reads the squad from the text into `data`, which is left empty on a failure. With
-// `writersMembers` the members as the writer writes them are read on a straight path, which
-// gives the same result as the general one; `sharedBlock` is the value store's choice.
-Scanned scan(const ScanText &text, bool writersMembers, bool sharedBlock, SquadData &data);
+struct ScanWay {
+    // The members as the writer writes them are read on a straight path, which gives the same
+    // result as the general one.
+    bool writersMembers = true;
+    bool sharedBlock = true; // the value store's choice
+    int memberBudget = 0;    // more members fail
+};
+
+// Reads the squad from the text into `data`, which is left empty on a failure.
+Scanned scan(const ScanText &text, const ScanWay &way, SquadData &data);
 
 } // namespace squad::reading

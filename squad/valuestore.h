@@ -44,7 +44,8 @@ public:
         m_capacity += (end - begin) + 1;
         m_largest = std::max<qsizetype>(m_largest, end - begin);
         ++m_noted;
-        return Span{begin - m_text, markup ? begin - end : end - begin};
+        return Span{std::uint32_t(begin - m_text),
+                    std::int32_t(markup ? begin - end : end - begin)};
     }
 
     qsizetype notedCount() const { return m_noted; }

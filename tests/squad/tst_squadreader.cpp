@@ -901,6 +901,45 @@ private Q_SLOTS:
         QVERIFY(sameSquad(r.data, SquadData{}));
     }
 
+    // A text of more members than the budget is refused at the first member beyond it, naming
+    // how many the text holds; here the budget is three.
+    void memberBudget_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("line"); // 0: read
+        QTest::addColumn<QString>("what");
+        const auto members = [](int n) {
+            SquadData d;
+            for (int i = 0; i < n; ++i)
+                d.mmbdata.append(Member{QString::number(i), "N", "", "", "", ""});
+            return fileContents(d);
+        };
+        const QByteArray five = members(5);
+        QTest::newRow("as many as the budget") << members(3) << 0 << QString();
+        QTest::newRow("the writer's members, two too many")
+            << five << int(five.left(five.indexOf("<member id=\"3\"")).count('\n')) + 1
+            << "The file has 5 <member> tags, more than the 3 members that a squad may have here";
+        QTest::newRow("tiny members, one in a comment")
+            << QByteArray("<squad nick=\"T\">\n<member/><member/>\n<member/><member/><!-- "
+                          "<member/> --><member/>\n<member/></squad>")
+            << 3 << "has 7 <member> tags, more than the 3";
+        QTest::newRow("members without an end tag")
+            << QByteArray("<member id=\"1\"><member id=\"2\"><member id=\"3\">\n<member>") << 2
+            << "has 4 <member> tags";
+    }
+    void memberBudget() {
+        QFETCH(QByteArray, text);
+        QFETCH(int, line);
+        QFETCH(QString, what);
+        for (const bool writersMembers : {true, false}) {
+            const DecodeResult r = detail::decode(
+                text, detail::DecodeWay{.writersMembers = writersMembers, .memberBudget = 3});
+            QCOMPARE(r.ok, line == 0);
+            QCOMPARE(r.errorLine, line);
+            QVERIFY2(r.error.contains(what), qPrintable(r.error));
+            QCOMPARE(r.data.mmbdata.memberCount(), line == 0 ? 3 : 0);
+        }
+    }
+
     void failureStillReportsTheHeader() {
         QVERIFY(decode(QByteArray()).headerCorrupt);
         const DecodeResult r = decode(header + "<squad><name>x");
