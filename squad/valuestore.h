@@ -31,8 +31,11 @@ namespace squad::reading {
 // as any of the strings; a string that is changed later detaches from it as usual.
 class ValueStore {
 public:
-    ValueStore(Charset charset, const char *text, const char *textEnd, bool sharedBlock)
+    // `high`: the characters of bytes 0x80 to 0xFF for Charset::SingleByte.
+    ValueStore(Charset charset, const char16_t *high, const char *text, const char *textEnd,
+               bool sharedBlock)
         : m_charset(charset)
+        , m_high(high)
         , m_text(text)
         , m_textEnd(reinterpret_cast<const unsigned char *>(textEnd))
         , m_shared(sharedBlock && TROOPBOOK_SHARED_VALUE_BLOCK) {}
@@ -142,6 +145,10 @@ private:
                 *out++ = c < 0xA0 ? windows1252High[c - 0x80] : char16_t(c);
                 ++p;
                 continue;
+            case Charset::SingleByte:
+                *out++ = m_high[c - 0x80];
+                ++p;
+                continue;
             case Charset::Utf8:
                 break;
             }
@@ -188,6 +195,7 @@ private:
     static const char *reference(const char *amp, const char *end, char32_t &code);
 
     const Charset m_charset;
+    const char16_t *const m_high;
     const char *const m_text;
     const unsigned char *const m_textEnd;
     const bool m_shared;

@@ -776,6 +776,11 @@ private Q_SLOTS:
         QTest::newRow("iso-8859-15")
             << declaring("ISO-8859-15", "\xa4\x20\x35\x30\x20\xbc\x75\x76\x72\x65") << "ISO-8859-15"
             << u("€ 50 Œuvre");
+        QTest::newRow("cp437: box drawing")
+            << declaring("CP437", "\xc9\xcd\xbb \x81") << "CP437" << u("╔═╗ ü");
+        // The converter composes a letter with the point behind it, which no table can.
+        QTest::newRow("windows-1255: a letter and its point")
+            << declaring("windows-1255", "\xe9\xc4") << "windows-1255" << u("\ufb1d");
         QTest::newRow("shift_jis")
             << declaring("Shift_JIS", "\x96\xe9\x82\xcc\x83\x74\x83\x4e\x83\x8d\x83\x45")
             << "Shift_JIS" << u("夜のフクロウ");
