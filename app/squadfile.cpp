@@ -253,7 +253,8 @@ SquadFileRead readSquadFile(const QString &path, const Canceled &canceled, FileA
     }
     if (canceled && canceled())
         return read;
-    squad::DecodeResult decoded = squad::decode(bytes);
+    squad::DecodeResult decoded =
+        mapped != MAP_FAILED ? squad::decodeMapped(bytes) : squad::decode(bytes);
     read.headerCorrupt = decoded.headerCorrupt;
     if (!decoded.ok) {
         const QString reason =

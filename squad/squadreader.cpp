@@ -42,7 +42,10 @@ DecodeResult decode(const QByteArray &fileBytes, DecodeWay way) {
                            head.find(stylesheetLine) == std::string_view::npos;
 
     const reading::Scanned scanned =
-        reading::scan(text, {way.writersMembers, way.sharedBlock, way.memberBudget}, result.data);
+        reading::scan(text,
+                      {way.writersMembers, way.sharedBlock, way.memberBudget,
+                       way.mappedFile && text.converted.isNull()},
+                      result.data);
     if (!scanned.ok) {
         result.error = scanned.failure.what;
         result.errorLine = lineOf(text.begin, text.end, scanned.failure.at);
@@ -61,6 +64,10 @@ DecodeResult decodeGeneral(const QByteArray &fileBytes) {
 
 DecodeResult decode(const QByteArray &fileBytes) {
     return detail::decode(fileBytes, detail::DecodeWay{});
+}
+
+DecodeResult decodeMapped(const QByteArray &mappedFile) {
+    return detail::decode(mappedFile, detail::DecodeWay{.mappedFile = true});
 }
 
 } // namespace squad

@@ -60,6 +60,11 @@ struct DecodeResult {
 // Linear in the size of the text.
 DecodeResult decode(const QByteArray &fileBytes);
 
+// The same for the bytes of a file mapped privately and read-only (mmap): the pages already read
+// are handed back to the system while the values are converted, so that the file and the
+// squad's strings never take memory in full at once. Other bytes must not be given to it.
+DecodeResult decodeMapped(const QByteArray &mappedFile);
+
 namespace detail {
 // The ways decode can take to the same result, for the tests, the fuzz target and the benchmark,
 // which check that every way gives the same result and what each costs.
@@ -67,6 +72,7 @@ struct DecodeWay {
     bool writersMembers = true; // the members the writer writes are read on a straight path
     bool sharedBlock = true;    // all values in one block (only on the Qt versions that allow it)
     int memberBudget = squad::memberBudget; // the tests try it on small texts
+    bool mappedFile = false;                // see decodeMapped
 };
 DecodeResult decode(const QByteArray &fileBytes, DecodeWay way);
 // decode without its straight path for the members that the writer writes.

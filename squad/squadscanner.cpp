@@ -205,7 +205,10 @@ public:
         , m_end(text.end)
         , m_straightPath(way.writersMembers)
         , m_memberBudget(way.memberBudget)
-        , m_store(text.charset, text.high, text.begin, text.end, way.sharedBlock) {}
+        , m_store(text.charset, text.high, text.begin, text.end, way.sharedBlock) {
+        if (way.releaseRead)
+            m_store.releaseRead();
+    }
 
     // Fills `data`; returns false with `failure` set when a value has no end.
     bool run(SquadData &data) {

@@ -25,6 +25,9 @@ struct ScanWay {
     bool writersMembers = true;
     bool sharedBlock = true; // the value store's choice
     int memberBudget = 0;    // more members fail
+    // The text is a private read-only mapping of a file, whose pages may be handed back once
+    // read.
+    bool releaseRead = false;
 };
 
 // Reads the squad from the text into `data`, which is left empty on a failure.

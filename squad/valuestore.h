@@ -53,6 +53,10 @@ public:
 
     qsizetype notedCount() const { return m_noted; }
 
+    // The text is a private read-only mapping of a file: values are taken in the order of the
+    // text, so the pages in front of a value taken are not read again and go back to the system.
+    void releaseRead() { m_releaseRead = true; }
+
     // Allocates the block, or the buffer each value is converted in: call after the last note,
     // before the first take. convert may write up to 16 units ahead of where it stands.
     void allocate() {
@@ -65,6 +69,8 @@ public:
         if (span.size == 0)
             return QString();
         const auto *bytes = reinterpret_cast<const unsigned char *>(m_text + span.offset);
+        if (m_releaseRead && bytes - m_released >= releaseStep)
+            release(bytes);
         char16_t *const start = m_base + m_used;
         char16_t *const stop = span.size < 0 ? convertAround(bytes, bytes - span.size, start)
                                              : convert<true>(bytes, bytes + span.size, start);
@@ -194,6 +200,9 @@ private:
     // never shorter than the characters it stands for.
     static const char *reference(const char *amp, const char *end, char32_t &code);
 
+    static constexpr qsizetype releaseStep = qsizetype(16) << 20;
+    void release(const unsigned char *upTo);
+
     const Charset m_charset;
     const char16_t *const m_high;
     const char *const m_text;
@@ -206,6 +215,8 @@ private:
     char16_t *m_base = nullptr;
     qsizetype m_used = 0;
     qsizetype m_taken = 0;
+    bool m_releaseRead = false;
+    const unsigned char *m_released = reinterpret_cast<const unsigned char *>(m_text);
 };
 
 } // namespace squad::reading

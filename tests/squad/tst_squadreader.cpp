@@ -2,9 +2,12 @@
 #include "squad/squadwriter.h"
 
 #include <QFile>
+#include <QScopeGuard>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <random>
+#include <sys/mman.h>
 
 using namespace squad;
 
@@ -943,6 +946,48 @@ private Q_SLOTS:
             QVERIFY2(r.error.contains(what), qPrintable(r.error));
             QCOMPARE(r.data.mmbdata.memberCount(), line == 0 ? 3 : 0);
         }
+    }
+
+    // A mapped file gives back the pages read while its values are converted (every 16 MB):
+    // what is read again, as a member whose remark stands before its name, comes from the file.
+    void mappedFileReadsLikeItsBytes() {
+        QByteArray text = "<squad nick=\"M\"><name>Mapped</name>\n";
+        for (int i = 0; text.size() < (40 << 20); ++i) {
+            const QByteArray n = QByteArray::number(i);
+            text += "<member id=\"" + n + "\" nick=\"N" + n + "\"><remark>remark " + n +
+                    QByteArray(100, 'r') + "</remark><name>name " + n +
+                    "</name><email>x</email></member>\n";
+        }
+        text += "</squad>\n";
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        QCOMPARE(file.write(text), text.size());
+        QVERIFY(file.flush());
+        void *mapped =
+            ::mmap(nullptr, size_t(text.size()), PROT_READ, MAP_PRIVATE, file.handle(), 0);
+        QVERIFY(mapped != MAP_FAILED);
+        const auto unmap = qScopeGuard([&] { ::munmap(mapped, size_t(text.size())); });
+        const DecodeResult fromMapping =
+            decodeMapped(QByteArray::fromRawData(static_cast<const char *>(mapped), text.size()));
+        const DecodeResult fromBytes = decode(text);
+        QVERIFY(fromBytes.ok && fromMapping.ok);
+        QVERIFY(fromBytes.data.mmbdata.memberCount() > 100000);
+        QVERIFY(fromMapping.data == fromBytes.data);
+        QCOMPARE(fromMapping.data.mmbdata.cell(Field::Name, 100000), QString("name 100000"));
+        // The pages read were given back: most of the file no longer counts for this process.
+        QFile smaps("/proc/self/smaps");
+        QVERIFY(smaps.open(QIODevice::ReadOnly));
+        const QByteArray start = QByteArray::number(quintptr(mapped), 16) + '-';
+        qint64 residentKiB = -1;
+        bool inMapping = false;
+        for (const QByteArray &line : smaps.readAll().split('\n')) {
+            if (!line.isEmpty() && line.at(0) != ' ' && line.contains('-') && line.contains(' '))
+                inMapping = line.startsWith(start);
+            if (inMapping && line.startsWith("Rss:"))
+                residentKiB = line.mid(4).trimmed().split(' ').first().toLongLong();
+        }
+        QVERIFY(residentKiB >= 0);
+        QVERIFY2(residentKiB * 1024 < text.size() / 2, qPrintable(QString::number(residentKiB)));
     }
 
     void failureStillReportsTheHeader() {
