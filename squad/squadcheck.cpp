@@ -351,7 +351,8 @@ void SquadChecker::rebuild() {
     const int count = m_document.memberCount();
     m_broken.assign(count, 0);
     m_indexedIds.assign(count, QString());
-    m_idCount.reset(count);
+    m_idCount.clear();
+    m_idCount.reserve(count);
     m_sharedIds.clear();
     m_memberProblems = m_memberHints = m_sharing = 0;
     // Shared IDs are few: the second pass looks them up in a small set, not in the big count.
@@ -362,7 +363,7 @@ void SquadChecker::rebuild() {
         const QString &id = m_document.cell(Field::Id, m);
         if (!id.isEmpty()) {
             m_indexedIds[m] = id;
-            if (m_idCount.add(m, id) == 2)
+            if (++m_idCount[id] == 2)
                 shared.insert(id);
         }
     }
@@ -414,7 +415,6 @@ void SquadChecker::insertMembers(int first, int last) {
     }
     m_broken.insert(m_broken.begin() + first, added, 0);
     m_indexedIds.insert(m_indexedIds.begin() + first, added, QString());
-    m_idCount.shift(first, added);
     Ripple ripple;
     // Members behind the new ones moved, and findings name them by position.
     ripple.texts = m_sharing > 0 && first < int(m_broken.size()) - added;
@@ -435,7 +435,6 @@ void SquadChecker::removeMembers(int first, int last) {
     }
     m_broken.erase(m_broken.begin() + first, m_broken.begin() + last + 1);
     m_indexedIds.erase(m_indexedIds.begin() + first, m_indexedIds.begin() + last + 1);
-    m_idCount.shift(last + 1, -removed);
     bool moved = false;
     for (QList<int> &holders : m_sharedIds) {
         for (int &m : holders) {
@@ -462,7 +461,7 @@ void SquadChecker::indexId(int member, const QString &id, Ripple &ripple) {
     if (id.isEmpty())
         return;
     m_indexedIds[member] = id;
-    const int holding = m_idCount.add(member, id);
+    const int holding = ++m_idCount[id];
     if (holding == 2) {
         // Rare, and then worth one look at the whole list: the first holder was not kept.
         const int other = otherHolder(id, member);
@@ -491,18 +490,17 @@ int SquadChecker::otherHolder(const QString &id, int member) const {
 }
 
 void SquadChecker::unindexId(int member, Ripple &ripple) {
-    const QString id = m_indexedIds[member];
+    const QString id = std::exchange(m_indexedIds[member], QString());
     if (id.isEmpty())
         return;
     m_broken[member] &= RuleBits;
-    const auto shared = m_sharedIds.find(id);
-    int another = -1;
-    if (shared != m_sharedIds.end())
-        another = shared->first() != member ? shared->first() : shared->at(1);
-    const int holding = m_idCount.remove(member, id, another);
-    m_indexedIds[member] = QString();
-    if (holding == 0)
+    const auto counted = m_idCount.find(id);
+    const int holding = --*counted;
+    if (holding == 0) {
+        m_idCount.erase(counted);
         return;
+    }
+    const auto shared = m_sharedIds.find(id);
     QList<int> &holders = *shared;
     holders.erase(std::lower_bound(holders.begin(), holders.end(), member));
     if (holding == 1) {

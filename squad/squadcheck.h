@@ -1,7 +1,6 @@
 #pragma once
 
 #include "finding.h"
-#include "idindex.h"
 #include "squaddocument.h"
 
 #include <QHash>
@@ -94,7 +93,7 @@ private:
     // Per member: the ID under which it is counted in m_idCount.
     std::vector<QString> m_indexedIds;
     // How many members hold each non-empty ID.
-    IdIndex m_idCount{m_indexedIds};
+    QHash<QString, int> m_idCount;
     // The IDs held by more than one member, and those members, ascending. Only these positions
     // are kept, so that removing a member need not renumber an entry for every ID.
     QHash<QString, QList<int>> m_sharedIds;
