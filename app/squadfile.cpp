@@ -266,6 +266,8 @@ SquadFileRead readSquadFile(const QString &path, const Canceled &canceled, FileA
     }
     read.ok = true;
     read.truncated = decoded.truncated;
+    read.unreadable = decoded.unreadable;
+    read.unreadableLine = decoded.unreadableLine;
     read.data = std::move(decoded.data);
     return read;
 }
@@ -276,6 +278,15 @@ QString truncatedWarning(const QString &path, int members) {
         .arg(QDir::toNativeSeparators(path),
              members == 1 ? QStringLiteral("1 member was read.")
                           : QStringLiteral("%1 members were read.").arg(members));
+}
+
+QString unreadableWarning(const QString &path, qsizetype count, int line) {
+    return QStringLiteral("\"%1\" holds characters that cannot be read.\n%2 replaced by "
+                          "\"\uFFFD\" or left out, the first on line %3.")
+        .arg(QDir::toNativeSeparators(path),
+             count == 1 ? QStringLiteral("1 character was")
+                        : QStringLiteral("%1 characters were").arg(count),
+             QString::number(line));
 }
 
 QString writeSquadFile(const QString &path, const QByteArray &contents, const Canceled &canceled) {

@@ -1,6 +1,7 @@
 #include "codepage.h"
 
 #include "readertext.h"
+#include "unicodeforms.h"
 
 #include <QScopeGuard>
 #include <QStringDecoder>
@@ -248,10 +249,8 @@ ScanText scanText(const QByteArray &fileBytes) {
     const char *end = begin + fileBytes.size();
     QByteArray &transcoded = result.converted; // UTF-16, UTF-32 and code pages read by iconv
     Charset charset = Charset::Utf8;
-    const auto unicodeWithMark = [&](QStringConverter::Encoding encoding, int markSize,
-                                     const char *name) {
-        QStringDecoder toUnicode(encoding);
-        transcoded = QString(toUnicode(QByteArrayView(begin + markSize, end))).toUtf8();
+    const auto unicodeWithMark = [&](UnicodeForm form, int markSize, const char *name) {
+        transcoded = utf8FromUnicode(begin + markSize, end, form);
         begin = transcoded.constData();
         end = begin + transcoded.size();
         result.encoding = QLatin1StringView(name);
@@ -261,13 +260,23 @@ ScanText scanText(const QByteArray &fileBytes) {
         begin += 3;
         result.encoding = QStringLiteral("UTF-8");
     } else if (head.startsWith(QByteArrayView("\xFF\xFE\0\0", 4))) {
-        unicodeWithMark(QStringConverter::Utf32LE, 4, "UTF-32");
+        unicodeWithMark(UnicodeForm::Utf32LE, 4, "UTF-32");
     } else if (head.startsWith(QByteArrayView("\0\0\xFE\xFF", 4))) {
-        unicodeWithMark(QStringConverter::Utf32BE, 4, "UTF-32");
+        unicodeWithMark(UnicodeForm::Utf32BE, 4, "UTF-32");
     } else if (head.startsWith("\xFF\xFE")) {
-        unicodeWithMark(QStringConverter::Utf16LE, 2, "UTF-16");
+        unicodeWithMark(UnicodeForm::Utf16LE, 2, "UTF-16");
     } else if (head.startsWith("\xFE\xFF")) {
-        unicodeWithMark(QStringConverter::Utf16BE, 2, "UTF-16");
+        unicodeWithMark(UnicodeForm::Utf16BE, 2, "UTF-16");
+    } else if (head.startsWith(QByteArrayView("<\0\0\0", 4))) {
+        // Without a byte-order mark a text that starts with "<" tells its form by the zero bytes
+        // around it (XML 1.0, appendix F).
+        unicodeWithMark(UnicodeForm::Utf32LE, 0, "UTF-32");
+    } else if (head.startsWith(QByteArrayView("\0\0\0<", 4))) {
+        unicodeWithMark(UnicodeForm::Utf32BE, 0, "UTF-32");
+    } else if (head.startsWith(QByteArrayView("<\0?\0", 4))) {
+        unicodeWithMark(UnicodeForm::Utf16LE, 0, "UTF-16");
+    } else if (head.startsWith(QByteArrayView("\0<\0?", 4))) {
+        unicodeWithMark(UnicodeForm::Utf16BE, 0, "UTF-16");
     } else {
         std::optional<Charset> chosen;
         std::optional<bool> valid;

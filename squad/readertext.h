@@ -32,6 +32,12 @@ inline constexpr std::array<bool, 256> nameChars = [] {
     return table;
 }();
 
+// Where an element's name may start: a letter, "_", ":" or any non-ASCII byte.
+inline bool isNameStart(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' ||
+           static_cast<unsigned char>(c) >= 0x80;
+}
+
 inline bool isNameChar(char c) {
     return nameChars[static_cast<unsigned char>(c)];
 }
@@ -101,7 +107,7 @@ inline bool startsWith(const char *p, const char *end, const char (&literal)[N])
 // the span.
 struct Span {
     // Eight bytes, as there are six for each member: the scanner reads texts of up to 2 GiB.
-    std::uint32_t offset = 0;
+    std::int32_t offset = 0; // negative for an attribute's value: ~offset
     std::int32_t size = 0;
 };
 
@@ -130,5 +136,26 @@ inline const Markup *markupAt(const char *lt, const char *end) {
     return nullptr;
 }
 using MemberSpans = std::array<Span, FieldCount>;
+
+// Behind the tag that starts at the "<" at `lt`: behind its ">", or at the next "<" when it has
+// none (an attribute value cannot hold "<"); a ">" inside a quoted value does not end it.
+// nullptr when the text ends first.
+inline const char *behindTag(const char *lt, const char *end) {
+    for (const char *p = lt + 1; p < end; ++p) {
+        const char c = *p;
+        if (c == '>')
+            return p + 1;
+        if (c == '<')
+            return p;
+        if (c == '"' || c == '\'') {
+            p = findEither(p + 1, end, c, '<');
+            if (!p)
+                return nullptr;
+            if (*p == '<')
+                return p;
+        }
+    }
+    return nullptr;
+}
 
 } // namespace squad::reading

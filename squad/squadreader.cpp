@@ -1,20 +1,13 @@
 #include "squadreader.h"
 
 #include "codepage.h"
+#include "fileheader.h"
 #include "squadscanner.h"
 
 #include <string_view>
 
 namespace squad {
 namespace {
-
-using namespace std::string_view_literals;
-
-// The writer's header: a file without all three draws the header warning.
-constexpr std::string_view xmlDeclaration = "<?xml version=\"1.0\"?>"sv;
-constexpr std::string_view doctypeLine = "<!DOCTYPE squad SYSTEM \"squad.dtd\">"sv;
-constexpr std::string_view stylesheetLine =
-    "<?xml-stylesheet href=\"squad.xsl?\" type=\"text/xsl\"?>"sv;
 
 // Lines end at LF, CR LF or a lone CR.
 int lineOf(const char *begin, const char *end, const char *at) {
@@ -37,9 +30,9 @@ DecodeResult decode(const QByteArray &fileBytes, DecodeWay way) {
 
     // The header check only warns.
     const std::string_view head(text.begin, size_t(text.end - text.begin));
-    result.headerCorrupt = !head.starts_with(xmlDeclaration) ||
-                           head.find(doctypeLine) == std::string_view::npos ||
-                           head.find(stylesheetLine) == std::string_view::npos;
+    result.headerCorrupt = !head.starts_with(fileheader::xmlDeclaration) ||
+                           head.find(fileheader::doctypeLine) == std::string_view::npos ||
+                           head.find(fileheader::stylesheetLine) == std::string_view::npos;
 
     const reading::Scanned scanned =
         reading::scan(text,
@@ -47,12 +40,16 @@ DecodeResult decode(const QByteArray &fileBytes, DecodeWay way) {
                        way.mappedFile && text.converted.isNull()},
                       result.data);
     if (!scanned.ok) {
+        result.failure = scanned.failure.kind;
         result.error = scanned.failure.what;
         result.errorLine = lineOf(text.begin, text.end, scanned.failure.at);
         return result;
     }
     result.ok = true;
     result.truncated = scanned.truncated;
+    result.unreadable = scanned.unreadable;
+    if (scanned.unreadable > 0)
+        result.unreadableLine = lineOf(text.begin, text.end, scanned.firstUnreadable);
     return result;
 }
 

@@ -42,42 +42,16 @@ constexpr std::array<bool, 256> nameEnds = [] {
 }();
 
 // The tag whose name starts at `p` (behind "<" or "</"), when the name is one of ours, whole,
-// and followed by a blank, ">" or "/"; `nameEnd` is set behind it.
+// and followed by a blank, ">", "/" or the end of the text; `nameEnd` is set behind it.
 inline Tag knownTag(const char *p, const char *end, const char *&nameEnd) {
     const TagName &known = tagsByFirstLetter[static_cast<unsigned char>(*p)];
     const size_t size = known.name.size();
-    if (known.tag == Tag::Other || size_t(end - p) <= size ||
+    if (known.tag == Tag::Other || size_t(end - p) < size ||
         std::memcmp(p, known.name.data(), size) != 0 ||
-        !nameEnds[static_cast<unsigned char>(p[size])])
+        (p + size < end && !nameEnds[static_cast<unsigned char>(p[size])]))
         return Tag::Other;
     nameEnd = p + size;
     return known.tag;
-}
-
-const char *tagText(Tag tag) {
-    switch (tag) {
-    case Tag::Squad:
-        return "squad";
-    case Tag::Member:
-        return "member";
-    case Tag::Name:
-        return "name";
-    case Tag::Email:
-        return "email";
-    case Tag::Web:
-        return "web";
-    case Tag::Picture:
-        return "picture";
-    case Tag::Title:
-        return "title";
-    case Tag::Icq:
-        return "icq";
-    case Tag::Remark:
-        return "remark";
-    case Tag::Other:
-        break;
-    }
-    return "";
 }
 
 // Where an element's value goes: the squad property or the member field, or -1 for none.
@@ -106,10 +80,11 @@ struct StartTag {
 // Reads the attributes of a start tag from `p`, just behind its name, up to `limit`, the next
 // "<" (or the end of the text): an attribute value cannot hold "<", so the tag ends before it.
 // `onAttribute(name, valueBegin, valueEnd)` is called for every attribute with a value. Returns
-// false, with `failure` set, for a quoted value whose closing quote is missing.
+// false, with `failure` set, for a quoted value whose closing quote is missing before the next
+// tag; one cut off by the end of the text goes as far as it goes, and the tag is not closed.
 template <typename OnAttribute>
-bool readStartTag(const char *p, const char *limit, StartTag &tag, ScanFailure &failure,
-                  OnAttribute onAttribute) {
+bool readStartTag(const char *p, const char *limit, const char *textEnd, StartTag &tag,
+                  ScanFailure &failure, OnAttribute onAttribute) {
     for (;;) {
         while (p < limit && isBlank(*p))
             ++p;
@@ -146,7 +121,13 @@ bool readStartTag(const char *p, const char *limit, StartTag &tag, ScanFailure &
             const char quote = *p;
             const char *value = p + 1;
             const char *valueEnd = find(value, limit, quote);
+            if (!valueEnd && limit == textEnd) {
+                onAttribute(attribute, value, limit);
+                tag.behind = limit;
+                return true;
+            }
             if (!valueEnd) {
+                failure.kind = ReadFailure::UnclosedAttribute;
                 failure.at = name;
                 failure.what = QStringLiteral("The value of the attribute %1 has no closing %2.")
                                    .arg(QString::fromUtf8(attribute.data(), attribute.size()),
@@ -213,6 +194,7 @@ public:
     // Fills `data`; returns false with `failure` set when a value has no end.
     bool run(SquadData &data) {
         if (m_end - m_begin > INT32_MAX) { // a span's size
+            m_failure.kind = ReadFailure::TooLarge;
             m_failure.at = m_begin;
             m_failure.what = QStringLiteral("The file is too large to be read.");
             return false;
@@ -224,8 +206,9 @@ public:
                 return false;
         }
         closeMember();
-        m_truncated = m_squadSeen && !m_squadSelfClosing && !m_squadEnded;
+        m_truncated = m_cut || (m_squadSeen && !m_squadSelfClosing && !m_squadEnded);
         if (!m_squadSeen && !m_membersSeen) {
+            m_failure.kind = ReadFailure::NoSquad;
             m_failure.at = m_begin;
             m_failure.what = QStringLiteral("The file holds no squad: it has neither a <squad> "
                                             "nor a <member> tag.");
@@ -234,6 +217,7 @@ public:
 
         // Reference counts and member positions are ints.
         if (m_store.notedCount() >= INT_MAX - 1 || m_members.size() >= size_t(INT_MAX - 1)) {
+            m_failure.kind = ReadFailure::TooLarge;
             m_failure.at = m_begin;
             m_failure.what = QStringLiteral("The file is too large to be read.");
             return false;
@@ -256,32 +240,37 @@ public:
     }
 
     const ScanFailure &failure() const { return m_failure; }
+    const ValueStore &store() const { return m_store; }
     bool truncated() const { return m_truncated; }
 
 private:
     // Handles the markup at `lt`; returns where scanning goes on, or nullptr on a failure.
     const char *tag(const char *lt) {
         const char *p = lt + 1;
-        if (p == m_end)
+        if (p == m_end) {
+            m_cut = true;
             return m_end;
+        }
         if (const Markup *markup = markupAt(lt, m_end))
             return skipMarkup(lt, *markup);
         if (*p == '!') {
             const char *gt = find(p, m_end, '>');
+            m_cut |= !gt;
             return gt ? gt + 1 : m_end;
         }
         const bool endTag = *p == '/';
-        if (endTag && ++p == m_end)
+        if (endTag && ++p == m_end) {
+            m_cut = true;
             return m_end;
+        }
         const char *name = p;
         const Tag which = knownTag(name, m_end, p);
         if (which == Tag::Other) {
-            // "</squad" at the very end, without its ">", as people publish it, ends the squad.
-            if (endTag && startsWith(name, m_end, "squad") && m_end - name == 5)
-                m_squadEnded = true;
+            m_cut |= !behindTag(lt, m_end);
             return name; // a tag that is not read, stray text or a cut-off tag
         }
         if (endTag) {
+            // "</squad" at the very end, without its ">", as people publish it, ends the squad.
             if (which == Tag::Member)
                 closeMember();
             else if (which == Tag::Squad)
@@ -306,7 +295,7 @@ private:
             p = attributes(p, [&](std::string_view attribute, const char *b, const char *e) {
                 if (attribute == "nick"sv && !(m_squadFound & 1u)) {
                     m_squadFound |= 1u;
-                    m_squad[int(Property::Tag)] = m_store.note(b, e);
+                    m_squad[int(Property::Tag)] = m_store.note(b, e, ValueKind::Attribute);
                 }
             });
             m_squadSelfClosing = m_lastStartSelfClosing;
@@ -335,37 +324,77 @@ private:
         if (!limit)
             limit = m_end;
         StartTag start;
-        if (*p == '>') { // the usual <name>
+        if (p < m_end && *p == '>') { // the usual <name>
             start.behind = p + 1;
             start.closed = true;
-        } else if (!readStartTag(p, limit, start, m_failure, [](auto, auto, auto) {})) {
+        } else if (!readStartTag(p, limit, m_end, start, m_failure, [](auto, auto, auto) {})) {
             return nullptr;
         }
+        noteCut(start);
         if (start.selfClosing || !start.closed)
             return start.behind; // <icq/>, or a start tag cut off by the next tag: empty
-        // The value reaches to the first "<" that starts no markup.
         bool markup = false;
-        while (limit != m_end) {
-            const Markup *inside = markupAt(limit, m_end);
-            if (!inside)
-                break;
-            const char *behind = skipMarkup(limit, *inside);
-            if (!behind)
-                return nullptr;
-            markup = true;
-            limit = find(behind, m_end, '<');
-            if (!limit)
-                limit = m_end;
-        }
-        if (limit == m_end) {
-            m_failure.at = lt;
-            m_failure.what =
-                QStringLiteral("The value of <%1> is cut off: the file ends inside it.")
-                    .arg(QLatin1StringView(tagText(which)));
+        const char *valueEnd = valueEndFrom(limit, which, markup);
+        if (!valueEnd)
             return nullptr;
+        *target = m_store.note(start.behind, valueEnd,
+                               markup ? ValueKind::TextWithMarkup : ValueKind::Text);
+        return valueEnd;
+    }
+
+    // Where the value of the element `which` ends, from the first "<" in it: at its end tag,
+    // with the markup and the elements nested in it inside; at a member or squad tag, or a "<"
+    // that starts no tag, when it was left open; at the end of the text when that comes first,
+    // just before a tag cut off there. `markup` is set when there is markup inside. nullptr for
+    // markup without its end.
+    const char *valueEndFrom(const char *lt, Tag which, bool &markup) {
+        int nested = 0; // elements of the same name open inside it
+        while (lt != m_end) {
+            if (const Markup *inside = markupAt(lt, m_end)) {
+                const char *behind = skipMarkup(lt, *inside);
+                if (!behind)
+                    return nullptr;
+                markup = true;
+                lt = find(behind, m_end, '<');
+                if (!lt)
+                    lt = m_end;
+                continue;
+            }
+            const char *name = lt + 1;
+            const bool endTag = name < m_end && *name == '/';
+            if (endTag)
+                ++name;
+            if (name == m_end) {
+                m_cut = true;
+                return lt;
+            }
+            if (!isNameStart(*name))
+                return lt;
+            const char *nameEnd = nullptr;
+            const Tag tag = knownTag(name, m_end, nameEnd);
+            if (tag == Tag::Member || tag == Tag::Squad)
+                return lt;
+            if (endTag && tag == which && nested-- == 0)
+                return lt;
+            const char *behind = behindTag(lt, m_end);
+            if (!behind) {
+                m_cut = true;
+                return lt;
+            }
+            if (!endTag && tag == which && !startsWith(behind - 2, m_end, "/>"))
+                ++nested;
+            markup = true;
+            lt = find(behind, m_end, '<');
+            if (!lt)
+                lt = m_end;
         }
-        *target = m_store.note(start.behind, limit, markup);
-        return limit;
+        m_cut = true;
+        return m_end;
+    }
+
+    void noteCut(const StartTag &start) {
+        if (!start.closed && start.behind == m_end)
+            m_cut = true;
     }
 
     // The writer's own member, `<member id="…" nick="…">`, `<name>`, `<email>`, `<icq>`,
@@ -420,7 +449,8 @@ private:
         m_membersSeen = true;
         MemberSpans &spans = m_members.emplace_back();
         for (int f = 0; f < FieldCount; ++f)
-            spans[f] = m_store.note(begins[f], ends[f]);
+            spans[f] = m_store.note(begins[f], ends[f],
+                                    f <= int(Field::Nick) ? ValueKind::Attribute : ValueKind::Text);
         return p + 9;
     }
 
@@ -434,7 +464,7 @@ private:
                                                           : -1;
                 if (field >= 0 && !(m_memberFound & (1u << field))) {
                     m_memberFound |= 1u << field;
-                    m_member[field] = m_store.note(b, e);
+                    m_member[field] = m_store.note(b, e, ValueKind::Attribute);
                 }
             });
         if (behind && m_lastStartSelfClosing)
@@ -445,8 +475,9 @@ private:
     template <typename OnAttribute> const char *attributes(const char *p, OnAttribute onAttribute) {
         const char *limit = find(p, m_end, '<');
         StartTag start;
-        if (!readStartTag(p, limit ? limit : m_end, start, m_failure, onAttribute))
+        if (!readStartTag(p, limit ? limit : m_end, m_end, start, m_failure, onAttribute))
             return nullptr;
+        noteCut(start);
         m_lastStartSelfClosing = start.selfClosing;
         return start.behind;
     }
@@ -461,6 +492,7 @@ private:
                 ++count;
         }
         const QLocale english(QLocale::English, QLocale::UnitedStates);
+        m_failure.kind = ReadFailure::TooManyMembers;
         m_failure.at = lt;
         m_failure.what = QStringLiteral("The file has %1 <member> tags, more than the %2 "
                                         "members that a squad may have here: it is not read.")
@@ -482,6 +514,7 @@ private:
     const char *skipMarkup(const char *lt, const Markup &markup) {
         if (const char *close = find(lt + markup.open.size(), m_end, markup.close))
             return close + markup.close.size();
+        m_failure.kind = ReadFailure::UnclosedMarkup;
         m_failure.at = lt;
         m_failure.what = QStringLiteral("A %1 is not closed: the file has no \"%2\" after its "
                                         "\"%3\".")
@@ -505,6 +538,7 @@ private:
     bool m_squadSelfClosing = false; // <squad …/>: a squad that needs no end tag
     bool m_squadEnded = false;       // its end tag was read
     bool m_truncated = false;
+    bool m_cut = false;         // the text ends inside a tag or a value
     unsigned m_squadFound = 0;  // bit per property already read
     unsigned m_memberFound = 0; // bit per field of the current member already read
     std::array<Span, PropertyCount> m_squad;
@@ -524,6 +558,8 @@ Scanned scan(const ScanText &text, const ScanWay &way, SquadData &data) {
         return scanned;
     }
     scanned.truncated = scanner.truncated();
+    scanned.unreadable = scanner.store().unreadableCount();
+    scanned.firstUnreadable = scanner.store().firstUnreadable();
     return scanned;
 }
 

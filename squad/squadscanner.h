@@ -3,20 +3,24 @@
 
 #include "codepage.h"
 #include "squaddocument.h"
+#include "squadreader.h"
 
 #include <QString>
 
 namespace squad::reading {
 
 struct ScanFailure {
+    ReadFailure kind = ReadFailure::None;
     const char *at = nullptr; // where in the text
     QString what;
 };
 
 struct Scanned {
     bool ok = false;
-    bool truncated = false; // the squad's start tag is not followed by its end tag
-    ScanFailure failure;    // when !ok
+    bool truncated = false;   // the text ends before the squad's end tag or inside a tag or value
+    ScanFailure failure;      // when !ok
+    qsizetype unreadable = 0; // characters of the values replaced or left out
+    const char *firstUnreadable = nullptr;
 };
 
 struct ScanWay {

@@ -16,21 +16,27 @@ void ValueStore::release(const unsigned char *upTo) {
 }
 
 char16_t *ValueStore::convertAround(const unsigned char *p, const unsigned char *end,
-                                    char16_t *out) const {
+                                    char16_t *out) {
     const char *text = reinterpret_cast<const char *>(p);
     const char *const textEnd = reinterpret_cast<const char *>(end);
     for (;;) {
         const char *lt = find(text, textEnd, '<');
-        out = convert<true>(reinterpret_cast<const unsigned char *>(text),
-                            reinterpret_cast<const unsigned char *>(lt ? lt : textEnd), out);
+        out = convert<true, false>(reinterpret_cast<const unsigned char *>(text),
+                                   reinterpret_cast<const unsigned char *>(lt ? lt : textEnd), out);
         if (!lt)
             return out;
         const Markup *markup = markupAt(lt, textEnd);
+        if (!markup) { // the tag of a nested element, which the scanner saw whole
+            text = behindTag(lt, textEnd);
+            if (!text)
+                return out;
+            continue;
+        }
         const char *inside = lt + markup->open.size();
         const char *close = find(inside, textEnd, markup->close);
         if (markup == &cdata)
-            out = convert<false>(reinterpret_cast<const unsigned char *>(inside),
-                                 reinterpret_cast<const unsigned char *>(close), out);
+            out = convert<false, false>(reinterpret_cast<const unsigned char *>(inside),
+                                        reinterpret_cast<const unsigned char *>(close), out);
         text = close + markup->close.size();
     }
 }
@@ -62,10 +68,9 @@ const char *ValueStore::reference(const char *amp, const char *end, char32_t &co
                 value = 0x110000; // stays too large, never overflows
             }
         }
-        if (p == digits || p == end || *p != ';' || tooLarge || value == 0 ||
-            (value >= 0xD800 && value <= 0xDFFF))
+        if (p == digits || p == end || *p != ';')
             return nullptr;
-        code = value;
+        code = tooLarge ? 0x110000 : value;
         return p + 1;
     }
     static constexpr struct {

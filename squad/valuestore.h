@@ -22,13 +22,19 @@ namespace squad::reading {
 #define TROOPBOOK_SHARED_VALUE_BLOCK 0
 #endif
 
-// Converts the values from the code page and replaces the predefined entity and numeric
-// character references; any other "&" stays.
+// Converts the values from the code page and reads them as an XML parser does: line ends
+// become LF, and in an attribute tab, CR and LF become blanks; the predefined entity and numeric
+// character references become the characters they name (any other "&" stays). Characters that
+// XML cannot carry (a byte that is no character of the code page, a control character, a
+// reference to no character) are replaced by U+FFFD or left out, and counted.
 //
 // While the text is scanned, the store only notes where each value stands. Then the values are
 // converted one after another, each into a string that shares one block (see above) or, with
 // `sharedBlock` false or on other Qt versions, into a string of its own. The block lives as long
 // as any of the strings; a string that is changed later detaches from it as usual.
+// How a value stands in the text.
+enum class ValueKind { Text, TextWithMarkup, Attribute };
+
 class ValueStore {
 public:
     // `high`: the characters of bytes 0x80 to 0xFF for Charset::SingleByte.
@@ -40,18 +46,25 @@ public:
         , m_textEnd(reinterpret_cast<const unsigned char *>(textEnd))
         , m_shared(sharedBlock && TROOPBOOK_SHARED_VALUE_BLOCK) {}
 
-    Span note(const char *begin, const char *end, bool markup = false) {
+    Span note(const char *begin, const char *end, ValueKind kind) {
         if (begin == end)
             return {};
         // UTF-16 never takes more units than the bytes it comes from; one more for the 0.
         m_capacity += (end - begin) + 1;
         m_largest = std::max<qsizetype>(m_largest, end - begin);
         ++m_noted;
-        return Span{std::uint32_t(begin - m_text),
-                    std::int32_t(markup ? begin - end : end - begin)};
+        const auto offset = std::int32_t(begin - m_text);
+        return Span{kind == ValueKind::Attribute ? ~offset : offset,
+                    std::int32_t(kind == ValueKind::TextWithMarkup ? begin - end : end - begin)};
     }
 
     qsizetype notedCount() const { return m_noted; }
+    // The characters replaced or left out in the values taken so far, and where the first of
+    // them stands in the text.
+    qsizetype unreadableCount() const { return m_unreadable; }
+    const char *firstUnreadable() const {
+        return reinterpret_cast<const char *>(m_firstUnreadable);
+    }
 
     // The text is a private read-only mapping of a file: values are taken in the order of the
     // text, so the pages in front of a value taken are not read again and go back to the system.
@@ -68,12 +81,15 @@ public:
     QString take(Span span) {
         if (span.size == 0)
             return QString();
-        const auto *bytes = reinterpret_cast<const unsigned char *>(m_text + span.offset);
+        const bool attribute = span.offset < 0;
+        const auto *bytes = reinterpret_cast<const unsigned char *>(
+            m_text + (attribute ? ~span.offset : span.offset));
         if (m_releaseRead && bytes - m_released >= releaseStep)
             release(bytes);
         char16_t *const start = m_base + m_used;
         char16_t *const stop = span.size < 0 ? convertAround(bytes, bytes - span.size, start)
-                                             : convert<true>(bytes, bytes + span.size, start);
+                               : attribute   ? convert<true, true>(bytes, bytes + span.size, start)
+                                           : convert<true, false>(bytes, bytes + span.size, start);
 #if TROOPBOOK_SHARED_VALUE_BLOCK
         if (m_shared) {
             *stop = 0;
@@ -97,24 +113,28 @@ public:
     }
 
 private:
-    // A value with markup: the text between the markup converted, a CDATA section's text as it
-    // stands, comments and processing instructions left out.
+    // An element's value with markup: the text between the markup converted, a CDATA section's
+    // text as it stands, the text of nested elements kept and their tags, comments and
+    // processing instructions left out.
     Q_NEVER_INLINE char16_t *convertAround(const unsigned char *p, const unsigned char *end,
-                                           char16_t *out) const;
+                                           char16_t *out);
 
-    // Converts the bytes; with `References` the references among them become their characters.
-    template <bool References>
-    char16_t *convert(const unsigned char *p, const unsigned char *end, char16_t *out) const {
+    // Converts the bytes; with `References` the references among them become their characters,
+    // with `Attribute` tab, CR and LF become blanks.
+    template <bool References, bool Attribute>
+    char16_t *convert(const unsigned char *p, const unsigned char *end, char16_t *out) {
         while (p < end) {
 #ifdef __SSE2__
-            // Sixteen bytes at a time while they are ASCII without "&": widened as they are.
-            // The bytes may reach past the value (not past the text), and so may the units
+            // Sixteen bytes at a time while they are printable ASCII without "&": widened as they
+            // are. The bytes may reach past the value (not past the text), and so may the units
             // written: the units behind the value are written again by what comes next.
             if (m_textEnd - p >= 16) {
                 const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-                const unsigned special = unsigned(_mm_movemask_epi8(
-                    References ? _mm_or_si128(bytes, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&')))
-                               : bytes));
+                // Bytes from 0x80 are negative: below 0x20 too, and their top bit is set anyway.
+                __m128i flagged = _mm_or_si128(bytes, _mm_cmplt_epi8(bytes, _mm_set1_epi8(0x20)));
+                if constexpr (References)
+                    flagged = _mm_or_si128(flagged, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('&')));
+                const unsigned special = unsigned(_mm_movemask_epi8(flagged));
                 const __m128i zero = _mm_setzero_si128();
                 _mm_storeu_si128(reinterpret_cast<__m128i *>(out), _mm_unpacklo_epi8(bytes, zero));
                 _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 8),
@@ -128,12 +148,19 @@ private:
             }
 #endif
             const unsigned c = *p;
+            if (c < 0x20) {
+                out = control<Attribute>(p, end, out);
+                continue;
+            }
             if (c < 0x80) {
                 if (References && c == '&') {
                     char32_t code = 0;
                     if (const char *behind = reference(reinterpret_cast<const char *>(p),
                                                        reinterpret_cast<const char *>(end), code)) {
-                        out = putCode(out, code);
+                        if (isXmlCharacter(code))
+                            out = putCode(out, code);
+                        else
+                            unreadable(p);
                         p = reinterpret_cast<const unsigned char *>(behind);
                         continue;
                     }
@@ -169,7 +196,12 @@ private:
                 p += 2;
             } else if (c >= 0xE0 && c < 0xF0 && left >= 3 && continuation(1) && continuation(2) &&
                        !(c == 0xE0 && p[1] < 0xA0) && !(c == 0xED && p[1] >= 0xA0)) {
-                *out++ = char16_t(((c & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F));
+                const char16_t unit =
+                    char16_t(((c & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F));
+                if (unit >= 0xFFFE)
+                    unreadable(p);
+                else
+                    *out++ = unit;
                 p += 3;
             } else if (c >= 0xF0 && c < 0xF5 && left >= 4 && continuation(1) && continuation(2) &&
                        continuation(3) && !(c == 0xF0 && p[1] < 0x90) &&
@@ -178,11 +210,39 @@ private:
                                        (char32_t(p[2] & 0x3F) << 6) | char32_t(p[3] & 0x3F));
                 p += 4;
             } else {
+                unreadable(p);
                 *out++ = 0xFFFD;
                 ++p;
             }
         }
         return out;
+    }
+
+    // Tab, LF and CR as an XML parser passes them on; the other control characters are none of
+    // XML's.
+    template <bool Attribute>
+    char16_t *control(const unsigned char *&p, const unsigned char *end, char16_t *out) {
+        const unsigned c = *p++;
+        if (c == '\r') {
+            if (p < end && *p == '\n')
+                return out; // CR LF is one line end, which the LF gives
+            *out++ = Attribute ? u' ' : u'\n';
+        } else if (c == '\n' || c == '\t') {
+            *out++ = Attribute ? u' ' : char16_t(c);
+        } else {
+            unreadable(p - 1);
+        }
+        return out;
+    }
+
+    void unreadable(const unsigned char *at) {
+        if (m_unreadable++ == 0 || at < m_firstUnreadable)
+            m_firstUnreadable = at;
+    }
+
+    static bool isXmlCharacter(char32_t code) {
+        return code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
+               (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
     }
 
     static char16_t *putCode(char16_t *out, char32_t code) {
@@ -195,9 +255,10 @@ private:
         return out;
     }
 
-    // A reference at `amp` ("&" included): returns the position behind its ";" and sets `code`,
-    // or returns nullptr when the text there is no reference to a character. A reference is
-    // never shorter than the characters it stands for.
+    // A reference at `amp` ("&" included): returns the position behind its ";" and sets `code`
+    // (for a numeric reference possibly to no character, even beyond Unicode), or returns
+    // nullptr when the text there is no reference. A reference is never shorter than the
+    // characters it stands for.
     static const char *reference(const char *amp, const char *end, char32_t &code);
 
     static constexpr qsizetype releaseStep = qsizetype(16) << 20;
@@ -215,6 +276,8 @@ private:
     char16_t *m_base = nullptr;
     qsizetype m_used = 0;
     qsizetype m_taken = 0;
+    qsizetype m_unreadable = 0;
+    const unsigned char *m_firstUnreadable = nullptr;
     bool m_releaseRead = false;
     const unsigned char *m_released = reinterpret_cast<const unsigned char *>(m_text);
 };
