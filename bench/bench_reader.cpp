@@ -142,8 +142,10 @@ QByteArray hostileText(int kind, int size) {
         return "<squad>" + QByteArray("<member id=\"1\"><name>").repeated(size / 21) + "x<";
     case 3:
         return "<squad><name>" + QByteArray("&#1").repeated(size / 3) + "<";
-    default:
+    case 4:
         return "<squad><member/>" + QByteArray("<name>").repeated(size / 6);
+    default:
+        return "<squad><name>" + QByteArray("<name>x<b a=\"\">").repeated(size / 16);
     }
 }
 
@@ -162,7 +164,7 @@ void BM_DecodeHostile(benchmark::State &state) {
 } // namespace
 
 BENCHMARK(BM_DecodeHostile)
-    ->ArgsProduct({{0, 1, 2, 3, 4}, {1 << 20, 16 << 20}})
+    ->ArgsProduct({{0, 1, 2, 3, 4, 5}, {1 << 20, 16 << 20}})
     ->ArgNames({"kind", "bytes"})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Decode)

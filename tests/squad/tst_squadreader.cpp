@@ -1285,6 +1285,15 @@ private Q_SLOTS:
             << "<squad><member/>" + QByteArray("<name>").repeated(n / 6) << true << 1 << QString();
         QTest::newRow("many opened quotes")
             << "<squad>" + QByteArray("<x a=\"").repeated(n / 6) << true << 0 << QString();
+        QTest::newRow("many elements nested in a value")
+            << "<squad><name>" + QByteArray("x<b>").repeated(n / 4) + "</name>" << true << 0
+            << QString(n / 4, QChar(u'x'));
+        QTest::newRow("many values of the same name nested in a value, never closed")
+            << "<squad><name>" + QByteArray("<name>x").repeated(n / 7) << true << 0
+            << QString(n / 7, QChar(u'x'));
+        QTest::newRow("many quotes in nested tags")
+            << "<squad><name>" + QByteArray("<b a=\"\">").repeated(n / 9) + "y</name>" << true << 0
+            << "y";
         QTest::newRow("no tags at all") << QByteArray("x").repeated(n) << false << 0 << QString();
     }
     void hostileTexts() {
