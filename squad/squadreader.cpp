@@ -37,7 +37,7 @@ DecodeResult decode(const QByteArray &fileBytes, DecodeWay way) {
     const reading::Scanned scanned =
         reading::scan(text,
                       {way.writersMembers, way.sharedBlock, way.memberBudget,
-                       way.mappedFile && text.converted.isNull()},
+                       way.mappedFile && text.converted.isNull(), way.cancelled},
                       result.data);
     if (!scanned.ok) {
         result.failure = scanned.failure.kind;
@@ -59,8 +59,8 @@ DecodeResult decodeGeneral(const QByteArray &fileBytes) {
 
 } // namespace detail
 
-DecodeResult decode(const QByteArray &fileBytes) {
-    return detail::decode(fileBytes, detail::DecodeWay{});
+DecodeResult decode(const QByteArray &fileBytes, const std::atomic<bool> *cancelled) {
+    return detail::decode(fileBytes, detail::DecodeWay{.cancelled = cancelled});
 }
 
 DecodeResult decodeMapped(const QByteArray &mappedFile) {

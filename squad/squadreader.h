@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
+
 namespace squad {
 
 // What keeps a text from being read.
@@ -15,6 +17,7 @@ enum class ReadFailure {
     UnclosedMarkup,    // a comment, processing instruction or CDATA section has no end
     TooLarge,          // more values than the reader can count, or a text over 2 GiB
     TooManyMembers,    // more members than `memberBudget`
+    Cancelled,         // the caller no longer wanted it
 };
 
 // The most members a squad file may hold: far above any real squad, low enough that reading a
@@ -72,8 +75,9 @@ struct DecodeResult {
 // is read as UTF-8 and anything else as windows-1252. Shift_JIS and GB2312 are read in the forms
 // Windows gives them (CP932, GBK).
 //
-// Linear in the size of the text.
-DecodeResult decode(const QByteArray &fileBytes);
+// Linear in the size of the text. When `cancelled` is given and becomes true, reading stops soon
+// and fails.
+DecodeResult decode(const QByteArray &fileBytes, const std::atomic<bool> *cancelled = nullptr);
 
 // The same for the bytes of a file mapped privately and read-only (mmap): the pages already read
 // are handed back to the system while the values are converted, so that the file and the
@@ -86,8 +90,9 @@ namespace detail {
 struct DecodeWay {
     bool writersMembers = true; // the members the writer writes are read on a straight path
     bool sharedBlock = true;    // all values in one block (only on the Qt versions that allow it)
-    int memberBudget = squad::memberBudget; // the tests try it on small texts
-    bool mappedFile = false;                // see decodeMapped
+    int memberBudget = squad::memberBudget;       // the tests try it on small texts
+    bool mappedFile = false;                      // see decodeMapped
+    const std::atomic<bool> *cancelled = nullptr; // see decode
 };
 DecodeResult decode(const QByteArray &fileBytes, DecodeWay way);
 // decode without its straight path for the members that the writer writes.

@@ -186,6 +186,7 @@ public:
         , m_end(text.end)
         , m_straightPath(way.writersMembers)
         , m_memberBudget(way.memberBudget)
+        , m_cancelled(way.cancelled)
         , m_store(text.charset, text.high, text.begin, text.end, way.sharedBlock) {
         if (way.releaseRead)
             m_store.releaseRead();
@@ -200,11 +201,23 @@ public:
             return false;
         }
         const char *p = m_begin;
+        const auto stopped = [&] {
+            if (!m_cancelled || !m_cancelled->load(std::memory_order_relaxed))
+                return false;
+            m_failure.kind = ReadFailure::Cancelled;
+            m_failure.at = m_begin;
+            m_failure.what = QStringLiteral("Reading was cancelled.");
+            return true;
+        };
+        // A look at the flag every so many tags costs nothing and stops a big file in time.
+        unsigned tags = 0;
         while (const char *lt = find(p, m_end, '<')) {
             p = tag(lt);
-            if (!p)
+            if (!p || (++tags % 65536 == 0 && stopped()))
                 return false;
         }
+        if (stopped())
+            return false;
         closeMember();
         m_truncated = m_cut || (m_squadSeen && !m_squadSelfClosing && !m_squadEnded);
         if (!m_squadSeen && !m_membersSeen) {
@@ -528,6 +541,7 @@ private:
     const char *const m_end;
     const bool m_straightPath; // writersMember is tried first
     const int m_memberBudget;
+    const std::atomic<bool> *const m_cancelled;
     ValueStore m_store;
     ScanFailure m_failure;
 

@@ -7,6 +7,8 @@
 
 #include <QString>
 
+#include <atomic>
+
 namespace squad::reading {
 
 struct ScanFailure {
@@ -32,6 +34,8 @@ struct ScanWay {
     // The text is a private read-only mapping of a file, whose pages may be handed back once
     // read.
     bool releaseRead = false;
+    // Stops the reading soon, as a failure, once it becomes true.
+    const std::atomic<bool> *cancelled = nullptr;
 };
 
 // Reads the squad from the text into `data`, which is left empty on a failure.
