@@ -47,11 +47,15 @@ private Q_SLOTS:
         squad::SquadData twoLines = owls();
         twoLines.mmbdata.append({"9", "Cid\nLee", "", "", "", ""});
         QVERIFY(testweb::writeFile(m_dir.filePath("twolines.xml"), squad::fileContents(twoLines)));
-        // A served picture name that would erase the lines above and retitle the terminal.
+        // A served picture name that would erase the lines above and retitle the terminal: the
+        // 8-bit forms of CSI, OSC and ST, which XML carries (its reader leaves out ESC and BEL).
         QVERIFY(m_server->stage(
             "controls",
             {{"squad.xml", QByteArrayLiteral("<?xml version=\"1.0\"?>\n<squad nick=\"OWL\">"
-                                             "<picture>\x1b[2K\x1b[1A\x1b]0;x\x07"
+                                             "<picture>\xc2\x9b"
+                                             "2K\xc2\x9b"
+                                             "1A\xc2\x9d"
+                                             "0;x\xc2\x9c"
                                              "\xe2\x80\xaeg.paa</picture></squad>\n")}}));
     }
 
@@ -75,7 +79,9 @@ private Q_SLOTS:
             << "twolines.xml" << 2 << "Cid\\nLee (ID 9) is missing";
         QTest::newRow("control characters from the server")
             << "/controls/squad.xml"
-            << "" << 2 << "The picture \"\\x1B[2K\\x1B[1A\\x1B]0;x\\x07\\u{202E}g.paa\" is missing";
+            << "" << 2
+            << "The picture \"\\u{009B}2K\\u{009B}1A\\u{009D}0;x\\u{009C}\\u{202E}g.paa\" is "
+               "missing";
         QTest::newRow("a problem") << "/html/squad.xml"
                                    << "" << 2
                                    << "/html/squad.xml: problem: The server sends the squad "
