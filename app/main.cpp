@@ -29,8 +29,8 @@ struct Options {
                        "and print for each how many members it holds and then what the squad "
                        "check finds, one finding a line. Exit 0 when nothing is a problem (hints "
                        "allowed), 2 when something is (a file cut short or holding characters "
-                       "that cannot be read is a problem), 1 when a file cannot be read; of "
-                       "several files the worst counts, 1 before 2."),
+                       "that cannot be read is one), 1 when a file cannot be read; of several "
+                       "files the worst counts, 1 before 2."),
         QStringLiteral("file")};
     QCommandLineOption checkPublished{
         QStringLiteral("check-published"),

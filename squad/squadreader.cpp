@@ -23,7 +23,8 @@ int lineOf(const char *begin, const char *end, const char *at) {
 
 namespace detail {
 
-DecodeResult decode(const QByteArray &fileBytes, DecodeWay way) {
+DecodeResult decode(const QByteArray &fileBytes, DecodeWay way,
+                    const std::atomic<bool> *cancelled) {
     DecodeResult result;
     const reading::ScanText text = reading::scanText(fileBytes);
     result.encoding = text.encoding;
@@ -37,7 +38,7 @@ DecodeResult decode(const QByteArray &fileBytes, DecodeWay way) {
     const reading::Scanned scanned =
         reading::scan(text,
                       {way.writersMembers, way.sharedBlock, way.memberBudget,
-                       way.mappedFile && text.converted.isNull(), way.cancelled},
+                       way.mappedFile && text.converted.isNull(), cancelled},
                       result.data);
     if (!scanned.ok) {
         result.failure = scanned.failure.kind;
@@ -60,7 +61,7 @@ DecodeResult decodeGeneral(const QByteArray &fileBytes) {
 } // namespace detail
 
 DecodeResult decode(const QByteArray &fileBytes, const std::atomic<bool> *cancelled) {
-    return detail::decode(fileBytes, detail::DecodeWay{.cancelled = cancelled});
+    return detail::decode(fileBytes, detail::DecodeWay{}, cancelled);
 }
 
 DecodeResult decodeMapped(const QByteArray &mappedFile) {

@@ -17,7 +17,7 @@ enum class ReadFailure {
     UnclosedMarkup,    // a comment, processing instruction or CDATA section has no end
     TooLarge,          // more values than the reader can count, or a text over 2 GiB
     TooManyMembers,    // more members than `memberBudget`
-    Cancelled,         // the caller no longer wanted it
+    Cancelled,         // the caller asked reading to stop
 };
 
 // The most members a squad file may hold: far above any real squad, low enough that reading a
@@ -90,11 +90,11 @@ namespace detail {
 struct DecodeWay {
     bool writersMembers = true; // the members the writer writes are read on a straight path
     bool sharedBlock = true;    // all values in one block (only on the Qt versions that allow it)
-    int memberBudget = squad::memberBudget;       // the tests try it on small texts
-    bool mappedFile = false;                      // see decodeMapped
-    const std::atomic<bool> *cancelled = nullptr; // see decode
+    int memberBudget = squad::memberBudget; // the tests try it on small texts
+    bool mappedFile = false;                // see decodeMapped
 };
-DecodeResult decode(const QByteArray &fileBytes, DecodeWay way);
+DecodeResult decode(const QByteArray &fileBytes, DecodeWay way,
+                    const std::atomic<bool> *cancelled = nullptr);
 // decode without its straight path for the members that the writer writes.
 DecodeResult decodeGeneral(const QByteArray &fileBytes);
 } // namespace detail

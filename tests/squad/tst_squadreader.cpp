@@ -1120,6 +1120,17 @@ private Q_SLOTS:
         QVERIFY2(residentKiB * 1024 < text.size() / 2, qPrintable(QString::number(residentKiB)));
     }
 
+    void cancelledReadingFails() {
+        SquadData d;
+        for (int i = 0; i < 100; ++i)
+            d.mmbdata.append(Member{QString::number(i), "n", "", "", "", ""});
+        const std::atomic<bool> cancelled{true};
+        const DecodeResult r = decode(fileContents(d), &cancelled);
+        QVERIFY(!r.ok);
+        QCOMPARE(r.failure, ReadFailure::Cancelled);
+        QVERIFY(sameSquad(r.data, SquadData{}));
+    }
+
     // ---- Files as people have them ----
 
     void files_data() {
