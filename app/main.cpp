@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 #include "app/squadfile.h"
+#include "base/wording.h"
 #include "publish/publishedcheck.h"
 #include "publish/webfetcher.h"
 #include "squad/squadcheck.h"
@@ -12,6 +13,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -116,9 +118,8 @@ int check(const QString &path) {
     }
     const int members = read.data.mmbdata.memberCount();
     // One arg() for all three, so that a "%" in the path is not taken for a place holder.
-    QString report = QStringLiteral("%1: %2 %3\n")
-                         .arg(path, QString::number(members),
-                              members == 1 ? QStringLiteral("member") : QStringLiteral("members"));
+    QString report =
+        path + QStringLiteral(": ") + base::countOf(members, "member", "members") + u'\n';
     QList<squad::Finding> findings =
         squad::checkSquad(read.data, {QFileInfo(path).absoluteFilePath(), false});
     if (read.truncated) {
@@ -182,6 +183,9 @@ int checkPublished(const QString &address, const QStringList &files) {
 } // namespace
 
 int main(int argc, char *argv[]) {
+    // Writing to a connection the server has hung up on must fail, not end the program: TLS
+    // writes and libssh's do not all pass MSG_NOSIGNAL.
+    std::signal(SIGPIPE, SIG_IGN);
     const std::unique_ptr<QCoreApplication> application = createApplication(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Troopbook"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TROOPBOOK_VERSION));

@@ -2,9 +2,9 @@
 
 #include "app/checkwindow.h"
 #include "app/publishedcheckwindow.h"
+#include "app/uploadwindow.h"
 #include "squad/finding.h"
 #include "squad/squaddocument.h"
-#include "upload/uploadwindow.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -43,7 +43,7 @@ public:
     // The window's one file dialog `cdb`, shared with the upload window.
     ui::CommonDialog &cdb() { return *m_cdb; }
     // The upload window while it is open, else null.
-    upload::UploadWindow *uploadWindow() const { return m_uploadWindow; }
+    app::UploadWindow *uploadWindow() const { return m_uploadWindow; }
 
     // Opens a file named on the command line as Open does after its dialog: a file that cannot
     // be read leaves the empty document and says why.
@@ -122,14 +122,14 @@ private:
 
     squad::SquadDocument *m_document;
     ui::CommonDialog *m_cdb;
-    QPointer<upload::UploadWindow> m_uploadWindow;
+    QPointer<app::UploadWindow> m_uploadWindow;
     QPointer<CheckWindow> m_checkWindow;
     QString m_filePath;
     QPointer<PublishedCheckWindow> m_publishedCheckWindow;
     std::function<void(publish::WebFetcher &)> m_webFetcherSetup;
     // The published squad's address, kept for the rest of the run once given.
     QString m_publishedAddress;
-    std::optional<upload::UploadWindow::StoredSquad> m_lastStoredSquad;
+    std::optional<app::UploadWindow::StoredSquad> m_lastStoredSquad;
     // While the program itself fills the boxes or moves the selection, the change handling
     // must not take the texts for the user's edits.
     bool m_displaying = false;

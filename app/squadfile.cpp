@@ -1,5 +1,7 @@
 #include "squadfile.h"
 
+#include "base/regularfile.h"
+#include "base/wording.h"
 #include "squad/squadreader.h"
 
 #include <QDir>
@@ -151,29 +153,17 @@ QString writeInPlace(const QString &path, const QByteArray &contents) {
 
 SquadFileRead readSquadFile(const QString &path) {
     SquadFileRead read;
-    const QByteArray native = QFile::encodeName(path);
-    // Looked at before opening, so that a device is never opened at all; looked at again
-    // through the open file, which is what is read.
-    struct stat status {};
-    if (::stat(native.constData(), &status) != 0) {
-        read.error = openFailure(path, systemError(errno));
+    const base::RegularFile file = base::openRegularFile(path);
+    if (file.error != 0) {
+        read.error = openFailure(path, systemError(file.error));
         return read;
     }
-    if (const QString refusal = unreadable(status); !refusal.isEmpty()) {
-        read.error = openFailure(path, refusal);
-        return read;
-    }
-    // Non-blocking: should the name have become a FIFO meanwhile, opening must not wait for it.
-    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        read.error = openFailure(path, systemError(errno));
-        return read;
-    }
-    const auto closeFile = qScopeGuard([fd] { ::close(fd); });
-    if (::fstat(fd, &status) != 0) {
-        read.error = openFailure(path, systemError(errno));
-        return read;
-    }
+    const int fd = file.fd;
+    const auto closeFile = qScopeGuard([fd] {
+        if (fd >= 0)
+            ::close(fd);
+    });
+    const struct stat &status = file.status;
     if (const QString refusal = unreadable(status); !refusal.isEmpty()) {
         read.error = openFailure(path, refusal);
         return read;
@@ -222,8 +212,7 @@ QString truncatedWarning(const QString &path, int members) {
     return QStringLiteral(
                "\"%1\" may be incomplete:\nits text ends before the end of the squad.\n%2")
         .arg(QDir::toNativeSeparators(path),
-             members == 1 ? QStringLiteral("1 member was read.")
-                          : QStringLiteral("%1 members were read.").arg(members));
+             base::countOf(members, "member was read.", "members were read."));
 }
 
 QString writeSquadFile(const QString &path, const QByteArray &contents) {

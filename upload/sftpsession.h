@@ -1,17 +1,15 @@
 #pragma once
 
 #include "serversession.h"
+#include "socketconnect.h"
+#include "watchdog.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 class QFile;
@@ -25,7 +23,7 @@ public:
     SftpSession(const ServerAddress &server, const QString &user, const QString &password);
     ~SftpSession() override;
 
-    // The file of recorded host keys; empty means the user's ~/.ssh/known_hosts.
+    // The file of recorded host keys; empty means .ssh/known_hosts in the home that $HOME names.
     void setKnownHostsFile(const QString &path) { m_knownHostsFile = path; }
     // The system-wide file of host keys read besides it; empty means libssh's default.
     void setGlobalKnownHostsFile(const QString &path) { m_globalKnownHostsFile = path; }
@@ -56,24 +54,25 @@ private:
         SftpSession &session;
     };
 
-    // libssh bounds its connect and login by the time-out, but waits for SFTP answers for
-    // ever: a watchdog thread shuts the socket down once nothing has moved for that long.
     void touch();
-    void pauseWatch();
-    void watch();
     void shutDownSockets();
 
+    // Connecting and logging in (sftpsession.cpp).
     CommandResult open();
     CommandResult connectSocket(int *socketFd);
-    CommandResult checkHostKey(const Connection &connection, bool mayAsk);
+    CommandResult trustHostKey(const Connection &connection, bool mayAsk);
     CommandResult logIn(const Connection &connection);
     int keyboardInteractive(const Connection &connection);
     CommandResult establish(std::unique_ptr<Connection> &connection, bool mayAsk);
+    void close(bool polite);
+    QString knownHostsText() const;
+
+    // Storing files (sftpstore.cpp).
     QString followLinks(const QString &remotePath);
     CommandResult storeFile(QFile &local, const QString &name, const QString &target,
                             const QString &temporary);
     void removeLeftover(const QString &temporary, CommandResult &result);
-    void close(bool polite);
+
     CommandResult failed(const QString &text);
     CommandResult lost(const QString &during);
     CommandResult refused(const QString &text);
@@ -94,19 +93,20 @@ private:
     // Kept for a second connection: the name is looked up once a session.
     QStringList m_addresses;
 
-    // cancel() may run on another thread: it shuts down the sockets and wakes the waits.
+    // cancel() may run on another thread: it touches only m_cancelled, the name lookup, the
+    // cancel event and, under m_cancelMutex, the open sockets, which it shuts down.
+    CancelEvent m_cancelEvent;
     std::mutex m_cancelMutex;
-    int m_cancelEvent = -1;
     // Every connection's socket while it is open: the session's own, and the short second one
     // that removes a temporary copy left by a broken one.
     std::vector<int> m_openSockets;
 
-    std::mutex m_watchMutex;
-    std::condition_variable m_watchChanged;
-    std::chrono::steady_clock::time_point m_deadline = std::chrono::steady_clock::time_point::max();
-    bool m_watchEnds = false;
-    std::atomic<bool> m_timedOut{false};
-    std::thread m_watchdog;
+    // libssh bounds its connect and login by the time-out, but waits for SFTP answers for
+    // ever: the watchdog shuts the sockets down once nothing has moved for that long. Last, so
+    // that it stops before the sockets it shuts down go.
+    Watchdog m_watchdog{[this] {
+        shutDownSockets();
+    }};
 };
 
 } // namespace upload

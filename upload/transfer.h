@@ -43,14 +43,24 @@ struct CommandResult {
     bool ok() const { return outcome == Done; }
 };
 
+// An SFTP server whose host key is not recorded yet: what the user is asked to trust.
+struct UnknownHostKey {
+    // The host as typed, with its port unless that is 22.
+    QString server;
+    // Where the key is recorded if the user trusts it.
+    QString knownHostsFile;
+    QString keyType;
+    // SHA256:..., as ssh shows it.
+    QString fingerprint;
+};
+
 // One session with a server, driven one command at a time from a worker thread. The first
 // command opens the connection; every later one goes over the same connection.
 class Transfer {
 public:
-    using StateHandler = std::function<void(int state)>;
-    // Asked on the session's thread; returns whether the user trusts the server's key. The
-    // text says what is known of the key and asks the question.
-    using HostKeyQuestion = std::function<bool(const QString &question)>;
+    using StateHandler = std::function<void(TransferState state)>;
+    // Asked on the session's thread; returns whether the user trusts the server's key.
+    using HostKeyQuestion = std::function<bool(const UnknownHostKey &key)>;
     // Something the status line should keep showing after the run, in a few words.
     using NoticeHandler = std::function<void(const QString &notice)>;
 

@@ -4,7 +4,6 @@
 #include "localfile.h"
 
 #include "squad/picturename.h"
-#include "ui/messagebox.h"
 
 namespace upload {
 namespace {
@@ -21,7 +20,7 @@ bool carriesControlCharacters(const QString &value) {
 std::optional<UploadMessage> checkFields(const UploadRequest &request) {
     if (request.host.isEmpty() || request.localDirectory.isEmpty())
         return UploadMessage{QStringLiteral("Hmm, I'm sure you forgot something !"),
-                             QStringLiteral("Error"), ui::MessageBox::OkOnly};
+                             UploadMessage::Omission};
     const std::pair<QString, const QString *> fields[] = {
         {QStringLiteral("FTP-Host"), &request.host},
         {QStringLiteral("Username"), &request.user},
@@ -35,13 +34,12 @@ std::optional<UploadMessage> checkFields(const UploadRequest &request) {
         if (carriesControlCharacters(*value))
             return UploadMessage{
                 QStringLiteral("The field \"%1\" contains a line break or a NUL character, which "
-                               "cannot be sent to an FTP server. Nothing was sent.")
-                    .arg(label),
-                ui::MessageBox::defaultTitle, ui::MessageBox::Critical};
+                               "cannot be sent to a server. Nothing was sent.")
+                    .arg(label)};
     }
     QString error;
     if (!ServerAddress::parse(request.host, &error))
-        return UploadMessage{error, ui::MessageBox::defaultTitle, ui::MessageBox::Critical};
+        return UploadMessage{error};
     return std::nullopt;
 }
 
@@ -74,8 +72,7 @@ UploadOutcome runUpload(const UploadRequest &request, Transfer &transfer) {
         transfer.drop();
         outcome.cancelled = result.cancelled;
         if (!result.cancelled)
-            outcome.messages.append(
-                {result.text, ui::MessageBox::defaultTitle, ui::MessageBox::Critical});
+            outcome.messages.append({result.text});
         return outcome;
     };
 
@@ -137,11 +134,9 @@ UploadOutcome runUpload(const UploadRequest &request, Transfer &transfer) {
         if (!notStored.isEmpty())
             outcome.messages.append(
                 {QStringLiteral("These files were not stored on the server:\r\n") +
-                     notStored.join(QStringLiteral("\r\n")),
-                 ui::MessageBox::defaultTitle, ui::MessageBox::Critical});
+                 notStored.join(QStringLiteral("\r\n"))});
     } else {
-        outcome.messages.append(
-            {directoryMissing, ui::MessageBox::defaultTitle, ui::MessageBox::Critical});
+        outcome.messages.append({directoryMissing});
     }
     transfer.quit();
     return outcome;

@@ -20,10 +20,16 @@ struct UploadRequest {
     QString pictureName;
 };
 
+// What the user is told; whoever shows it decides how.
 struct UploadMessage {
+    enum Severity {
+        // A field the upload needs is empty; nothing was tried.
+        Omission,
+        // The upload failed, or did not store everything.
+        Failure,
+    };
     QString text;
-    QString title;
-    int style;
+    Severity severity = Failure;
 };
 
 // A reason not to start: fields missing, a field that would smuggle in FTP commands, a host
