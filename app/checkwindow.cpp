@@ -1,5 +1,7 @@
 #include "checkwindow.h"
 
+#include "base/wording.h"
+
 #include <QDialogButtonBox>
 #include <QEvent>
 #include <QFileInfo>
@@ -196,7 +198,7 @@ void CheckWindow::showSummary() {
     const auto count = [](int n, const char *one, const char *many) -> QString {
         if (n == 0)
             return QStringLiteral("no %1").arg(QLatin1String(many));
-        return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+        return base::countOf(n, one, many);
     };
     QString text =
         QStringLiteral("%1, %2.").arg(count(m_checker->problemCount(), "problem", "problems"),
