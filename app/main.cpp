@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 #include "app/squadfile.h"
+#include "app/uploadcommandline.h"
 #include "base/wording.h"
 #include "publish/publishedcheck.h"
 #include "publish/webfetcher.h"
@@ -46,6 +47,7 @@ void describe(QCommandLineParser &parser, const Options &options) {
     parser.addVersionOption();
     parser.addOption(options.check);
     parser.addOption(options.checkPublished);
+    app::addUploadOptions(parser);
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The squad file to open."),
                                  QStringLiteral("[file]"));
 }
@@ -88,8 +90,9 @@ std::unique_ptr<QCoreApplication> createApplication(int &argc, char **argv) {
         return qtWindowOptions.contains(o);
     });
     if ((!parsed && !onlyQtOptions) || parser.isSet(options.check) ||
-        parser.isSet(options.checkPublished) || parser.isSet(QStringLiteral("help")) ||
-        parser.isSet(QStringLiteral("help-all")) || parser.isSet(QStringLiteral("version")))
+        parser.isSet(options.checkPublished) || app::isUploadCommand(parser) ||
+        parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")) ||
+        parser.isSet(QStringLiteral("version")))
         return std::make_unique<QCoreApplication>(argc, argv);
     return std::make_unique<QApplication>(argc, argv);
 }
@@ -199,6 +202,8 @@ int main(int argc, char *argv[]) {
         return check(parser.value(options.check));
     if (parser.isSet(options.checkPublished))
         return checkPublished(parser.value(options.checkPublished), parser.positionalArguments());
+    if (app::isUploadCommand(parser))
+        return app::uploadCommand(parser);
     const QStringList files = parser.positionalArguments();
     if (files.size() > 1) {
         std::fputs("troopbook: only one file can be opened\n", stderr);
