@@ -383,7 +383,7 @@ private Q_SLOTS:
             << "The server did not tell its current directory: 502 Not implemented."
             << QStringList{} << false;
         QTest::newRow("a cancel shows nothing")
-            << Script{{}, {}, {{"/squad/myclan.xml", failed("cancelled", true)}}} << 3 << "DROP"
+            << Script{{}, {}, {{"/squad/myclan.xml", failed("cancelled", true)}}} << 4 << "DROP"
             << "" << QStringList{} << true;
     }
     void answersThatEndOrShortenTheRun() {
