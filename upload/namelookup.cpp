@@ -106,16 +106,24 @@ std::optional<QStringList> NameLookup::run(const QString &host, QString *error,
     }
     lookupStarted();
     try {
-        std::thread([pending, function = m_function, host] {
+        struct Work {
+            std::shared_ptr<Pending> pending;
+            Function function;
+            QString host;
+        };
+        auto work = std::make_unique<Work>(Work{pending, m_function, host});
+        std::thread([work = std::move(work)]() mutable {
             QString reason;
-            QStringList addresses = function(host, &reason);
+            QStringList addresses = work->function(work->host, &reason);
             {
-                std::lock_guard lock(pending->mutex);
-                pending->addresses = std::move(addresses);
-                pending->error = std::move(reason);
-                pending->finished = true;
-                pending->done.notify_all();
+                std::lock_guard lock(work->pending->mutex);
+                work->pending->addresses = std::move(addresses);
+                work->pending->error = std::move(reason);
+                work->pending->finished = true;
+                work->pending->done.notify_all();
             }
+            // Nothing of the lookup's is left once the application is told it has ended.
+            work.reset();
             lookupEnded();
         }).detach();
     } catch (const std::system_error &e) {

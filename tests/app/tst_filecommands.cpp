@@ -731,7 +731,7 @@ private Q_SLOTS:
         QVERIFY(!shown.isEmpty());
         QCOMPARE(shown[0].text, question);
         QCOMPARE(shown[0].title, QString("Warning"));
-        QCOMPARE(shown[0].style, 35);
+        QCOMPARE(shown[0].style, MessageBox::YesNoCancel | MessageBox::Question);
         QCOMPARE(QFile::exists(saved), answer == "yes, saved");
         if (answer == "yes, saved")
             QCOMPARE(readAll(saved), squad::fileContents(edited));

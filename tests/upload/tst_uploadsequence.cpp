@@ -1,6 +1,8 @@
 // The upload sequence against a scripted transfer: which commands it issues, with which
 // operands, and what it tells the user.
 #include "upload/ftpsession.h"
+#include "upload/sessionfactory.h"
+#include "upload/sftpsession.h"
 #include "upload/uploadsequence.h"
 
 #include <QFile>
@@ -383,7 +385,7 @@ private Q_SLOTS:
             << "The server did not tell its current directory: 502 Not implemented."
             << QStringList{} << false;
         QTest::newRow("a cancel shows nothing")
-            << Script{{}, {}, {{"/squad/myclan.xml", failed("cancelled", true)}}} << 3 << "DROP"
+            << Script{{}, {}, {{"/squad/myclan.xml", failed("cancelled", true)}}} << 4 << "DROP"
             << "" << QStringList{} << true;
     }
     void answersThatEndOrShortenTheRun() {
@@ -484,10 +486,21 @@ private Q_SLOTS:
         QString error;
         const auto address = ServerAddress::parse(text, &error);
         QCOMPARE(bool(address), valid);
+        // The session made for the field speaks what the field asks for.
+        UploadRequest r = request("squad");
+        r.host = text;
+        QString sessionError;
+        const std::unique_ptr<ServerSession> session = makeSession(r, {}, &sessionError);
+        QCOMPARE(bool(session), valid);
         if (!valid) {
             QVERIFY(error.contains("FTP-Host"));
+            QCOMPARE(sessionError, error);
             return;
         }
+        QCOMPARE(dynamic_cast<SftpSession *>(session.get()) != nullptr,
+                 address->security == ServerAddress::Sftp);
+        QCOMPARE(dynamic_cast<FtpSession *>(session.get()) != nullptr,
+                 address->security != ServerAddress::Sftp);
         QFETCH(int, security);
         QFETCH(QString, host);
         QFETCH(int, port);
