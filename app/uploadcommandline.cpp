@@ -242,6 +242,8 @@ int exitStatus(const upload::UploadOutcome &outcome) {
 }
 
 int runUploadCommand(const UploadCommand &command) {
+    // Before the first thread starts, so that every thread leaves the signals to us.
+    const Interrupts interrupts;
     QString error;
     const std::optional<UploadTarget> target = parseUploadAddress(command.address, &error);
     if (!target) {
@@ -271,8 +273,10 @@ int runUploadCommand(const UploadCommand &command) {
         return 1;
     }
 
-    // Before the first thread starts, so that every thread leaves the signals to us.
-    const Interrupts interrupts;
+    if (readable(interrupts.fd(), 0ms)) {
+        printLine(stderr, QStringLiteral("troopbook: Interrupted; nothing was sent."));
+        return 1;
+    }
     const Wakeup interrupted;
     const Wakeup finished;
     const std::unique_ptr<upload::ServerSession> session = upload::makeSession(request, {}, &error);
