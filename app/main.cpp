@@ -130,8 +130,8 @@ int checkFile(const QString &path) {
         return 1;
     }
     const int members = read.data.mmbdata.memberCount();
-    app::printLine(stdout,
-                   path + QStringLiteral(": ") + base::countOf(members, "member", "members"));
+    app::printLine(
+        stdout, QString(path + QStringLiteral(": ") + base::countOf(members, "member", "members")));
     QList<squad::Finding> findings =
         squad::checkSquad(read.data, {QFileInfo(path).absoluteFilePath(), false});
     if (read.truncated) {
