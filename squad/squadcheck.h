@@ -1,13 +1,17 @@
 #pragma once
 
 #include "finding.h"
+#include "idindex.h"
+#include "pictureinspector.h"
 #include "squaddocument.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
 
+#include <optional>
 #include <vector>
 
 namespace squad {
@@ -19,6 +23,9 @@ struct CheckContext {
     QString filePath;
     // The squad differs from what the file holds.
     bool unsavedChanges = false;
+    // Looks into the picture beside the squad file; without one only the picture's name and
+    // presence are checked.
+    const PictureInspector *pictures = nullptr;
 };
 
 // Every finding about the squad: the squad's own first, then member by member in list order.
@@ -36,6 +43,7 @@ public:
     void setFilePath(const QString &path);
     // Looks again at the files beside the squad file, which other programs may have changed.
     void recheckFiles();
+    void setPictureInspector(const PictureInspector *inspector);
 
     const QList<Finding> &squadFindings() const { return m_squadFindings; }
     int memberFindingCount(int member) const;
@@ -67,6 +75,9 @@ private:
     };
 
     void rebuild();
+    // The inspector's findings about the picture beside the squad file, looked at again only
+    // when the file changed.
+    QList<Finding> pictureFindings();
     void checkSquadRules();
     // True when the squad's findings changed.
     bool evaluateSquadRules();
@@ -80,23 +91,31 @@ private:
     void unindexId(int member, Ripple &ripple);
     void announce(const Ripple &ripple);
     bool shares(int member) const;
-    // The member other than `member` that holds `id`.
-    int otherHolder(const QString &id, int member) const;
+    // The member other than `member` filed under the ID key `key`.
+    int otherHolder(int key, int member) const;
     void countMask(quint32 mask, int sign);
 
     const SquadDocument &m_document;
     QString m_filePath;
+    const PictureInspector *m_pictures = nullptr;
+    struct PictureSeen {
+        QString path;
+        qint64 size = 0;
+        QDateTime modified;
+        QList<Finding> findings;
+    };
+    std::optional<PictureSeen> m_pictureSeen;
     QList<Finding> m_squadFindings;
     // Per member: bit i is set while member rule i is broken, and the top bit while another
     // member holds the same ID.
     std::vector<quint32> m_broken;
-    // Per member: the ID under which it is counted in m_idCount.
-    std::vector<QString> m_indexedIds;
+    // Per member: the key of the ID under which it is counted in m_ids, -1 for none.
+    std::vector<int> m_idKeys;
     // How many members hold each non-empty ID.
-    QHash<QString, int> m_idCount;
-    // The IDs held by more than one member, and those members, ascending. Only these positions
-    // are kept, so that removing a member need not renumber an entry for every ID.
-    QHash<QString, QList<int>> m_sharedIds;
+    IdIndex m_ids;
+    // The keys of the IDs held by more than one member, and those members, ascending. Only these
+    // positions are kept, so that removing a member need not renumber an entry for every ID.
+    QHash<int, QList<int>> m_sharedIds;
     int m_memberProblems = 0;
     int m_memberHints = 0;
     // Members whose ID another member holds too.
