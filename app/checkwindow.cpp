@@ -1,5 +1,6 @@
 #include "checkwindow.h"
 
+#include "base/wording.h"
 #include "picture/picturecheck.h"
 
 #include <QDialogButtonBox>
@@ -206,7 +207,7 @@ void CheckWindow::showSummary() {
     const auto count = [](int n, const char *one, const char *many) -> QString {
         if (n == 0)
             return QStringLiteral("no %1").arg(QLatin1String(many));
-        return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+        return base::countOf(n, one, many);
     };
     QString text =
         QStringLiteral("%1, %2.").arg(count(m_checker->problemCount(), "problem", "problems"),

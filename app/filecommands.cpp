@@ -7,11 +7,11 @@
 #include "recentfiles.h"
 #include "squadfile.h"
 
+#include "app/uploadwindow.h"
 #include "squad/squadreader.h"
 #include "squad/squadwriter.h"
 #include "ui/commondialog.h"
 #include "ui/messagebox.h"
-#include "upload/uploadwindow.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>

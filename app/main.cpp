@@ -4,6 +4,8 @@
 #include "app/picturecommandline.h"
 #include "app/squadfile.h"
 #include "app/terminaltext.h"
+#include "app/uploadcommandline.h"
+#include "base/wording.h"
 #include "picture/picturecheck.h"
 #include "publish/publishedcheck.h"
 #include "publish/webfetcher.h"
@@ -18,6 +20,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -105,6 +108,7 @@ void describe(QCommandLineParser &parser, const Options &options) {
     parser.addOption(options.makePicture);
     parser.addOption(options.pictureSize);
     parser.addOption(options.exportPicture);
+    app::addUploadOptions(parser);
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The squad file to open."),
                                  QStringLiteral("[file]"));
 }
@@ -150,9 +154,10 @@ std::unique_ptr<QCoreApplication> createApplication(int &argc, char **argv) {
         parser.isSet(options.checkPublished) || parser.isSet(options.writeCompanions) ||
         parser.isSet(options.force) || parser.isSet(options.makePicture) ||
         parser.isSet(options.pictureSize) || parser.isSet(options.exportPicture) ||
-        parser.isSet(options.exportCsv) || parser.isSet(options.importMembers) ||
-        parser.isSet(options.replace) || parser.isSet(QStringLiteral("help")) ||
-        parser.isSet(QStringLiteral("help-all")) || parser.isSet(QStringLiteral("version")))
+        app::isUploadCommand(parser) || parser.isSet(options.exportCsv) ||
+        parser.isSet(options.importMembers) || parser.isSet(options.replace) ||
+        parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")) ||
+        parser.isSet(QStringLiteral("version")))
         return std::make_unique<QCoreApplication>(argc, argv);
     return std::make_unique<QApplication>(argc, argv);
 }
@@ -305,6 +310,9 @@ int writeCompanions(const QString &folder, bool force, const QStringList &files)
 } // namespace
 
 int main(int argc, char *argv[]) {
+    // Writing to a connection the server has hung up on must fail, not end the program: TLS
+    // writes and libssh's do not all pass MSG_NOSIGNAL.
+    std::signal(SIGPIPE, SIG_IGN);
     const std::unique_ptr<QCoreApplication> application = createApplication(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Troopbook"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TROOPBOOK_VERSION));
@@ -331,6 +339,8 @@ int main(int argc, char *argv[]) {
     if (parser.isSet(options.writeCompanions))
         return writeCompanions(parser.value(options.writeCompanions), parser.isSet(options.force),
                                parser.positionalArguments());
+    if (app::isUploadCommand(parser))
+        return app::uploadCommand(parser);
     const QStringList files = parser.positionalArguments();
     if (parser.isSet(options.exportCsv) && files.size() <= 1)
         return app::exportMembersCsv(parser.value(options.exportCsv), files.value(0));

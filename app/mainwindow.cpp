@@ -10,6 +10,7 @@
 #include "recentfiles.h"
 #include "squadfile.h"
 
+#include "app/uploadwindow.h"
 #include "picture/picturecheck.h"
 #include "squad/squadreader.h"
 #include "squad/squadwriter.h"
@@ -17,7 +18,6 @@
 #include "ui/geometry.h"
 #include "ui/inputbox.h"
 #include "ui/messagebox.h"
-#include "upload/uploadwindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -457,10 +457,10 @@ void MainWindow::mnuHelpAbout_Click() {
 
 void MainWindow::mnuFileUpload_Click() {
     if (!m_uploadWindow) {
-        m_uploadWindow = new upload::UploadWindow(
+        m_uploadWindow = new app::UploadWindow(
             *m_cdb, [document = m_document] { return document->propertyText(Property::Picture); });
         m_uploadWindow->setAttribute(Qt::WA_DeleteOnClose);
-        connect(m_uploadWindow, &upload::UploadWindow::uploadFinished, this, [this] {
+        connect(m_uploadWindow, &app::UploadWindow::uploadFinished, this, [this] {
             if (const auto stored = m_uploadWindow->lastStoredSquad())
                 m_lastStoredSquad = stored;
         });

@@ -4,9 +4,9 @@
 #include "app/picturewindow.h"
 #include "app/publishedcheckwindow.h"
 #include "app/undocommands.h"
+#include "app/uploadwindow.h"
 #include "squad/finding.h"
 #include "squad/squaddocument.h"
-#include "upload/uploadwindow.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -56,7 +56,7 @@ public:
     // The window's one file dialog `cdb`, shared with the upload window.
     ui::CommonDialog &cdb() { return *m_cdb; }
     // The upload window while it is open, else null.
-    upload::UploadWindow *uploadWindow() const { return m_uploadWindow; }
+    app::UploadWindow *uploadWindow() const { return m_uploadWindow; }
 
     // Opens a file named on the command line as Open does after its dialog: a file that cannot
     // be read leaves the empty document and says why. False when it could not be read; a large
@@ -167,7 +167,7 @@ private:
     EditMenu *m_editMenu = nullptr;
     RecentFiles *m_recentFiles = nullptr;
     MembersTransfer *m_membersTransfer = nullptr;
-    QPointer<upload::UploadWindow> m_uploadWindow;
+    QPointer<app::UploadWindow> m_uploadWindow;
     QPointer<CheckWindow> m_checkWindow;
     QPointer<PictureWindow> m_pictureWindow;
     QString m_filePath;
@@ -175,7 +175,7 @@ private:
     std::function<void(publish::WebFetcher &)> m_webFetcherSetup;
     // The published squad's address, kept for the rest of the run once given.
     QString m_publishedAddress;
-    std::optional<upload::UploadWindow::StoredSquad> m_lastStoredSquad;
+    std::optional<app::UploadWindow::StoredSquad> m_lastStoredSquad;
     FileJob *m_fileJob;
     qint64 m_backgroundFileSize;
     // The unsaved changes were settled for closing while a save ran in the background.

@@ -2,6 +2,8 @@
 
 #include "findingsview.h"
 
+#include "base/wording.h"
+
 #include "publish/checkworker.h"
 
 #include <QCloseEvent>
@@ -16,10 +18,7 @@
 namespace app {
 namespace {
 
-QString countOf(qsizetype n, const char *one, const char *many) {
-    return QStringLiteral("%1 %2").arg(QString::number(n),
-                                       QString::fromLatin1(n == 1 ? one : many));
-}
+using base::countOf;
 
 } // namespace
 
@@ -85,16 +84,9 @@ void PublishedCheckWindow::start(publish::CheckRequest request) {
     m_worker = new publish::CheckWorker(std::move(request));
     if (m_fetcherSetup)
         m_fetcherSetup(m_worker->fetcher());
-    // Signals of a worker replaced meanwhile may still be queued.
-    const quint64 run = ++m_run;
-    connect(m_worker, &publish::CheckWorker::fileFetched, this, [this, run](const QString &line) {
-        if (run == m_run)
-            addFileLine(line);
-    });
-    connect(m_worker, &QThread::finished, this, [this, run] {
-        if (run == m_run)
-            finishCheck();
-    });
+    // A worker replaced meanwhile is deleted, and says nothing more.
+    connect(m_worker, &publish::CheckWorker::fileFetched, this, &PublishedCheckWindow::addFileLine);
+    connect(m_worker, &publish::CheckWorker::finished, this, &PublishedCheckWindow::finishCheck);
     m_worker->start();
 }
 
@@ -114,10 +106,11 @@ void PublishedCheckWindow::addFileLine(const QString &line) {
 }
 
 void PublishedCheckWindow::finishCheck() {
-    publish::CheckWorker *worker = std::exchange(m_worker, nullptr);
+    if (!m_worker)
+        return;
+    const std::unique_ptr<publish::CheckWorker> worker(std::exchange(m_worker, nullptr));
     worker->wait();
     m_report = worker->report();
-    delete worker;
     m_again->setEnabled(true);
 
     if (!m_report.cancelled && m_report.anythingFetched)

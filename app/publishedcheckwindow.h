@@ -56,7 +56,6 @@ private:
 
     std::function<void(publish::WebFetcher &)> m_fetcherSetup;
     publish::CheckWorker *m_worker = nullptr;
-    quint64 m_run = 0;
     publish::CheckReport m_report;
     QString m_address;
 

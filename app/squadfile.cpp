@@ -1,5 +1,9 @@
 #include "squadfile.h"
 
+#include "base/regularfile.h"
+#include "base/wording.h"
+#include "picture/picturecheck.h"
+#include "squad/squadcheck.h"
 #include "squad/squadreader.h"
 
 #include <QDir>
@@ -203,29 +207,17 @@ QString writeInPlace(const QString &path, const QByteArray &contents) {
 
 SquadFileRead readSquadFile(const QString &path, const Canceled &canceled, FileAccess access) {
     SquadFileRead read;
-    const QByteArray native = QFile::encodeName(path);
-    // Looked at before opening, so that a device is never opened at all; looked at again
-    // through the open file, which is what is read.
-    struct stat status {};
-    if (::stat(native.constData(), &status) != 0) {
-        read.error = openFailure(path, systemError(errno));
+    const base::RegularFile file = base::openRegularFile(path);
+    if (file.error != 0) {
+        read.error = openFailure(path, systemError(file.error));
         return read;
     }
-    if (const QString refusal = unreadable(status); !refusal.isEmpty()) {
-        read.error = openFailure(path, refusal);
-        return read;
-    }
-    // Non-blocking: should the name have become a FIFO meanwhile, opening must not wait for it.
-    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        read.error = openFailure(path, systemError(errno));
-        return read;
-    }
-    const auto closeFile = qScopeGuard([fd] { ::close(fd); });
-    if (::fstat(fd, &status) != 0) {
-        read.error = openFailure(path, systemError(errno));
-        return read;
-    }
+    const int fd = file.fd;
+    const auto closeFile = qScopeGuard([fd] {
+        if (fd >= 0)
+            ::close(fd);
+    });
+    const struct stat &status = file.status;
     if (const QString refusal = unreadable(status); !refusal.isEmpty()) {
         read.error = openFailure(path, refusal);
         return read;
@@ -300,8 +292,7 @@ QString truncatedWarning(const QString &path, int members) {
     return QStringLiteral(
                "\"%1\" may be incomplete:\nits text ends before the end of the squad.\n%2")
         .arg(QDir::toNativeSeparators(path),
-             members == 1 ? QStringLiteral("1 member was read.")
-                          : QStringLiteral("%1 members were read.").arg(members));
+             base::countOf(members, "member was read.", "members were read."));
 }
 
 QString unreadableWarning(const QString &path, qsizetype count, int line) {
@@ -345,6 +336,41 @@ QString writeSquadFile(const QString &path, const QByteArray &contents, const Ca
     if (!file.commit())
         return saveFailure(path, file.errorString());
     return {};
+}
+
+QList<squad::Finding> checkSquadFile(const SquadFileRead &read, const QString &path) {
+    QList<squad::Finding> findings = squad::checkSquad(
+        read.data, {QFileInfo(path).absoluteFilePath(), false, &picture::paaInspector()});
+    if (read.unreadable > 0) {
+        findings.prepend(
+            {squad::Finding::Kind::Problem, -1, std::nullopt, std::nullopt,
+             QStringLiteral("%1 of the values cannot be read, the first on line %2, "
+                            "so a game's XML parser would refuse the file: open it, "
+                            "check those values and save it.")
+                 .arg(read.unreadable == 1 ? QStringLiteral("1 character")
+                                           : QStringLiteral("%1 characters").arg(read.unreadable),
+                      QString::number(read.unreadableLine))});
+    }
+    if (read.truncated) {
+        findings.prepend({squad::Finding::Kind::Problem, -1, std::nullopt, std::nullopt,
+                          QStringLiteral("The text ends before the end of the squad, so the file "
+                                         "may be incomplete and a game cannot read it: open it, "
+                                         "check the members and save it whole.")});
+    }
+    return findings;
+}
+
+QString findingLine(const QString &path, const squad::Finding &finding,
+                    const squad::SquadData &squad) {
+    const QString concerns = finding.member < 0
+                                 ? QStringLiteral("squad")
+                                 : QStringLiteral("member %1 \"%2\"")
+                                       .arg(QString::number(finding.member + 1),
+                                            squad.mmbdata.cell(squad::Field::Nick, finding.member));
+    const bool problem = finding.kind == squad::Finding::Kind::Problem;
+    return QStringLiteral("%1: %2: %3: %4")
+        .arg(path, concerns, problem ? QStringLiteral("problem") : QStringLiteral("hint"),
+             finding.message);
 }
 
 } // namespace app

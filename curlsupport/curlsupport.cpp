@@ -1,18 +1,12 @@
 #include "curlsupport.h"
 
-#include <csignal>
 #include <mutex>
 
 namespace curlsupport {
 
 void initialise() {
     static std::once_flag once;
-    std::call_once(once, [] {
-        curl_global_init(CURL_GLOBAL_DEFAULT);
-        // Writing to a connection the server has hung up on must fail, not end the program;
-        // TLS writes do not all pass MSG_NOSIGNAL.
-        std::signal(SIGPIPE, SIG_IGN);
-    });
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
 int run(CURLM *multi, const std::atomic<bool> &cancelled, const std::function<int()> &nextWait) {
@@ -43,6 +37,20 @@ QString errorDetail(const QByteArray &errorBuffer, int code) {
     return !errorBuffer.isEmpty() && errorBuffer.front() != '\0'
                ? QString::fromUtf8(errorBuffer.constData())
                : QString::fromUtf8(curl_easy_strerror(CURLcode(code)));
+}
+
+QString failureText(int code, const QString &detail) {
+    switch (code) {
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+        return QStringLiteral("The connection to the server was lost (%1).").arg(detail);
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+        return QStringLiteral("The server's certificate could not be verified: %1").arg(detail);
+    default:
+        return {};
+    }
 }
 
 } // namespace curlsupport

@@ -10,7 +10,8 @@
 
 namespace curlsupport {
 
-// Sets libcurl up for the whole program, once, whichever thread asks first.
+// Sets libcurl up for the whole program, once, whichever thread asks first. Writing to a
+// connection the server has hung up on raises SIGPIPE: the program ignores it from its start.
 void initialise();
 
 // Drives the transfers added to `multi` until they end or `cancelled` is set; a curl_multi_wakeup()
@@ -22,5 +23,10 @@ int run(CURLM *multi, const std::atomic<bool> &cancelled,
 
 // What libcurl says went wrong: the transfer's error buffer, or else the text for `code`.
 QString errorDetail(const QByteArray &errorBuffer, int code);
+
+// What to tell the user about a failure that means the same to every protocol (a connection
+// lost, a certificate that could not be verified), with libcurl's `detail`; empty for the other
+// codes, which each caller words for what it was doing.
+QString failureText(int code, const QString &detail);
 
 } // namespace curlsupport

@@ -3,17 +3,17 @@
 namespace publish {
 
 CheckWorker::CheckWorker(CheckRequest request, QObject *parent)
-    : QThread(parent)
+    : BackgroundJob(parent)
     , m_request(std::move(request)) {}
 
 CheckWorker::~CheckWorker() {
-    cancel();
-    wait();
+    stop();
 }
 
 void CheckWorker::run() {
-    m_report = checkPublished(m_request, m_fetcher,
-                              [this](const FetchedFile &file) { Q_EMIT fileFetched(file.line()); });
+    m_report = checkPublished(m_request, m_fetcher, [this](const FetchedFile &file) {
+        post([this, line = file.line()] { Q_EMIT fileFetched(line); });
+    });
 }
 
 } // namespace publish

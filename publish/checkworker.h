@@ -3,13 +3,13 @@
 #include "publishedcheck.h"
 #include "webfetcher.h"
 
-#include <QThread>
+#include "base/backgroundjob.h"
 
 namespace publish {
 
 // Runs one check of a published squad off the GUI thread; each fetched file reaches the window
 // as a queued signal.
-class CheckWorker : public QThread {
+class CheckWorker : public base::BackgroundJob {
     Q_OBJECT
 public:
     explicit CheckWorker(CheckRequest request, QObject *parent = nullptr);
@@ -18,8 +18,8 @@ public:
     // Before start(): set up the fetcher, for example to shorten its time-out.
     WebFetcher &fetcher() { return m_fetcher; }
     // Safe from any thread; the run ends soon after.
-    void cancel() { m_fetcher.cancel(); }
-    // Valid once the thread has finished.
+    void cancel() override { m_fetcher.cancel(); }
+    // Valid once finished.
     const CheckReport &report() const { return m_report; }
 
 Q_SIGNALS:

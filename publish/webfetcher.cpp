@@ -1,5 +1,6 @@
 #include "webfetcher.h"
 
+#include "base/wording.h"
 #include "curlsupport/curlsupport.h"
 
 #include <QFile>
@@ -18,10 +19,6 @@ QString printable(const QByteArray &value) {
             c = u'?';
     }
     return text;
-}
-
-QString seconds(std::chrono::milliseconds timeout) {
-    return QString::number(double(timeout.count()) / 1000.0);
 }
 
 } // namespace
@@ -168,6 +165,9 @@ WebResponse WebFetcher::get(const QUrl &url) {
         response.error =
             QStringLiteral("The file is larger than %1 MB; it was not read to its end.")
                 .arg(maximumBody / (1024 * 1024));
+    } else if (const QString common = curlsupport::failureText(code, detail); !common.isEmpty()) {
+        response.answered = false;
+        response.error = common;
     } else {
         response.answered = false;
         switch (code) {
@@ -178,13 +178,8 @@ WebResponse WebFetcher::get(const QUrl &url) {
             response.error = QStringLiteral("The server could not be reached (%1).").arg(detail);
             break;
         case CURLE_OPERATION_TIMEDOUT:
-            response.error = QStringLiteral("The server did not answer within %1 seconds.")
-                                 .arg(seconds(m_timeout));
-            break;
-        case CURLE_PEER_FAILED_VERIFICATION:
-        case CURLE_SSL_CACERT_BADFILE:
-            response.error =
-                QStringLiteral("The server's certificate could not be verified: %1").arg(detail);
+            response.error = QStringLiteral("The server did not answer within %1.")
+                                 .arg(base::durationText(m_timeout));
             break;
         case CURLE_SSL_CONNECT_ERROR:
             response.error = QStringLiteral("No secure connection could be made (%1).").arg(detail);
@@ -199,12 +194,6 @@ WebResponse WebFetcher::get(const QUrl &url) {
             } else {
                 response.error = detail.endsWith(u'.') ? detail : detail + u'.';
             }
-            break;
-        case CURLE_GOT_NOTHING:
-        case CURLE_RECV_ERROR:
-        case CURLE_SEND_ERROR:
-            response.error =
-                QStringLiteral("The connection to the server was lost (%1).").arg(detail);
             break;
         default:
             response.error = detail.endsWith(u'.') ? detail : detail + u'.';

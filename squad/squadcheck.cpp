@@ -2,6 +2,8 @@
 
 #include "picturename.h"
 
+#include "base/wording.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -57,19 +59,9 @@ qsizetype characterCount(const QString &text) {
            std::count_if(text.begin(), text.end(), [](QChar c) { return c.isLowSurrogate(); });
 }
 
-// The picture's name as the server sees it: a leading "./" names the squad file's own folder.
-QString bareName(const QString &picture) {
-    return picture.startsWith(QLatin1String("./")) ? picture.mid(2) : picture;
-}
-
 bool isUrl(const QString &text) {
     static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
     return scheme.match(text).hasMatch();
-}
-
-bool holdsFolder(const QString &picture) {
-    const QString name = bareName(picture);
-    return name.contains(u'/') || name.contains(u'\\');
 }
 
 QString folderOf(const CheckContext &context) {
@@ -97,12 +89,13 @@ bool hidesLogo(const Subject &s) {
 bool over64(const Subject &s) {
     return characterCount(s.value) > 64;
 }
+// The same rule as the upload's: what it would not send is not beside the squad file.
 bool notBesideFile(const Subject &s) {
-    return isUrl(s.value) || holdsFolder(s.value);
+    return !s.value.isEmpty() && pictureFileName(s.value).isEmpty();
 }
 bool pictureMissing(const Subject &s) {
     return !s.value.isEmpty() && !notBesideFile(s) &&
-           missingBesideFile(s.context, bareName(s.value));
+           missingBesideFile(s.context, pictureFileName(s.value));
 }
 bool dtdMissing(const Subject &s) {
     return missingBesideFile(s.context, QStringLiteral("squad.dtd"));
@@ -151,6 +144,12 @@ QString notBesideFileText(const Subject &s) {
     const QString what =
         isUrl(s.value) ? QStringLiteral("a web address") : QStringLiteral("a folder in its name");
     const QString file = s.value.section(QRegularExpression(QStringLiteral("[/\\\\]")), -1);
+    // "..", "c:logo.paa": not even the last part is a file name.
+    if (pictureFileName(file).isEmpty())
+        return QStringLiteral("The picture name %1 names no file beside the squad file, where the "
+                              "game looks for it: enter just the picture's file name and keep the "
+                              "picture beside the squad file.")
+            .arg(quoted(s.value));
     return QStringLiteral("The picture is given with %1, but the game finds it only beside the "
                           "squad file on the server: enter just its file name %2 and keep the "
                           "picture beside the squad file.")
@@ -159,7 +158,7 @@ QString notBesideFileText(const Subject &s) {
 QString pictureMissingText(const Subject &s) {
     return QStringLiteral("The picture %1 is not beside the squad file, so the upload skips it: "
                           "put it into %2 or correct its name.")
-        .arg(quoted(bareName(s.value)), folderOf(s.context));
+        .arg(quoted(pictureFileName(s.value)), folderOf(s.context));
 }
 QString companionMissingText(const QString &name, const Subject &s) {
     return QStringLiteral("%1 is not beside the squad file, so the upload skips it: put it into %2 "
@@ -186,10 +185,9 @@ QString notDigitsText(const Subject &s) {
         .arg(quoted(s.value));
 }
 QString idLengthText(const Subject &s) {
-    return QStringLiteral("The ID has %1 %2 where today's IDs have 17: check that it is the "
+    return QStringLiteral("The ID has %1 where today's IDs have 17: check that it is the "
                           "player's current ID.")
-        .arg(QString::number(s.value.size()),
-             s.value.size() == 1 ? QStringLiteral("digit") : QStringLiteral("digits"));
+        .arg(base::countOf(s.value.size(), "digit", "digits"));
 }
 QString nickEmptyText(const Subject &) {
     return QStringLiteral("The nick is empty: enter the name the player goes by.");

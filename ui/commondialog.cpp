@@ -18,6 +18,8 @@ QList<CommonDialog::Use> &uses() {
     return list;
 }
 
+bool recording = false;
+
 } // namespace
 
 CommonDialog::CommonDialog(QObject *parent)
@@ -61,7 +63,8 @@ bool CommonDialog::showSave(QWidget *parent) {
 }
 
 bool CommonDialog::show(QWidget *parent, bool save) {
-    uses().append({save, m_fileName, m_initDir, m_flags});
+    if (recording)
+        uses().append({save, m_fileName, m_initDir, m_flags});
     QString chosen;
     if (!queuedPaths().isEmpty()) {
         chosen = queuedPaths().takeFirst();
@@ -105,6 +108,10 @@ void CommonDialog::setNextPath(const QString &path) {
 
 bool CommonDialog::hasPendingPaths() {
     return !queuedPaths().isEmpty();
+}
+
+void CommonDialog::startRecording() {
+    recording = true;
 }
 
 QList<CommonDialog::Use> CommonDialog::takeUses() {

@@ -52,7 +52,10 @@ public:
         QString initDir;
         int flags;
     };
-    // For tests: how each dialog was set up when it was shown, oldest first.
+    // For tests: from now on how each dialog was set up is recorded. The program itself keeps
+    // no record.
+    static void startRecording();
+    // For tests: how each dialog was set up when it was shown since the last call, oldest first.
     static QList<Use> takeUses();
 
 private:

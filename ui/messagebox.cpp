@@ -17,6 +17,8 @@ QList<MessageBox::Shown> &shownBoxes() {
     return shown;
 }
 
+bool recording = false;
+
 QMessageBox::Icon iconFor(int style) {
     switch (style & 0x70) {
     case MessageBox::Critical:
@@ -63,7 +65,8 @@ QMessageBox::StandardButton standardButton(MessageBox::Answer answer) {
 
 MessageBox::Answer MessageBox::show(QWidget *parent, const QString &text, int style,
                                     const QString &title) {
-    shownBoxes().append({text, title, style});
+    if (recording)
+        shownBoxes().append({text, title, style});
     if (!queuedAnswers().isEmpty())
         return queuedAnswers().takeFirst();
 
@@ -92,6 +95,10 @@ MessageBox::Answer MessageBox::show(QWidget *parent, const QString &text, int st
 
 void MessageBox::setNextAnswer(Answer answer) {
     queuedAnswers().append(answer);
+}
+
+void MessageBox::startRecording() {
+    recording = true;
 }
 
 QList<MessageBox::Shown> MessageBox::takeShown() {

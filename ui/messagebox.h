@@ -40,7 +40,10 @@ public:
 
     // For tests: the next show() returns `answer` at once, without a box. Answers queue up.
     static void setNextAnswer(Answer answer);
-    // For tests: every box asked for, shown or answered from the queue, oldest first.
+    // For tests: from now on every box asked for is recorded, shown or answered from the queue.
+    // The program itself keeps no record.
+    static void startRecording();
+    // For tests: the boxes recorded since the last call, oldest first.
     static QList<Shown> takeShown();
     static bool hasPendingAnswers();
 };

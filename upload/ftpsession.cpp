@@ -40,11 +40,11 @@ struct CurlCallbacks {
             break;
         case CURLINFO_HEADER_OUT:
             // The line itself is not kept anywhere: one of them carries the password.
-            session->raise(SendingRequest);
-            session->raise(RequestSent);
+            session->reportState(SendingRequest);
+            session->reportState(RequestSent);
             break;
         case CURLINFO_DATA_OUT:
-            session->raise(SendingRequest);
+            session->reportState(SendingRequest);
             break;
         default:
             break;
@@ -52,8 +52,11 @@ struct CurlCallbacks {
         return 0;
     }
 
-    static int progress(void *userp, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-        return static_cast<FtpSession *>(userp)->m_cancelled ? 1 : 0;
+    static int progress(void *userp, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) {
+        auto *session = static_cast<FtpSession *>(userp);
+        if (!session->m_sendingName.isEmpty())
+            session->reportProgress(session->m_sendingName, sent, session->m_sendingSize);
+        return session->m_cancelled ? 1 : 0;
     }
 
     static curl_socket_t openSocket(void *userp, curlsocktype, curl_sockaddr *address) {
@@ -72,8 +75,8 @@ struct CurlCallbacks {
             opensSession = !session->m_everConnected;
         }
         if (opensSession) {
-            session->raise(HostResolved);
-            session->raise(Connecting);
+            session->reportState(HostResolved);
+            session->reportState(Connecting);
         }
         const curl_socket_t fd =
             ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
@@ -99,7 +102,7 @@ struct CurlCallbacks {
         }
         ::close(fd);
         if (wasControl)
-            session->raise(Disconnected);
+            session->reportState(Disconnected);
         return 0;
     }
 
@@ -152,7 +155,7 @@ QString FtpSession::pathFromPwdReply(const QString &reply) {
 
 CommandResult FtpSession::changeDirectory(const QString &directory) {
     if (directory.isEmpty()) {
-        if (m_everConnected)
+        if (everConnected())
             return {};
         return quoteCommand({});
     }
@@ -172,16 +175,19 @@ CommandResult FtpSession::put(const QString &localPath, const QString &remotePat
     QFile file;
     if (const QString problem = openForSending(localPath, file); !problem.isEmpty())
         return {CommandResult::Refused, problem};
-    raise(SendingRequest);
+    reportState(SendingRequest);
     prepare(remotePath);
     CURL *curl = m_curl;
     curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(curl, CURLOPT_READFUNCTION, &CurlCallbacks::read);
     curl_easy_setopt(curl, CURLOPT_READDATA, &file);
     curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(file.size()));
+    m_sendingName = remotePath.mid(remotePath.lastIndexOf(u'/') + 1);
+    m_sendingSize = file.size();
     const int code = perform();
+    m_sendingName.clear();
     if (code == CURLE_OK) {
-        raise(ResponseCompleted);
+        reportState(ResponseCompleted);
         return {CommandResult::Done, m_lastReply};
     }
     return refusedOrFailed(code);
@@ -190,7 +196,7 @@ CommandResult FtpSession::put(const QString &localPath, const QString &remotePat
 void FtpSession::quit() {
     if (!m_curl)
         return;
-    raise(Disconnecting);
+    reportState(Disconnecting);
     closeSession(true);
 }
 
@@ -209,6 +215,11 @@ void FtpSession::cancel() {
         ::shutdown(fd, SHUT_RDWR);
     if (m_multi)
         curl_multi_wakeup(m_multi);
+}
+
+bool FtpSession::everConnected() {
+    std::lock_guard lock(m_socketMutex);
+    return m_everConnected;
 }
 
 bool FtpSession::ensureHandle() {
@@ -285,7 +296,7 @@ int FtpSession::perform() {
     const int code = curlsupport::run(multi, m_cancelled, [this] {
         return std::exchange(m_passiveReplyPending, false) ? 0 : 1000;
     });
-    if (!m_everConnected && code == CURLE_OK) {
+    if (!everConnected() && code == CURLE_OK) {
         curl_socket_t control = CURL_SOCKET_BAD;
         curl_easy_getinfo(m_curl, CURLINFO_ACTIVESOCKET, &control);
         std::lock_guard lock(m_socketMutex);
@@ -321,8 +332,8 @@ int FtpSession::resolveHost() {
 CommandResult FtpSession::quoteCommand(const QByteArray &command) {
     if (!ensureHandle())
         return failure(CURLE_FAILED_INIT);
-    const bool opensSession = !m_everConnected;
-    raise(opensSession ? ResolvingHost : SendingRequest);
+    const bool opensSession = !everConnected();
+    reportState(opensSession ? ResolvingHost : SendingRequest);
     prepare(QStringLiteral("/"));
     curl_easy_setopt(m_curl, CURLOPT_NOBODY, 1L);
     // "*": a refusal is the server's answer, not the end of the session.
@@ -335,10 +346,10 @@ CommandResult FtpSession::quoteCommand(const QByteArray &command) {
     if (code != CURLE_OK)
         return failure(code);
     if (!command.isEmpty() && !m_lastReply.startsWith(u'2')) {
-        raise(RemoteError);
+        reportState(RemoteError);
         return {CommandResult::Refused, masked(m_lastReply)};
     }
-    raise(ResponseCompleted);
+    reportState(ResponseCompleted);
     return {CommandResult::Done, m_lastReply};
 }
 
@@ -356,7 +367,7 @@ CommandResult FtpSession::refusedOrFailed(int code) {
             sessionAlive = m_controlSocket != CURL_SOCKET_BAD;
         }
         if (sessionAlive && !m_cancelled && isErrorReply(m_lastReply)) {
-            raise(RemoteError);
+            reportState(RemoteError);
             return {CommandResult::Refused, masked(m_lastReply)};
         }
         break;
@@ -368,15 +379,15 @@ CommandResult FtpSession::refusedOrFailed(int code) {
 }
 
 CommandResult FtpSession::failure(int code) {
-    raise(RemoteError);
+    reportState(RemoteError);
     CommandResult result{CommandResult::Failed, {}, m_cancelled};
     const QString detail = curlsupport::errorDetail(m_errorBuffer, code);
     if (m_cancelled) {
         result.text = QStringLiteral("The upload was cancelled.");
     } else if (m_refusedReconnect) {
         result.text = QStringLiteral("The server closed the connection.");
-    } else if (code == CURLE_RECV_ERROR || code == CURLE_SEND_ERROR || code == CURLE_GOT_NOTHING) {
-        result.text = QStringLiteral("The connection to the server was lost (%1).").arg(detail);
+    } else if (const QString common = curlsupport::failureText(code, detail); !common.isEmpty()) {
+        result.text = common;
     } else if (code == CURLE_LOGIN_DENIED) {
         result.text = QStringLiteral("The server refused the login: %1").arg(m_lastReply);
     } else if (code == CURLE_OPERATION_TIMEDOUT && !m_greeted) {
@@ -397,9 +408,6 @@ CommandResult FtpSession::failure(int code) {
         result.text = QStringLiteral("The server does not offer TLS encryption (%1). Nothing was "
                                      "sent without it.")
                           .arg(m_lastReply.isEmpty() ? detail : m_lastReply);
-    } else if (code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_CACERT_BADFILE) {
-        result.text =
-            QStringLiteral("The server's certificate could not be verified: %1").arg(detail);
     } else if (code == CURLE_COULDNT_CONNECT) {
         result.text = QStringLiteral("The FTP server could not be reached (%1).").arg(detail);
     } else if (code == CURLE_COULDNT_RESOLVE_HOST) {
@@ -441,13 +449,13 @@ void FtpSession::takeReplyLines(const char *data, size_t size) {
             line.chop(1);
         if (!m_greeted) {
             m_greeted = true;
-            raise(Connected);
+            reportState(Connected);
         }
-        raise(ReceivingResponse);
+        reportState(ReceivingResponse);
         if (isFinalReplyLine(line)) {
             m_passiveReplyPending = line.startsWith("227") || line.startsWith("229");
             m_lastReply = QString::fromUtf8(line);
-            raise(ResponseReceived);
+            reportState(ResponseReceived);
         }
     }
 }

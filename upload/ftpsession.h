@@ -38,6 +38,7 @@ private:
 
     CommandResult quoteCommand(const QByteArray &command);
     bool ensureHandle();
+    bool everConnected();
     int resolveHost();
     void prepare(const QString &remotePath);
     int perform();
@@ -57,6 +58,10 @@ private:
     bool m_resolved = false;
     QString m_lookupProblem;
 
+    // cancel() may run on another thread: it touches only m_cancelled and the name lookup
+    // (ServerSession's), and m_sockets and m_multi under this mutex. The control socket and
+    // whether there has been one are kept under it too, since libcurl's socket callbacks change
+    // them; everything else belongs to the session's thread.
     std::mutex m_socketMutex;
     std::vector<int> m_sockets;
     int m_controlSocket = -1; // known once the first command has logged in
@@ -66,6 +71,10 @@ private:
     bool m_closed = false;
     int m_tlsConnections = 0;
     bool m_passiveReplyPending = false;
+
+    // The file put() is sending, for the progress handler.
+    QString m_sendingName;
+    qint64 m_sendingSize = 0;
 
     QByteArray m_partialLine;
     QString m_lastReply;

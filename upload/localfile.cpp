@@ -1,9 +1,10 @@
 #include "localfile.h"
 
+#include "base/regularfile.h"
+
 #include <QFile>
 
 #include <cerrno>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,29 +48,14 @@ QString openForSending(const QString &path, QFile &file) {
     const auto unreadable = [](int error) {
         return QStringLiteral("the local file cannot be read (%1)").arg(qt_error_string(error));
     };
-    const QByteArray name = QFile::encodeName(path);
-    struct stat status {};
-    // Some devices act on being opened, so special files are not opened at all.
-    if (::stat(name.constData(), &status) == 0 && !S_ISREG(status.st_mode) &&
-        !S_ISDIR(status.st_mode))
-        return notRegular(status.st_mode);
-    // O_NONBLOCK: should the file have become a FIFO since, opening it must not wait for a
-    // writer.
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return unreadable(errno);
-    if (::fstat(fd, &status) != 0) {
-        const int error = errno;
-        ::close(fd);
-        return unreadable(error);
-    }
-    if (!S_ISREG(status.st_mode)) {
-        ::close(fd);
-        return S_ISDIR(status.st_mode) ? unreadable(EISDIR) : notRegular(status.st_mode);
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
+    const base::RegularFile found = base::openRegularFile(path);
+    if (found.error != 0)
+        return unreadable(found.error);
+    if (found.fd < 0)
+        return S_ISDIR(found.status.st_mode) ? unreadable(EISDIR)
+                                             : notRegular(found.status.st_mode);
+    if (!file.open(found.fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(found.fd);
         return unreadable(EBADF);
     }
     return {};

@@ -1,6 +1,7 @@
 #include "namelookup.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 
 #include <condition_variable>
 #include <thread>
@@ -10,6 +11,47 @@
 #include <sys/socket.h>
 
 namespace upload {
+namespace {
+
+// The lookup threads still running. A lookup nobody waits for any more is left to end by
+// itself, but not to outlive the application object: its destructor waits for the last one.
+struct RunningLookups {
+    std::mutex mutex;
+    std::condition_variable ended;
+    int count = 0;
+    bool waitsAtExit = false;
+};
+
+RunningLookups &runningLookups() {
+    static RunningLookups running;
+    return running;
+}
+
+void waitForRunningLookups() {
+    RunningLookups &running = runningLookups();
+    std::unique_lock lock(running.mutex);
+    running.ended.wait(lock, [&] { return running.count == 0; });
+    running.waitsAtExit = false;
+}
+
+void lookupStarted() {
+    RunningLookups &running = runningLookups();
+    std::lock_guard lock(running.mutex);
+    ++running.count;
+    if (!running.waitsAtExit && QCoreApplication::instance()) {
+        running.waitsAtExit = true;
+        qAddPostRoutine(waitForRunningLookups);
+    }
+}
+
+void lookupEnded() {
+    RunningLookups &running = runningLookups();
+    std::lock_guard lock(running.mutex);
+    --running.count;
+    running.ended.notify_all();
+}
+
+} // namespace
 
 struct NameLookup::Pending {
     std::mutex mutex;
@@ -62,17 +104,30 @@ std::optional<QStringList> NameLookup::run(const QString &host, QString *error,
             return std::nullopt;
         m_pending = pending;
     }
+    lookupStarted();
     try {
-        std::thread([pending, function = m_function, host] {
+        struct Work {
+            std::shared_ptr<Pending> pending;
+            Function function;
+            QString host;
+        };
+        auto work = std::make_unique<Work>(Work{pending, m_function, host});
+        std::thread([work = std::move(work)]() mutable {
             QString reason;
-            QStringList addresses = function(host, &reason);
-            std::lock_guard lock(pending->mutex);
-            pending->addresses = std::move(addresses);
-            pending->error = std::move(reason);
-            pending->finished = true;
-            pending->done.notify_all();
+            QStringList addresses = work->function(work->host, &reason);
+            {
+                std::lock_guard lock(work->pending->mutex);
+                work->pending->addresses = std::move(addresses);
+                work->pending->error = std::move(reason);
+                work->pending->finished = true;
+                work->pending->done.notify_all();
+            }
+            // Nothing of the lookup's is left once the application is told it has ended.
+            work.reset();
+            lookupEnded();
         }).detach();
     } catch (const std::system_error &e) {
+        lookupEnded();
         if (error)
             *error = QString::fromLocal8Bit(e.what());
         return QStringList();

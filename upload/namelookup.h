@@ -15,7 +15,8 @@ namespace upload {
 // Looks up a host's addresses so that the one waiting can give up at once. The system's lookup
 // cannot be interrupted and may wait on a slow name server for many seconds, so it runs on a
 // thread of its own that is left to finish by itself once nobody waits for it any more; that
-// thread touches nothing but the lookup's own shared state.
+// thread touches nothing but the lookup's own shared state, and the application object's
+// destructor waits for it.
 class NameLookup {
 public:
     // Blocks until the name is resolved: the numeric addresses in the order to try them, or

@@ -1,12 +1,21 @@
 #include "serversession.h"
 
+#include "base/wording.h"
+
 #include <QUrl>
 
 #include <algorithm>
-#include <csignal>
-#include <mutex>
 
 namespace upload {
+namespace {
+
+QString upperFirst(QString text) {
+    if (!text.isEmpty())
+        text[0] = text[0].toUpper();
+    return text;
+}
+
+} // namespace
 
 std::optional<ServerAddress> ServerAddress::parse(const QString &text, QString *error) {
     const QString field = text.trimmed();
@@ -54,11 +63,7 @@ ServerSession::ServerSession(const ServerAddress &server, const QString &user,
                              const QString &password)
     : m_server(server)
     , m_user(user.toUtf8())
-    , m_password(password.toUtf8()) {
-    static std::once_flag once;
-    // Writing to a connection the server has hung up on must fail, not end the program.
-    std::call_once(once, [] { std::signal(SIGPIPE, SIG_IGN); });
-}
+    , m_password(password.toUtf8()) {}
 
 void ServerSession::cancel() {
     m_cancelled = true;
@@ -75,15 +80,15 @@ std::optional<QStringList> ServerSession::lookUpHost(QString *problem) {
     if (!found || m_cancelled)
         return std::nullopt;
     if (found->isEmpty() && problem)
-        *problem = timedOut
-                       ? QStringLiteral("The name of the FTP-Host \"%1\" could not be "
-                                        "looked up within %2.")
-                             .arg(m_server.host, timeoutText())
-                       : QStringLiteral("The FTP-Host \"%1\" was not found.").arg(m_server.host);
+        *problem = timedOut ? QStringLiteral("The name of %1 \"%2\" could not be looked up "
+                                             "within %3.")
+                                  .arg(serverWord(), m_server.host, timeoutText())
+                            : QStringLiteral("%1 \"%2\" was not found.")
+                                  .arg(upperFirst(serverWord()), m_server.host);
     return found;
 }
 
-void ServerSession::raise(int state) {
+void ServerSession::reportState(TransferState state) {
     if (state == m_state)
         return;
     m_state = state;
@@ -102,8 +107,12 @@ long ServerSession::timeoutSeconds() const {
 }
 
 QString ServerSession::timeoutText() const {
-    const long n = timeoutSeconds();
-    return n == 1 ? QStringLiteral("1 second") : QStringLiteral("%1 seconds").arg(n);
+    return base::durationText(std::chrono::seconds(timeoutSeconds()));
+}
+
+QString ServerSession::serverWord() const {
+    return m_server.security == ServerAddress::Sftp ? QStringLiteral("the SFTP server")
+                                                    : QStringLiteral("the FTP-Host");
 }
 
 } // namespace upload

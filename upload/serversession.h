@@ -33,9 +33,11 @@ struct ServerAddress {
 };
 
 // What a session with a real server keeps whatever it speaks: where it goes and as whom, its
-// time-out, the state numbers it has raised, its name lookup and whether it was cancelled. All
+// time-out, the state numbers it has reported, its name lookup and whether it was cancelled. All
 // commands run on the calling thread and block; cancel() may be called from any other thread
-// and makes the running command end promptly.
+// and makes the running command end promptly. Of these fields cancel() touches only
+// m_cancelled and the name lookup, which guards itself; everything else belongs to the
+// session's thread.
 class ServerSession : public Transfer {
 public:
     static constexpr std::chrono::milliseconds defaultTimeout{60000};
@@ -50,6 +52,9 @@ public:
     // Replaces the system's name lookup, for tests.
     void setNameLookup(NameLookup::Function lookup) { m_nameLookup.setFunction(std::move(lookup)); }
     void setStateHandler(StateHandler handler) override { m_stateHandler = std::move(handler); }
+    void setProgressHandler(ProgressHandler handler) override {
+        m_progressHandler = std::move(handler);
+    }
 
     // Sessions that wait on something else besides the name lookup wake it too.
     void cancel() override;
@@ -60,23 +65,32 @@ protected:
     // lookup finds within the time-out. An empty list with what to tell the user in `problem`
     // when there are none; nullopt once cancelled.
     std::optional<QStringList> lookUpHost(QString *problem);
-    void raise(int state);
+    // Tells the state handler, once for each change.
+    void reportState(TransferState state);
+    void reportProgress(const QString &name, qint64 sent, qint64 total) const {
+        if (m_progressHandler)
+            m_progressHandler(name, sent, total);
+    }
     // Replies are the server's words; a confused server could echo what it was sent.
     QString masked(QString text) const;
     // The time-out in whole seconds, at least one, and as words: "1 second", "20 seconds".
     long timeoutSeconds() const;
     QString timeoutText() const;
+    // How messages name the server: "the FTP-Host", as the field is labelled, or "the SFTP
+    // server".
+    QString serverWord() const;
 
     const ServerAddress m_server;
     const QByteArray m_user;
     const QByteArray m_password;
     std::chrono::milliseconds m_timeout = defaultTimeout;
     StateHandler m_stateHandler;
+    ProgressHandler m_progressHandler;
     NameLookup m_nameLookup;
     std::atomic<bool> m_cancelled{false};
 
 private:
-    int m_state = NoState;
+    TransferState m_state = NoState;
 };
 
 } // namespace upload

@@ -1,17 +1,15 @@
 #pragma once
 
 #include "serversession.h"
+#include "socketconnect.h"
+#include "watchdog.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 class QFile;
@@ -25,7 +23,7 @@ public:
     SftpSession(const ServerAddress &server, const QString &user, const QString &password);
     ~SftpSession() override;
 
-    // The file of recorded host keys; empty means the user's ~/.ssh/known_hosts.
+    // The file of recorded host keys; empty means .ssh/known_hosts in the home that $HOME names.
     void setKnownHostsFile(const QString &path) { m_knownHostsFile = path; }
     // The system-wide file of host keys read besides it; empty means libssh's default.
     void setGlobalKnownHostsFile(const QString &path) { m_globalKnownHostsFile = path; }
@@ -34,6 +32,9 @@ public:
         m_hostKeyQuestion = std::move(question);
     }
     void setNoticeHandler(NoticeHandler handler) override { m_noticeHandler = std::move(handler); }
+    void setPassphraseQuestion(PassphraseQuestion question) override {
+        m_passphraseQuestion = std::move(question);
+    }
 
     CommandResult changeDirectory(const QString &directory) override;
     CommandResult printDirectory() override;
@@ -41,6 +42,9 @@ public:
     void quit() override;
     void drop() override;
     void cancel() override;
+    // Between two writes of a file, ends the run and removes the temporary copy; anywhere else
+    // the same as cancel().
+    void cancelTidily() override;
 
     // The status line's words after a file was replaced by removing the old one first.
     static const QString notAtomicNotice;
@@ -56,25 +60,34 @@ private:
         SftpSession &session;
     };
 
-    // libssh bounds its connect and login by the time-out, but waits for SFTP answers for
-    // ever: a watchdog thread shuts the socket down once nothing has moved for that long.
     void touch();
-    void pauseWatch();
-    void watch();
     void shutDownSockets();
 
+    // Connecting and logging in (sftpsession.cpp).
     CommandResult open();
     CommandResult connectSocket(int *socketFd);
-    CommandResult checkHostKey(const Connection &connection, bool mayAsk);
+    CommandResult trustHostKey(const Connection &connection, bool mayAsk);
+
+    // Logging in (sftplogin.cpp): the agent's keys, the key files, then the password.
+    struct LoginAttempt;
     CommandResult logIn(const Connection &connection);
+    int logInWithKeys(const Connection &connection, LoginAttempt &attempt);
+    int logInWithKeyFile(const Connection &connection, const QString &path, LoginAttempt &attempt);
     int keyboardInteractive(const Connection &connection);
+    CommandResult loginRefused(int methods, const LoginAttempt &attempt);
     CommandResult establish(std::unique_ptr<Connection> &connection, bool mayAsk);
+    void close(bool polite);
+    QString knownHostsText() const;
+
+    // Storing files (sftpstore.cpp).
     QString followLinks(const QString &remotePath);
     CommandResult storeFile(QFile &local, const QString &name, const QString &target,
                             const QString &temporary);
     void removeLeftover(const QString &temporary, CommandResult &result);
-    void close(bool polite);
+
     CommandResult failed(const QString &text);
+    // What cancelTidily() ends a store with.
+    CommandResult stopped();
     CommandResult lost(const QString &during);
     CommandResult refused(const QString &text);
     bool alive(const Connection *connection) const;
@@ -86,6 +99,7 @@ private:
     QString m_globalKnownHostsFile;
     HostKeyQuestion m_hostKeyQuestion;
     NoticeHandler m_noticeHandler;
+    PassphraseQuestion m_passphraseQuestion;
 
     std::unique_ptr<Connection> m_connection;
     QString m_loginDirectory;
@@ -94,19 +108,24 @@ private:
     // Kept for a second connection: the name is looked up once a session.
     QStringList m_addresses;
 
-    // cancel() may run on another thread: it shuts down the sockets and wakes the waits.
+    // cancel() may run on another thread: it touches only m_cancelled, the name lookup, the
+    // cancel event, m_stopRequested and m_storing and, under m_cancelMutex, the open sockets, which
+    // it shuts down.
+    CancelEvent m_cancelEvent;
+    // cancelTidily() asked for an end, and a file is being written.
+    std::atomic<bool> m_stopRequested{false};
+    std::atomic<bool> m_storing{false};
     std::mutex m_cancelMutex;
-    int m_cancelEvent = -1;
     // Every connection's socket while it is open: the session's own, and the short second one
     // that removes a temporary copy left by a broken one.
     std::vector<int> m_openSockets;
 
-    std::mutex m_watchMutex;
-    std::condition_variable m_watchChanged;
-    std::chrono::steady_clock::time_point m_deadline = std::chrono::steady_clock::time_point::max();
-    bool m_watchEnds = false;
-    std::atomic<bool> m_timedOut{false};
-    std::thread m_watchdog;
+    // libssh bounds its connect and login by the time-out, but waits for SFTP answers for
+    // ever: the watchdog shuts the sockets down once nothing has moved for that long. Last, so
+    // that it stops before the sockets it shuts down go.
+    Watchdog m_watchdog{[this] {
+        shutDownSockets();
+    }};
 };
 
 } // namespace upload

@@ -4,7 +4,6 @@
 #include "localfile.h"
 
 #include "squad/picturename.h"
-#include "ui/messagebox.h"
 
 namespace upload {
 namespace {
@@ -21,7 +20,7 @@ bool carriesControlCharacters(const QString &value) {
 std::optional<UploadMessage> checkFields(const UploadRequest &request) {
     if (request.host.isEmpty() || request.localDirectory.isEmpty())
         return UploadMessage{QStringLiteral("Hmm, I'm sure you forgot something !"),
-                             QStringLiteral("Error"), ui::MessageBox::OkOnly};
+                             UploadMessage::Omission};
     const std::pair<QString, const QString *> fields[] = {
         {QStringLiteral("FTP-Host"), &request.host},
         {QStringLiteral("Username"), &request.user},
@@ -35,13 +34,12 @@ std::optional<UploadMessage> checkFields(const UploadRequest &request) {
         if (carriesControlCharacters(*value))
             return UploadMessage{
                 QStringLiteral("The field \"%1\" contains a line break or a NUL character, which "
-                               "cannot be sent to an FTP server. Nothing was sent.")
-                    .arg(label),
-                ui::MessageBox::defaultTitle, ui::MessageBox::Critical};
+                               "cannot be sent to a server. Nothing was sent.")
+                    .arg(label)};
     }
     QString error;
     if (!ServerAddress::parse(request.host, &error))
-        return UploadMessage{error, ui::MessageBox::defaultTitle, ui::MessageBox::Critical};
+        return UploadMessage{error};
     return std::nullopt;
 }
 
@@ -74,8 +72,7 @@ UploadOutcome runUpload(const UploadRequest &request, Transfer &transfer) {
         transfer.drop();
         outcome.cancelled = result.cancelled;
         if (!result.cancelled)
-            outcome.messages.append(
-                {result.text, ui::MessageBox::defaultTitle, ui::MessageBox::Critical});
+            outcome.messages.append({result.text});
         return outcome;
     };
 
@@ -127,15 +124,24 @@ UploadOutcome runUpload(const UploadRequest &request, Transfer &transfer) {
         }
 
         QStringList notStored;
-        for (const auto &[name, skipped] : files) {
+        for (qsizetype i = 0; i < files.size(); ++i) {
+            const auto &[name, skipped] = files[i];
             if (!skipped.isEmpty()) {
                 notStored << name + QStringLiteral(": ") + skipped;
+                outcome.files.append({name, QString(), false, skipped});
                 continue;
             }
             const QString remote = reply + u'/' + name;
             result = transfer.put(localPath(request.localDirectory, name), remote);
-            if (result.outcome == CommandResult::Failed)
+            outcome.files.append(
+                {name, remote, result.ok(), result.ok() ? QString() : result.text});
+            if (result.outcome == CommandResult::Failed) {
+                for (const auto &[left, why] : files.mid(i + 1))
+                    outcome.files.append(
+                        {left, QString(), false,
+                         why.isEmpty() ? QStringLiteral("the upload ended before it") : why});
                 return abandon(result);
+            }
             if (result.outcome == CommandResult::Refused)
                 notStored << name + QStringLiteral(": ") + result.text;
             else
@@ -144,11 +150,9 @@ UploadOutcome runUpload(const UploadRequest &request, Transfer &transfer) {
         if (!notStored.isEmpty())
             outcome.messages.append(
                 {QStringLiteral("These files were not stored on the server:\r\n") +
-                     notStored.join(QStringLiteral("\r\n")),
-                 ui::MessageBox::defaultTitle, ui::MessageBox::Critical});
+                 notStored.join(QStringLiteral("\r\n"))});
     } else {
-        outcome.messages.append(
-            {directoryMissing, ui::MessageBox::defaultTitle, ui::MessageBox::Critical});
+        outcome.messages.append({directoryMissing});
     }
     transfer.quit();
     return outcome;

@@ -20,15 +20,31 @@ struct UploadRequest {
     QString pictureName;
 };
 
+// What the user is told; whoever shows it decides how.
 struct UploadMessage {
+    enum Severity {
+        // A field the upload needs is empty; nothing was tried.
+        Omission,
+        // The upload failed, or did not store everything.
+        Failure,
+    };
     QString text;
-    QString title;
-    int style;
+    Severity severity = Failure;
 };
 
 // A reason not to start: fields missing, a field that would smuggle in FTP commands, a host
 // that is no server address.
 std::optional<UploadMessage> checkFields(const UploadRequest &request);
+
+// One file of the run, once the remote directory was found: whether it was stored, and why not.
+struct FileOutcome {
+    // Its name in the local directory.
+    QString name;
+    // Where it went, or was to go; empty when it was never sent.
+    QString remotePath;
+    bool stored = false;
+    QString reason;
+};
 
 struct UploadOutcome {
     // Shown one after the other once the run is over.
@@ -36,6 +52,8 @@ struct UploadOutcome {
     // The remote paths of the files the server accepted.
     QStringList stored;
     bool cancelled = false;
+    // In the order sent, the squad file first; empty when the run ended before sending.
+    QList<FileOutcome> files;
 };
 
 // The squad file's name; the one the game looks for when none was picked.

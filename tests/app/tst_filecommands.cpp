@@ -282,12 +282,12 @@ private Q_SLOTS:
         if (headerWarning) {
             QCOMPARE(shown[1].text, QString("XML-Header is corrupt!"));
             QCOMPARE(shown[1].title, QString("Error in XML-Header"));
-            QCOMPARE(shown[1].style, 48);
+            QCOMPARE(shown[1].style, int(MessageBox::Exclamation));
         }
         const MessageBox::Shown &failure = shown.last();
         QVERIFY2(failure.text.contains(QDir::toNativeSeparators(file)), qPrintable(failure.text));
         QVERIFY2(failure.text.contains(reason), qPrintable(failure.text));
-        QCOMPARE(failure.style, 16);
+        QCOMPARE(failure.style, int(MessageBox::Critical));
 
         QCOMPARE(w.document().content(), before);
         QCOMPARE(listEntries(w), (QStringList{"Ann\"", "", "Zoë"}));
@@ -361,7 +361,7 @@ private Q_SLOTS:
                      qPrintable(shown[0].text));
             QVERIFY2(shown[0].text.contains("may be incomplete"), qPrintable(shown[0].text));
             QVERIFY2(shown[0].text.endsWith(warning), qPrintable(shown[0].text));
-            QCOMPARE(shown[0].style, 48);
+            QCOMPARE(shown[0].style, int(MessageBox::Exclamation));
         }
         SquadData expected = hardSquad();
         expected.mmbdata.reset();
@@ -472,7 +472,7 @@ private Q_SLOTS:
                  qPrintable(shown[0].text));
         QVERIFY2(shown[0].text.contains(reason), qPrintable(shown[0].text));
         QVERIFY(shown[0].text.count('\n') >= 1); // the reason follows the file's name
-        QCOMPARE(shown[0].style, 16);
+        QCOMPARE(shown[0].style, int(MessageBox::Critical));
         QVERIFY(w.document().modified());
         QCOMPARE(readAll(path("plain-file")), QByteArray("x"));
         QVERIFY(QFileInfo(path("a-folder")).isDir());
@@ -567,7 +567,7 @@ private Q_SLOTS:
         QCOMPARE(shown.size(), 2);
         QVERIFY2(shown[1].text.contains(QDir::toNativeSeparators(file)), qPrintable(shown[1].text));
         QVERIFY2(shown[1].text.contains(reason), qPrintable(shown[1].text));
-        QCOMPARE(shown[1].style, 16);
+        QCOMPARE(shown[1].style, int(MessageBox::Critical));
         QCOMPARE(w.document().content(), edited);
 
         QProcess check;
@@ -586,7 +586,7 @@ private Q_SLOTS:
             QCOMPARE(shown.size(), 1);
             QVERIFY2(shown[0].text.contains(reason), qPrintable(shown[0].text));
             QVERIFY2(shown[0].text.contains("left as it was"), qPrintable(shown[0].text));
-            QCOMPARE(shown[0].style, 16);
+            QCOMPARE(shown[0].style, int(MessageBox::Critical));
             QVERIFY(w.document().modified());
         }
         QCOMPARE(status(file, false) + status(file, true), before);
@@ -890,7 +890,7 @@ private Q_SLOTS:
         QVERIFY(!shown.isEmpty());
         QCOMPARE(shown[0].text, question);
         QCOMPARE(shown[0].title, QString("Warning"));
-        QCOMPARE(shown[0].style, 35);
+        QCOMPARE(shown[0].style, MessageBox::YesNoCancel | MessageBox::Question);
         QCOMPARE(QFile::exists(saved), answer == "yes, saved");
         if (answer == "yes, saved")
             QCOMPARE(readAll(saved), squad::fileContents(edited));
@@ -932,7 +932,7 @@ private Q_SLOTS:
         app::MainWindow &w = s.window;
         QVERIFY(!w.uploadWindow());
         QTest::mouseClick(button(w, "Command6"), Qt::LeftButton);
-        QPointer<upload::UploadWindow> first = w.uploadWindow();
+        QPointer<app::UploadWindow> first = w.uploadWindow();
         QVERIFY(first);
         QVERIFY(first->isVisible());
         QVERIFY(first->isWindow());
@@ -976,7 +976,7 @@ private Q_SLOTS:
         Shown s;
         app::MainWindow &w = s.window;
         action(w, "mnuFileUpload")->trigger();
-        upload::UploadWindow *form2 = w.uploadWindow();
+        app::UploadWindow *form2 = w.uploadWindow();
         QVERIFY(form2);
         auto *host = form2->findChild<QLineEdit *>("ftphost");
         auto *locdir = form2->findChild<QLineEdit *>("locdir");

@@ -1,9 +1,9 @@
 // What a person sees: no caption is cut off, and a picture of the window for the README.
 #include "app/checkwindow.h"
 #include "app/mainwindow.h"
+#include "app/uploadwindow.h"
 #include "squad/squadwriter.h"
 #include "ui/commondialog.h"
-#include "upload/uploadwindow.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -104,7 +104,7 @@ private Q_SLOTS:
 
     void uploadWindowScreenshot() {
         ui::CommonDialog cdb;
-        upload::UploadWindow window(cdb, [] { return QStringLiteral("owls.paa"); });
+        app::UploadWindow window(cdb, [] { return QStringLiteral("owls.paa"); });
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         const auto type = [&](const char *name, const QString &text) {

@@ -184,9 +184,9 @@ private Q_SLOTS:
         QCOMPARE(shown.size(), 2);
         QCOMPARE(shown[0].text, QString("Do you really need help with this one ?"));
         QCOMPARE(shown[0].title, QString("Narf ....."));
-        QCOMPARE(shown[0].style, 32);
+        QCOMPARE(shown[0].style, int(MessageBox::Question));
         QCOMPARE(shown[1].title, QString("About"));
-        QCOMPARE(shown[1].style, 64);
+        QCOMPARE(shown[1].style, int(MessageBox::Information));
         const QStringList lines = shown[1].text.split("\r\n");
         QCOMPARE(lines.size(), 4 + 8 + 2);
         QCOMPARE(lines.mid(0, 4),

@@ -3,12 +3,12 @@
 #include "app/findingsview.h"
 #include "app/mainwindow.h"
 #include "app/publishedcheckwindow.h"
+#include "app/uploadwindow.h"
 #include "publish/webfetcher.h"
 #include "squad/squadwriter.h"
 #include "ui/commondialog.h"
 #include "ui/inputbox.h"
 #include "ui/messagebox.h"
-#include "upload/uploadwindow.h"
 #include "webserver.h"
 
 #include "../common/tinypicture.h"
@@ -276,7 +276,7 @@ private Q_SLOTS:
         setUpFetcher(window, 10s, &web);
         window.document().load(owls());
         window.findChild<QAction *>(QStringLiteral("mnuFileUpload"))->trigger();
-        upload::UploadWindow *uploadWindow = window.uploadWindow();
+        app::UploadWindow *uploadWindow = window.uploadWindow();
         QVERIFY(uploadWindow);
         const auto field = [&](const char *name) {
             return uploadWindow->findChild<QLineEdit *>(QLatin1String(name));
@@ -288,7 +288,7 @@ private Q_SLOTS:
         ui::CommonDialog::setNextPath(local.filePath("squad.xml"));
         QTest::mouseClick(field("locdir"), Qt::LeftButton);
         QTRY_COMPARE(uploadWindow->locfile(), QString("squad.xml"));
-        QSignalSpy uploaded(uploadWindow, &upload::UploadWindow::uploadFinished);
+        QSignalSpy uploaded(uploadWindow, &app::UploadWindow::uploadFinished);
         uploadWindow->findChild<QPushButton *>(QStringLiteral("Command1"))->click();
         QVERIFY(uploaded.wait(20000));
         QCOMPARE(ui::MessageBox::takeShown().size(), 0);

@@ -100,6 +100,13 @@ private Q_SLOTS:
             withProperty(Property::Name, QString::fromUtf8("\xF0\x9F\xA6\x89").repeated(65)),
             {"P squad name"}, {"65 characters"});
         row("picture ./ beside", withProperty(Property::Picture, "./logo.paa"), {});
+        // The upload's rule: it sends this one as logo.paa.
+        row("picture ././ beside", withProperty(Property::Picture, "././logo.paa"), {});
+        // The upload does not send these: no file of that name is beside the squad file.
+        row("picture ..", withProperty(Property::Picture, ".."), {"P squad picture"},
+            {"\"..\" names no file"});
+        row("picture with a drive letter", withProperty(Property::Picture, "c:logo.paa"),
+            {"P squad picture"}, {"\"c:logo.paa\" names no file"});
         row("picture as URL", withProperty(Property::Picture, "http://example.org/img/logo.paa"),
             {"P squad picture"}, {"web address", "\"logo.paa\""});
         row("picture in a folder", withProperty(Property::Picture, "logo/x.paa"),

@@ -59,14 +59,17 @@ private Q_SLOTS:
     void queuedAnswersAreReturnedInOrderAndRecorded() {
         MessageBox::setNextAnswer(MessageBox::No);
         MessageBox::setNextAnswer(MessageBox::Cancel);
-        QCOMPARE(MessageBox::show(nullptr, "one", 35, "Warning"), MessageBox::No);
-        QCOMPARE(MessageBox::show(nullptr, "two", 35), MessageBox::Cancel);
+        QCOMPARE(MessageBox::show(nullptr, "one", MessageBox::YesNoCancel | MessageBox::Question,
+                                  "Warning"),
+                 MessageBox::No);
+        QCOMPARE(MessageBox::show(nullptr, "two", MessageBox::YesNoCancel | MessageBox::Question),
+                 MessageBox::Cancel);
         QVERIFY(!MessageBox::hasPendingAnswers());
         const auto shown = MessageBox::takeShown();
         QCOMPARE(shown.size(), 2);
         QCOMPARE(shown[0].title, QString("Warning"));
         QCOMPARE(shown[1].title, QString("Troopbook"));
-        QCOMPARE(shown[1].style, 35);
+        QCOMPARE(shown[1].style, MessageBox::YesNoCancel | MessageBox::Question);
     }
 
     void realBoxMapsStyleToIconButtonsAndDefault_data() {
@@ -76,14 +79,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("defaultButton");
         QTest::addColumn<int>("escapeAnswer");
         QTest::newRow("yes/no/cancel, question")
-            << 35 << int(QMessageBox::Question) << QStringList{"Cancel", "No", "Yes"} << "Yes"
-            << int(MessageBox::Cancel);
+            << MessageBox::YesNoCancel + MessageBox::Question << int(QMessageBox::Question)
+            << QStringList{"Cancel", "No", "Yes"} << "Yes" << int(MessageBox::Cancel);
         QTest::newRow("yes/no, question, second default")
-            << 4 + 32 + 256 << int(QMessageBox::Question) << QStringList{"No", "Yes"} << "No"
+            << MessageBox::YesNo + MessageBox::Question + MessageBox::DefaultButton2
+            << int(QMessageBox::Question) << QStringList{"No", "Yes"} << "No"
             << int(MessageBox::No);
         QTest::newRow("ok only, second default has none")
-            << 0 + 16 + 256 << int(QMessageBox::Critical) << QStringList{"OK"} << "OK"
-            << int(MessageBox::Ok);
+            << MessageBox::OkOnly + MessageBox::Critical + MessageBox::DefaultButton2
+            << int(QMessageBox::Critical) << QStringList{"OK"} << "OK" << int(MessageBox::Ok);
     }
     void realBoxMapsStyleToIconButtonsAndDefault() {
         QFETCH(int, style);
@@ -117,11 +121,15 @@ private Q_SLOTS:
     void boxWhoseParentGoesAnswersAsEscapeWould_data() {
         QTest::addColumn<int>("style");
         QTest::addColumn<int>("answer");
-        QTest::newRow("yes/no") << 4 + 32 << int(MessageBox::No);
-        QTest::newRow("yes/no, second default") << 4 + 32 + 256 << int(MessageBox::No);
-        QTest::newRow("yes/no/cancel") << 3 + 48 << int(MessageBox::Cancel);
-        QTest::newRow("ok/cancel") << 1 << int(MessageBox::Cancel);
-        QTest::newRow("ok only") << 0 + 16 << int(MessageBox::Ok);
+        QTest::newRow("yes/no") << MessageBox::YesNo + MessageBox::Question << int(MessageBox::No);
+        QTest::newRow("yes/no, second default")
+            << MessageBox::YesNo + MessageBox::Question + MessageBox::DefaultButton2
+            << int(MessageBox::No);
+        QTest::newRow("yes/no/cancel")
+            << MessageBox::YesNoCancel + MessageBox::Exclamation << int(MessageBox::Cancel);
+        QTest::newRow("ok/cancel") << int(MessageBox::OkCancel) << int(MessageBox::Cancel);
+        QTest::newRow("ok only") << MessageBox::OkOnly + MessageBox::Critical
+                                 << int(MessageBox::Ok);
     }
     void boxWhoseParentGoesAnswersAsEscapeWould() {
         QFETCH(int, style);

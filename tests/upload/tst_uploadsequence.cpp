@@ -1,6 +1,8 @@
 // The upload sequence against a scripted transfer: which commands it issues, with which
 // operands, and what it tells the user.
 #include "upload/ftpsession.h"
+#include "upload/sessionfactory.h"
+#include "upload/sftpsession.h"
 #include "upload/uploadsequence.h"
 
 #include <QFile>
@@ -44,6 +46,14 @@ public:
     void drop() override { commands.append({QStringLiteral("DROP")}); }
 };
 
+// The answers a scripted transfer gives: to CD, to PWD (its reply when not given) and to each
+// remote path stored (Done when not given).
+struct Script {
+    CommandResult cd;
+    std::optional<CommandResult> pwd;
+    QHash<QString, CommandResult> puts;
+};
+
 void touch(const QString &path) {
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -51,6 +61,8 @@ void touch(const QString &path) {
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(Script)
 
 class TestUploadSequence : public QObject {
     Q_OBJECT
@@ -203,8 +215,7 @@ private Q_SLOTS:
         QCOMPARE(outcome.messages.size(), 1);
         QCOMPARE(outcome.messages[0].text,
                  QString("Connection accomplished,\r\nbut the remote directory doesn't exist."));
-        QCOMPARE(outcome.messages[0].style, 16);
-        QCOMPARE(outcome.messages[0].title, QString("Troopbook"));
+        QCOMPARE(outcome.messages[0].severity, UploadMessage::Failure);
     }
 
     void pictureIsSentOnlyByAPlainName_data() {
@@ -362,55 +373,70 @@ private Q_SLOTS:
         QVERIFY2(put.text.startsWith(reason), qPrintable(put.text));
     }
 
-    void refusedFilesAreListedAfterTheRunWhichGoesOn() {
-        ScriptedTransfer transfer;
-        transfer.pwdReply = "/squad";
-        transfer.putResults["/squad/myclan.xml"] = {CommandResult::Refused,
-                                                    "550 Not enough privileges."};
-        transfer.putResults["/squad/logo.paa"] = {CommandResult::Refused, "552 Quota exceeded."};
-        const UploadOutcome outcome = runUpload(request("squad"), transfer);
-        QCOMPARE(transfer.commands.size(), 7);
-        QCOMPARE(transfer.commands.last(), QStringList{"QUIT"});
-        QCOMPARE(outcome.messages.size(), 1);
-        QCOMPARE(outcome.messages[0].style, 16);
-        QCOMPARE(outcome.messages[0].text, QString("These files were not stored on the server:\r\n"
-                                                   "myclan.xml: 550 Not enough privileges.\r\n"
-                                                   "logo.paa: 552 Quota exceeded."));
-        QCOMPARE(outcome.stored, (QStringList{"/squad/squad.dtd", "/squad/squad.xsl"}));
+    // What the server or the session answers, and what the run makes of it: the commands it
+    // goes on with, how it ends, what it tells the user and what it counts as stored.
+    void answersThatEndOrShortenTheRun_data() {
+        QTest::addColumn<Script>("script");
+        QTest::addColumn<int>("commandCount");
+        QTest::addColumn<QString>("lastCommand");
+        QTest::addColumn<QString>("message"); // the one message; empty: none
+        QTest::addColumn<QStringList>("stored");
+        QTest::addColumn<bool>("cancelled");
+        const auto refused = [](const char *text) {
+            return CommandResult{CommandResult::Refused, QString::fromLatin1(text)};
+        };
+        const auto failed = [](const char *text, bool cancelled = false) {
+            return CommandResult{CommandResult::Failed, QString::fromLatin1(text), cancelled};
+        };
+        QTest::newRow("files refused, the run goes on")
+            << Script{{},
+                      {},
+                      {{"/squad/myclan.xml", refused("550 Not enough privileges.")},
+                       {"/squad/logo.paa", refused("552 Quota exceeded.")}}}
+            << 7 << "QUIT"
+            << "These files were not stored on the server:\r\nmyclan.xml: 550 Not enough "
+               "privileges.\r\nlogo.paa: 552 Quota exceeded."
+            << QStringList{"/squad/squad.dtd", "/squad/squad.xsl"} << false;
+        QTest::newRow("a failure drops the session without QUIT")
+            << Script{{}, {}, {{"/squad/squad.dtd", failed("The server closed the connection.")}}}
+            << 5 << "DROP"
+            << "The server closed the connection." << QStringList{"/squad/myclan.xml"} << false;
+        QTest::newRow("login refused")
+            << Script{failed("The server refused the login: 530"), {}, {}} << 2 << "DROP"
+            << "The server refused the login: 530" << QStringList{} << false;
+        QTest::newRow("no PWD")
+            << Script{{}, refused("502 Not implemented."), {}} << 3 << "DROP"
+            << "The server did not tell its current directory: 502 Not implemented."
+            << QStringList{} << false;
+        QTest::newRow("a cancel shows nothing")
+            << Script{{}, {}, {{"/squad/myclan.xml", failed("cancelled", true)}}} << 4 << "DROP"
+            << "" << QStringList{} << true;
     }
-
-    void aFailureDropsTheSessionWithoutQuit() {
+    void answersThatEndOrShortenTheRun() {
+        QFETCH(Script, script);
+        QFETCH(int, commandCount);
+        QFETCH(QString, lastCommand);
+        QFETCH(QString, message);
+        QFETCH(QStringList, stored);
+        QFETCH(bool, cancelled);
         ScriptedTransfer transfer;
         transfer.pwdReply = "/squad";
-        transfer.putResults["/squad/squad.dtd"] = {CommandResult::Failed,
-                                                   "The server closed the connection."};
+        transfer.cdResult = script.cd;
+        transfer.pwdResult = script.pwd;
+        transfer.putResults = script.puts;
         const UploadOutcome outcome = runUpload(request("squad"), transfer);
-        QCOMPARE(transfer.commands.size(), 5);
-        QCOMPARE(transfer.commands.last(), QStringList{"DROP"});
+        QCOMPARE(transfer.commands.first(), (QStringList{"CD", "squad"}));
+        QCOMPARE(transfer.commands.size(), commandCount);
+        QCOMPARE(transfer.commands.last(), QStringList{lastCommand});
+        QCOMPARE(outcome.cancelled, cancelled);
+        QCOMPARE(outcome.stored, stored);
+        if (message.isEmpty()) {
+            QVERIFY(outcome.messages.isEmpty());
+            return;
+        }
         QCOMPARE(outcome.messages.size(), 1);
-        QCOMPARE(outcome.messages[0].text, QString("The server closed the connection."));
-        QCOMPARE(outcome.messages[0].style, 16);
-
-        ScriptedTransfer loginRefused;
-        loginRefused.cdResult = {CommandResult::Failed, "The server refused the login: 530"};
-        runUpload(request("squad"), loginRefused);
-        QCOMPARE(loginRefused.commands, (QList<QStringList>{{"CD", "squad"}, {"DROP"}}));
-
-        ScriptedTransfer noPwd;
-        noPwd.pwdResult = CommandResult{CommandResult::Refused, "502 Not implemented."};
-        const UploadOutcome o = runUpload(request("squad"), noPwd);
-        QCOMPARE(noPwd.commands.last(), QStringList{"DROP"});
-        QVERIFY(o.messages[0].text.contains("502 Not implemented."));
-    }
-
-    void aCancelShowsNothing() {
-        ScriptedTransfer transfer;
-        transfer.pwdReply = "/squad";
-        transfer.putResults["/squad/myclan.xml"] = {CommandResult::Failed, "cancelled", true};
-        const UploadOutcome outcome = runUpload(request("squad"), transfer);
-        QVERIFY(outcome.cancelled);
-        QVERIFY(outcome.messages.isEmpty());
-        QCOMPARE(transfer.commands.last(), QStringList{"DROP"});
+        QCOMPARE(outcome.messages[0].text, message);
+        QCOMPARE(outcome.messages[0].severity, UploadMessage::Failure);
     }
 
     void fieldsAreCheckedBeforeAnythingIsSent() {
@@ -421,11 +447,10 @@ private Q_SLOTS:
         auto problem = checkFields(r);
         QVERIFY(problem);
         QCOMPARE(problem->text, QString("Hmm, I'm sure you forgot something !"));
-        QCOMPARE(problem->title, QString("Error"));
-        QCOMPARE(problem->style, 0);
+        QCOMPARE(problem->severity, UploadMessage::Omission);
         r = request("squad");
         r.localDirectory.clear();
-        QCOMPARE(checkFields(r)->title, QString("Error"));
+        QCOMPARE(checkFields(r)->severity, UploadMessage::Omission);
 
         const QList<std::pair<QString UploadRequest::*, QString>> fields{
             {&UploadRequest::host, "FTP-Host"},
@@ -442,7 +467,7 @@ private Q_SLOTS:
                 problem = checkFields(r);
                 QVERIFY2(problem, qPrintable(label));
                 QVERIFY2(problem->text.contains('"' + label + '"'), qPrintable(problem->text));
-                QCOMPARE(problem->style, 16);
+                QCOMPARE(problem->severity, UploadMessage::Failure);
                 QVERIFY(!problem->text.contains("DELE"));
             }
         }
@@ -485,10 +510,21 @@ private Q_SLOTS:
         QString error;
         const auto address = ServerAddress::parse(text, &error);
         QCOMPARE(bool(address), valid);
+        // The session made for the field speaks what the field asks for.
+        UploadRequest r = request("squad");
+        r.host = text;
+        QString sessionError;
+        const std::unique_ptr<ServerSession> session = makeSession(r, {}, &sessionError);
+        QCOMPARE(bool(session), valid);
         if (!valid) {
             QVERIFY(error.contains("FTP-Host"));
+            QCOMPARE(sessionError, error);
             return;
         }
+        QCOMPARE(dynamic_cast<SftpSession *>(session.get()) != nullptr,
+                 address->security == ServerAddress::Sftp);
+        QCOMPARE(dynamic_cast<FtpSession *>(session.get()) != nullptr,
+                 address->security != ServerAddress::Sftp);
         QFETCH(int, security);
         QFETCH(QString, host);
         QFETCH(int, port);

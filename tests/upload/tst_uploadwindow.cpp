@@ -1,12 +1,11 @@
 // The upload window as a user meets it: layout, the squad file picker, the checks before an
 // upload, and uploads, cancels and closing while the transfer runs on its worker.
+#include "app/uploadwindow.h"
+#include "app/uploadworker.h"
 #include "ftpservers.h"
 #include "ui/commondialog.h"
 #include "ui/geometry.h"
 #include "ui/messagebox.h"
-#include "upload/ftpsession.h"
-#include "upload/uploadwindow.h"
-#include "upload/uploadworker.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -24,6 +23,8 @@
 #include <optional>
 
 using namespace upload;
+using app::UploadWindow;
+using app::UploadWorker;
 using namespace std::chrono_literals;
 using ui::CommonDialog;
 using ui::MessageBox;
@@ -48,7 +49,7 @@ class TestUploadWindow : public QObject {
 
     std::unique_ptr<UploadWindow> makeWindow(CommonDialog &cdb) {
         auto window = std::make_unique<UploadWindow>(cdb, [this] { return m_picture; });
-        window->setSessionSetup([](FtpSession &session) { session.setTimeout(20s); });
+        window->setSessionOptions({.timeout = 20s});
         return window;
     }
 
@@ -157,7 +158,7 @@ private Q_SLOTS:
 
     void pickerSplitsThePathAfterItsLastSeparator() {
         CommonDialog cdb;
-        cdb.setFlags(2);
+        cdb.setFlags(CommonDialog::OverwritePrompt);
         UploadWindow window(cdb, {});
         QLineEdit *locdir = box(&window, "locdir");
         locdir->setText("/already/there/");
@@ -169,9 +170,9 @@ private Q_SLOTS:
         auto uses = CommonDialog::takeUses();
         QCOMPARE(uses.size(), 1);
         QVERIFY(!uses[0].save);
-        QCOMPARE(uses[0].flags, 4096);
+        QCOMPARE(uses[0].flags, int(CommonDialog::FileMustExist));
         QCOMPARE(uses[0].fileName, QString());
-        QCOMPARE(cdb.flags(), 4096);
+        QCOMPARE(cdb.flags(), int(CommonDialog::FileMustExist));
         QCOMPARE(cdb.fileName(), QString("/home/leader/clan/squad.xml"));
 
         CommonDialog::setNextPath("/x/other clan.xml");
@@ -265,7 +266,7 @@ private Q_SLOTS:
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown[0].text, QString("Hmm, I'm sure you forgot something !"));
         QCOMPARE(shown[0].title, QString("Error"));
-        QCOMPARE(shown[0].style, 0);
+        QCOMPARE(shown[0].style, int(MessageBox::OkOnly));
 
         fillIn(*window, server.address(), "squad\r\nDELE squad.xml");
         MessageBox::setNextAnswer(MessageBox::Ok);
@@ -322,7 +323,7 @@ private Q_SLOTS:
         QVERIFY(finished.wait(20000));
         const auto shown = MessageBox::takeShown();
         QCOMPARE(shown.size(), 1);
-        QCOMPARE(shown[0].style, 16);
+        QCOMPARE(shown[0].style, int(MessageBox::Critical));
         QCOMPARE(shown[0].title, QString("Troopbook"));
         QVERIFY(!shown[0].text.contains("T0pSecretPass"));
         QCOMPARE(box(window.get(), "Status")->text(), QString("Remote Error"));
@@ -333,7 +334,7 @@ private Q_SLOTS:
         QVERIFY(server.isRunning());
         CommonDialog cdb;
         auto window = makeWindow(cdb);
-        window->setSessionSetup([](FtpSession &session) { session.setTimeout(60s); });
+        window->setSessionOptions({.timeout = 60s});
         fillIn(*window, server.address(), QString());
         QSignalSpy finished(window.get(), &UploadWindow::uploadFinished);
 
@@ -389,10 +390,7 @@ private Q_SLOTS:
         window->setAttribute(Qt::WA_DeleteOnClose);
         // A failed check must not leave the run behind to show its message in the next one.
         const auto cleanup = qScopeGuard([&] { delete window.data(); });
-        window->setSessionSetup([function = lookup.function()](FtpSession &session) {
-            session.setTimeout(60s);
-            session.setNameLookup(function);
-        });
+        window->setSessionOptions({.timeout = 60s, .nameLookup = lookup.function()});
         fillIn(*window, host, QString());
         window->show();
         button(window)->click();

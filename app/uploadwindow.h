@@ -1,5 +1,7 @@
 #pragma once
 
+#include "upload/sessionfactory.h"
+
 #include <QString>
 #include <QWidget>
 
@@ -14,10 +16,8 @@ namespace ui {
 class CommonDialog;
 }
 
-namespace upload {
+namespace app {
 
-class FtpSession;
-class SftpSession;
 class UploadWorker;
 
 // The upload window `Form2`: the settings of one FTP or SFTP upload, the squad file picker and the
@@ -38,14 +38,13 @@ public:
     // True for an existing ordinary file (not a directory); never fails.
     static bool FileExists(const QString &strPath);
 
-    // Adjusts each session before it starts, for example to shorten its time-out.
-    void setSessionSetup(std::function<void(FtpSession &)> setup) {
-        m_sessionSetup = std::move(setup);
-    }
-    // The same for sftp:// hosts, for example to read host keys from another file.
-    void setSftpSessionSetup(std::function<void(SftpSession &)> setup) {
-        m_sftpSessionSetup = std::move(setup);
-    }
+    // How each session is set up, for example with a shorter time-out.
+    void setSessionOptions(const upload::SessionOptions &options) { m_sessionOptions = options; }
+
+    // The question put to the user about a server whose host key is not recorded yet.
+    static QString hostKeyQuestion(const upload::UnknownHostKey &key);
+    // What the box that asks for a key's passphrase says.
+    static QString passphrasePrompt(const upload::KeyPassphrase &key);
 
     QString locfile() const { return m_locfile; }
 
@@ -76,13 +75,14 @@ private:
 
     void openPickerOnce();
     void finishUpload();
-    void askHostKey(const QString &question);
+    void askHostKey(const upload::UnknownHostKey &key);
+    void askPassphrase(const upload::KeyPassphrase &key);
+    void showMessage(const upload::UploadMessage &message);
     void showNotice(const QString &notice);
 
     ui::CommonDialog &m_cdb;
     std::function<QString()> m_pictureName;
-    std::function<void(FtpSession &)> m_sessionSetup;
-    std::function<void(SftpSession &)> m_sftpSessionSetup;
+    upload::SessionOptions m_sessionOptions;
 
     QLineEdit *ftphost;
     QLineEdit *ftpuser;
@@ -105,10 +105,9 @@ private:
     QString m_runSquadFile;
     std::optional<StoredSquad> m_lastStoredSquad;
     UploadWorker *m_worker = nullptr;
-    quint64 m_run = 0;
     bool m_pickerPending = false;
     bool m_pickerOpen = false;
     bool m_placed = false;
 };
 
-} // namespace upload
+} // namespace app

@@ -1,12 +1,11 @@
 #include "uploadwindow.h"
 
-#include "ftpsession.h"
-#include "sftpsession.h"
+#include "uploadworker.h"
+
 #include "ui/commondialog.h"
 #include "ui/geometry.h"
+#include "ui/inputbox.h"
 #include "ui/messagebox.h"
-#include "uploadsequence.h"
-#include "uploadworker.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -18,7 +17,9 @@
 #include <QPushButton>
 #include <QTimer>
 
-namespace upload {
+namespace app {
+
+using namespace upload;
 namespace {
 
 QLineEdit *textBox(QWidget *parent, const char *name, QRect geometry) {
@@ -100,7 +101,6 @@ bool UploadWindow::FileExists(const QString &strPath) {
 void UploadWindow::cancelUpload() {
     if (!m_worker)
         return;
-    ++m_run;
     // Not waited for: whatever the run is in the middle of, the window is free at once.
     std::exchange(m_worker, nullptr)->abandon();
     Command1->setEnabled(true);
@@ -204,42 +204,20 @@ void UploadWindow::Command1_Click() {
                           m_locfile,
                           m_pictureName ? m_pictureName() : QString()};
     if (const auto problem = checkFields(request)) {
-        ui::MessageBox::show(this, problem->text, problem->style, problem->title);
+        showMessage(*problem);
         return;
     }
     m_runHost = request.host;
     m_runSquadFile = squadFileName(request);
-    const ServerAddress address = *ServerAddress::parse(request.host, nullptr);
-    std::unique_ptr<Transfer> session;
-    if (address.security == ServerAddress::Sftp) {
-        auto sftp = std::make_unique<SftpSession>(address, request.user, request.password);
-        if (m_sftpSessionSetup)
-            m_sftpSessionSetup(*sftp);
-        session = std::move(sftp);
-    } else {
-        auto ftp = std::make_unique<FtpSession>(address, request.user, request.password);
-        if (m_sessionSetup)
-            m_sessionSetup(*ftp);
-        session = std::move(ftp);
-    }
+    std::unique_ptr<ServerSession> session = makeSession(request, m_sessionOptions);
     m_worker = new UploadWorker(std::move(request), std::move(session), this);
-    const quint64 run = ++m_run;
     m_notice.clear();
     Status->setToolTip(QString());
     connect(m_worker, &UploadWorker::stateChanged, this, &UploadWindow::Inet1_StateChanged);
-    // A cancelled run's last signals may still be queued; only the running one's count.
-    connect(m_worker, &UploadWorker::notice, this, [this, run](const QString &notice) {
-        if (run == m_run)
-            showNotice(notice);
-    });
-    connect(m_worker, &UploadWorker::hostKeyQuestion, this, [this, run](const QString &question) {
-        if (run == m_run)
-            askHostKey(question);
-    });
-    connect(m_worker, &QThread::finished, this, [this, run] {
-        if (run == m_run)
-            finishUpload();
-    });
+    connect(m_worker, &UploadWorker::notice, this, &UploadWindow::showNotice);
+    connect(m_worker, &UploadWorker::hostKeyQuestion, this, &UploadWindow::askHostKey);
+    connect(m_worker, &UploadWorker::passphraseQuestion, this, &UploadWindow::askPassphrase);
+    connect(m_worker, &UploadWorker::finished, this, &UploadWindow::finishUpload);
     Command1->setEnabled(false);
     m_worker->start();
 }
@@ -248,17 +226,53 @@ void UploadWindow::Inet1_StateChanged(int state) {
     Status->setText(stateText(state));
 }
 
-void UploadWindow::askHostKey(const QString &question) {
-    const quint64 run = m_run;
-    const QPointer<UploadWindow> self(this);
+QString UploadWindow::hostKeyQuestion(const UnknownHostKey &key) {
+    return QStringLiteral("The SFTP server %1 is not known yet: its host key is not recorded in "
+                          "%2.\r\n\r\nKey type: %3\r\nFingerprint: %4\r\n\r\nDo you trust "
+                          "this server? Yes records its key and logs in; No ends the upload "
+                          "without logging in.")
+        .arg(key.server, key.knownHostsFile, key.keyType, key.fingerprint);
+}
+
+void UploadWindow::askHostKey(const UnknownHostKey &key) {
+    const QPointer<UploadWorker> worker(m_worker);
     // As with ssh, trusting a key takes a deliberate answer: Enter says No.
     const bool trusted =
-        ui::MessageBox::show(this, question,
+        ui::MessageBox::show(this, hostKeyQuestion(key),
                              ui::MessageBox::YesNo | ui::MessageBox::Question |
                                  ui::MessageBox::DefaultButton2) == ui::MessageBox::Yes;
-    // The run may have been cancelled while the question was open; its worker is gone then.
-    if (self && m_worker && run == m_run)
-        m_worker->answerHostKey(trusted);
+    // The run may have been cancelled while the question was open; its worker is gone then,
+    // or abandoned and no longer this window's.
+    if (worker && worker == m_worker)
+        worker->answerHostKey(trusted);
+}
+
+QString UploadWindow::passphrasePrompt(const KeyPassphrase &key) {
+    const QString lead =
+        key.again ? QStringLiteral("That passphrase did not open the key. ") : QString();
+    return lead + QStringLiteral("The key %1 is protected by a passphrase. Type it to log in with "
+                                 "this key, or Cancel to go on without it:")
+                      .arg(key.keyFile);
+}
+
+void UploadWindow::askPassphrase(const KeyPassphrase &key) {
+    const QPointer<UploadWorker> worker(m_worker);
+    std::optional<QString> typed =
+        ui::InputBox::askSecret(this, QStringLiteral("Key passphrase"), passphrasePrompt(key));
+    std::optional<QByteArray> passphrase;
+    if (typed) {
+        passphrase = typed->toUtf8();
+        typed->fill(u'\0');
+    }
+    if (worker && worker == m_worker)
+        worker->answerPassphrase(std::move(passphrase));
+}
+
+void UploadWindow::showMessage(const UploadMessage &message) {
+    if (message.severity == UploadMessage::Omission)
+        ui::MessageBox::show(this, message.text, ui::MessageBox::OkOnly, QStringLiteral("Error"));
+    else
+        ui::MessageBox::show(this, message.text, ui::MessageBox::Critical);
 }
 
 void UploadWindow::showNotice(const QString &notice) {
@@ -270,10 +284,11 @@ void UploadWindow::showNotice(const QString &notice) {
 }
 
 void UploadWindow::finishUpload() {
-    UploadWorker *worker = std::exchange(m_worker, nullptr);
+    if (!m_worker)
+        return;
+    const std::unique_ptr<UploadWorker> worker(std::exchange(m_worker, nullptr));
     worker->wait();
     const UploadOutcome outcome = worker->outcome();
-    delete worker;
     Command1->setEnabled(true);
     if (!m_notice.isEmpty())
         Status->setText(m_notice);
@@ -283,11 +298,11 @@ void UploadWindow::finishUpload() {
     }
     const QPointer<UploadWindow> self(this);
     for (const UploadMessage &message : outcome.messages) {
-        ui::MessageBox::show(this, message.text, message.style, message.title);
+        showMessage(message);
         if (!self)
             return;
     }
     Q_EMIT uploadFinished();
 }
 
-} // namespace upload
+} // namespace app
