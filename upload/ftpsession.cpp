@@ -63,7 +63,8 @@ struct CurlCallbacks {
         bool opensSession = false;
         {
             std::lock_guard lock(session->m_socketMutex);
-            if (session->m_everConnected && session->m_controlSocket == CURL_SOCKET_BAD) {
+            if (session->m_everConnected && session->m_controlSocket == CURL_SOCKET_BAD &&
+                !std::exchange(session->m_mayReconnect, false)) {
                 // The control connection is gone; a new one would log in afresh and lose the
                 // directory, so the session ends here instead.
                 session->m_refusedReconnect = true;
@@ -116,7 +117,7 @@ struct CurlCallbacks {
     }
 
     static size_t read(char *buffer, size_t size, size_t count, void *userp) {
-        const qint64 n = static_cast<QFile *>(userp)->read(buffer, qint64(size * count));
+        const qint64 n = static_cast<SendingFile *>(userp)->read(buffer, qint64(size * count));
         return n < 0 ? CURL_READFUNC_ABORT : size_t(n);
     }
 };
@@ -166,12 +167,7 @@ CommandResult FtpSession::printDirectory() {
     return result;
 }
 
-CommandResult FtpSession::put(const QString &localPath, const QString &remotePath) {
-    if (!ensureHandle())
-        return failure(CURLE_FAILED_INIT);
-    QFile file;
-    if (const QString problem = openForSending(localPath, file); !problem.isEmpty())
-        return {CommandResult::Refused, problem};
+CommandResult FtpSession::store(SendingFile &file, const QString &name, const QString &remotePath) {
     reportState(SendingRequest);
     prepare(remotePath);
     CURL *curl = m_curl;
@@ -180,18 +176,45 @@ CommandResult FtpSession::put(const QString &localPath, const QString &remotePat
     curl_easy_setopt(curl, CURLOPT_READDATA, &file);
     curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(file.size()));
     const int code = perform();
+    if (m_cancelled)
+        return failure(code);
+    // A file cut short while it was read ends the transfer early, which libcurl counts as a
+    // failure of its own; the change is what the user needs to know.
+    if (const QString changed = file.problem();
+        !changed.isEmpty() &&
+        (code == CURLE_OK || code == CURLE_PARTIAL_FILE || code == CURLE_ABORTED_BY_CALLBACK)) {
+        if (code != CURLE_OK && !controlConnectionOpen()) {
+            std::lock_guard lock(m_socketMutex);
+            m_mayReconnect = true;
+        }
+        reportState(RemoteError);
+        return {CommandResult::Refused,
+                changed + QStringLiteral("; the file on the server was left as it was")};
+    }
     if (code == CURLE_OK) {
         reportState(ResponseCompleted);
         return {CommandResult::Done, m_lastReply};
     }
-    return refusedOrFailed(code);
+    CommandResult result = refusedOrFailed(code);
+    if (result.outcome == CommandResult::Failed)
+        result = lostWhile(result, QStringLiteral("while sending %1").arg(name));
+    return result;
 }
 
 void FtpSession::quit() {
     if (!m_curl)
         return;
     reportState(Disconnecting);
-    closeSession(true);
+    // Everything is done by now: a server that never answers the goodbye is not waited for.
+    if (controlConnectionOpen()) {
+        const auto timeout = std::exchange(m_timeout, std::min(m_timeout, quitTimeout));
+        const auto states = std::exchange(m_stateHandler, nullptr);
+        quoteCommand("QUIT");
+        m_stateHandler = states;
+        m_timeout = timeout;
+    }
+    closeSession(false);
+    reportState(Disconnected);
 }
 
 void FtpSession::drop() {
@@ -209,6 +232,11 @@ void FtpSession::cancel() {
         ::shutdown(fd, SHUT_RDWR);
     if (m_multi)
         curl_multi_wakeup(m_multi);
+}
+
+bool FtpSession::controlConnectionOpen() {
+    std::lock_guard lock(m_socketMutex);
+    return m_controlSocket != CURL_SOCKET_BAD;
 }
 
 bool FtpSession::everConnected() {
@@ -290,12 +318,13 @@ int FtpSession::perform() {
     const int code = curlsupport::run(multi, m_cancelled, [this] {
         return std::exchange(m_passiveReplyPending, false) ? 0 : 1000;
     });
-    if (!everConnected() && code == CURLE_OK) {
+    if (code == CURLE_OK && !controlConnectionOpen()) {
+        // Logged in, for the first time or afresh.
         curl_socket_t control = CURL_SOCKET_BAD;
         curl_easy_getinfo(m_curl, CURLINFO_ACTIVESOCKET, &control);
         std::lock_guard lock(m_socketMutex);
         m_controlSocket = control;
-        m_everConnected = control != CURL_SOCKET_BAD;
+        m_everConnected = m_everConnected || control != CURL_SOCKET_BAD;
     }
     curl_multi_remove_handle(multi, m_curl);
     return code;
@@ -339,12 +368,17 @@ CommandResult FtpSession::quoteCommand(const QByteArray &command) {
     curl_slist_free_all(quote);
     if (code != CURLE_OK)
         return failure(code);
-    if (!command.isEmpty() && !m_lastReply.startsWith(u'2')) {
+    // 3xx: RNFR's "ready for the new name".
+    if (!command.isEmpty() && !m_lastReply.startsWith(u'2') && !m_lastReply.startsWith(u'3')) {
         reportState(RemoteError);
         return {CommandResult::Refused, masked(m_lastReply)};
     }
     reportState(ResponseCompleted);
     return {CommandResult::Done, m_lastReply};
+}
+
+CommandResult FtpSession::quoteCommand(const char *verb, const QString &path) {
+    return quoteCommand(QByteArray(verb) + ' ' + path.toUtf8());
 }
 
 CommandResult FtpSession::refusedOrFailed(int code) {
@@ -355,17 +389,24 @@ CommandResult FtpSession::refusedOrFailed(int code) {
     case CURLE_REMOTE_DISK_FULL:
     case CURLE_FILESIZE_EXCEEDED:
     case CURLE_PARTIAL_FILE: {
-        bool sessionAlive = false;
-        {
-            std::lock_guard lock(m_socketMutex);
-            sessionAlive = m_controlSocket != CURL_SOCKET_BAD;
-        }
-        if (sessionAlive && !m_cancelled && isErrorReply(m_lastReply)) {
+        if (controlConnectionOpen() && !m_cancelled && isErrorReply(m_lastReply)) {
             reportState(RemoteError);
             return {CommandResult::Refused, masked(m_lastReply)};
         }
         break;
     }
+    case CURLE_FTP_WEIRD_PASV_REPLY:
+        // libcurl 7.88 over TLS takes a refused STOR for a broken passive-mode reply and closes
+        // the connection: the refusal is the file's, and the next file logs in afresh.
+        if (!m_cancelled && m_lastReply.startsWith(u'5')) {
+            {
+                std::lock_guard lock(m_socketMutex);
+                m_mayReconnect = m_controlSocket == CURL_SOCKET_BAD;
+            }
+            reportState(RemoteError);
+            return {CommandResult::Refused, masked(m_lastReply)};
+        }
+        break;
     default:
         break;
     }
@@ -378,8 +419,10 @@ CommandResult FtpSession::failure(int code) {
     const QString detail = curlsupport::errorDetail(m_errorBuffer, code);
     if (m_cancelled) {
         result.text = QStringLiteral("The upload was cancelled.");
-    } else if (m_refusedReconnect) {
-        result.text = QStringLiteral("The server closed the connection.");
+    } else if (m_refusedReconnect || code == CURLE_GOT_NOTHING || code == CURLE_RECV_ERROR ||
+               code == CURLE_SEND_ERROR) {
+        // libcurl's detail ("response reading failed (errno: 115)") tells a user nothing more.
+        result.text = QStringLiteral("The connection to the server was lost.");
     } else if (const QString common = curlsupport::failureText(code, detail); !common.isEmpty()) {
         result.text = common;
     } else if (code == CURLE_LOGIN_DENIED) {

@@ -53,6 +53,17 @@ public:
     void setNameLookup(NameLookup::Function lookup) { m_nameLookup.setFunction(std::move(lookup)); }
     void setStateHandler(StateHandler handler) override { m_stateHandler = std::move(handler); }
 
+    // The status line's words after a file was replaced by removing the old one first, and
+    // after one was written over the old one because the server renames nothing.
+    static const QString notAtomicNotice;
+    static const QString inPlaceNotice;
+    // The temporary name a file is written under, beside its target, before it takes the
+    // target's place; `tag` keeps two runs apart.
+    static QString temporaryPath(const QString &remotePath, const QString &tag);
+    static QString randomTag();
+    // Why a file the server kept at another size than was sent is not stored.
+    static QString storedSizeProblem(qint64 stored, qint64 sent);
+
     // Sessions that wait on something else besides the name lookup wake it too.
     void cancel() override;
     bool isCancelled() const { return m_cancelled; }

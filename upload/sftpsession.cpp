@@ -414,6 +414,9 @@ QString SftpSession::sftpErrorText() const {
         return QStringLiteral("the name is taken");
     case SSH_FX_OP_UNSUPPORTED:
         return QStringLiteral("the server does not support this");
+    case SSH_FX_FAILURE:
+        // libssh's error text may still be an earlier request's.
+        return QStringLiteral("the server reported a failure");
     default: {
         const QString text = serverText(m_connection.get());
         return text.isEmpty() ? QStringLiteral("the server reported a failure") : text;

@@ -12,9 +12,9 @@
 #include <mutex>
 #include <vector>
 
-class QFile;
-
 namespace upload {
+
+class SendingFile;
 
 // The SFTP session on libssh, over one SSH connection. Every file is written under a temporary
 // name beside its target and then renamed over it, so the old file is replaced whole.
@@ -40,11 +40,6 @@ public:
     void drop() override;
     void cancel() override;
 
-    // The status line's words after a file was replaced by removing the old one first.
-    static const QString notAtomicNotice;
-    // The temporary name a file is written under before it replaces `remotePath`.
-    static QString temporaryPath(const QString &remotePath, const QString &tag);
-
 private:
     struct Connection;
     // Keeps the watchdog armed while a command runs.
@@ -69,8 +64,9 @@ private:
 
     // Storing files (sftpstore.cpp).
     QString followLinks(const QString &remotePath);
-    CommandResult storeFile(QFile &local, const QString &name, const QString &target,
+    CommandResult storeFile(SendingFile &local, const QString &name, const QString &target,
                             const QString &temporary);
+    CommandResult checkStoredSize(const QByteArray &path, qint64 expected, const QString &name);
     void removeLeftover(const QString &temporary, CommandResult &result);
 
     CommandResult failed(const QString &text);

@@ -5,6 +5,7 @@
 #include "upload/uploadsequence.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTest>
 
@@ -74,19 +75,32 @@ private Q_SLOTS:
         const Run run = uploadTo(request(server, remote));
         QCOMPARE(messageTexts(run.outcome), QStringList());
         verifyStored(server.root() + "/squad", {"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"});
-        // Login (libcurl asks PWD as part of it), CWD, PWD, TYPE once, then one passive-mode
-        // command and one STOR per file, QUIT: nothing more.
-        const QStringList expected{
-            "USER squad", "PASS ******",
-            "PWD",        "CWD " + remote,
-            "PWD",        "EPSV",
-            "TYPE I",     "STOR /squad/squad.xml",
-            "EPSV",       "STOR /squad/squad.dtd",
-            "EPSV",       "STOR /squad/squad.xsl",
-            "EPSV",       "STOR /squad/logo.paa",
-            "QUIT",
-        };
-        QCOMPARE(server.commands(), expected);
+        // Login (libcurl asks PWD as part of it), CWD, PWD, TYPE once, then for each file one
+        // passive-mode command, a STOR under a hidden name of its own, SIZE to check what
+        // arrived and the rename over the target; QUIT: nothing more.
+        QStringList expected{"USER squad", "PASS ******", "PWD", "CWD " + remote, "PWD"};
+        for (const QString name : {"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"}) {
+            const QString temporary = "/squad/." + name + ".troopbook-";
+            expected << "EPSV";
+            if (name == "squad.xml")
+                expected << "TYPE I";
+            expected << "STOR " + temporary << "SIZE " + temporary << "RNFR " + temporary
+                     << "RNTO /squad/" + name;
+        }
+        expected << "QUIT";
+        const QStringList commands = server.commands();
+        // The temporary names end in a tag of eight hexadecimal digits, one for each file.
+        QStringList seen = commands;
+        const QRegularExpression tag("(\\.troopbook-)[0-9a-f]{8}$");
+        for (QString &command : seen)
+            command.replace(tag, "\\1");
+        QCOMPARE(seen, expected);
+        for (qsizetype i = 0; i < commands.size(); ++i) {
+            if (commands[i].startsWith("STOR ")) {
+                QCOMPARE(commands[i + 1].mid(5), commands[i].mid(5));
+                QCOMPARE(commands[i + 2].mid(5), commands[i].mid(5));
+            }
+        }
         QCOMPARE(run.states.first(), int(ResolvingHost));
         QCOMPARE(run.states.last(), int(Disconnected));
         for (int state : {HostResolved, Connecting, Connected, SendingRequest, RequestSent,
@@ -103,7 +117,7 @@ private Q_SLOTS:
         verifyStored(server.root(), {"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"});
         const QStringList commands = server.commands();
         QVERIFY(!commands.join(u',').contains("CWD"));
-        QVERIFY(commands.contains("STOR //squad.xml"));
+        QVERIFY(commands.contains("RNTO //squad.xml"));
         QCOMPARE(commands.last(), QString("QUIT"));
     }
 
@@ -219,7 +233,7 @@ private Q_SLOTS:
         QCOMPARE(testftp::readAll(remote + "our squad.xml"), m_local.bytes("squad.xml"));
         QCOMPARE(testftp::readAll(remote + "squad.dtd"), m_local.bytes("squad.dtd"));
         QCOMPARE(testftp::readAll(remote + "clan logo.paa"), m_local.bytes("logo.paa"));
-        QVERIFY(server.commands().contains("STOR /the squad/clan logo.paa"));
+        QVERIFY(server.commands().contains("RNTO /the squad/clan logo.paa"));
     }
 
     void unreachableOrMisspokenServers_data() {
