@@ -83,7 +83,6 @@ CommandResult FtpSession::replace(const QString &temporary, const QString &targe
     }
     if (notImplemented(result.text)) {
         m_renames = false;
-        notice(inPlaceNotice);
         return result;
     }
     const QString refusal = result.text;
@@ -131,14 +130,14 @@ CommandResult FtpSession::storeInPlace(SendingFile &file, const QString &name,
 void FtpSession::removeTemporary(const QString &temporary, CommandResult &result) {
     if (m_cancelled)
         return;
-    if (controlConnectionOpen()) {
-        quoteCommand("DELE", temporary);
+    if (result.outcome != CommandResult::Failed) {
+        if (controlConnectionOpen())
+            quoteCommand("DELE", temporary);
         return;
     }
-    if (result.outcome != CommandResult::Failed)
-        return;
-    // The connection is gone with the copy still on the server: a short new login removes it.
-    // It reports no states, and the user already knows the run failed.
+    // The connection is gone, or about to be found gone, with the copy still on the server: a
+    // short new login removes it. It reports no states, and the user already knows the run
+    // failed.
     const auto states = std::exchange(m_stateHandler, nullptr);
     const auto timeout = std::exchange(m_timeout, std::min(m_timeout, cleanupTimeout));
     {
