@@ -63,12 +63,19 @@ struct CurlCallbacks {
         bool opensSession = false;
         {
             std::lock_guard lock(session->m_socketMutex);
-            if (session->m_everConnected && session->m_controlSocket == CURL_SOCKET_BAD &&
-                !std::exchange(session->m_mayReconnect, false)) {
+            if (session->m_everConnected && session->m_controlSocket == CURL_SOCKET_BAD) {
                 // The control connection is gone; a new one would log in afresh and lose the
-                // directory, so the session ends here instead.
-                session->m_refusedReconnect = true;
-                return CURL_SOCKET_BAD;
+                // directory, so the session ends here instead, unless a refusal that ends only
+                // one file closed it (the paths sent are absolute).
+                if (!session->m_reconnecting) {
+                    if (!std::exchange(session->m_mayReconnect, false)) {
+                        session->m_refusedReconnect = true;
+                        return CURL_SOCKET_BAD;
+                    }
+                    // Its data connections resume the new connection's TLS session.
+                    session->m_reconnecting = true;
+                    session->m_tlsConnections = 0;
+                }
             }
             opensSession = !session->m_everConnected;
         }
@@ -245,6 +252,21 @@ bool FtpSession::everConnected() {
 }
 
 bool FtpSession::ensureHandle() {
+    if (m_curl && std::exchange(m_renewHandles, false)) {
+        CURLM *multi = nullptr;
+        {
+            std::lock_guard lock(m_socketMutex);
+            for (const int fd : m_sockets)
+                ::shutdown(fd, SHUT_RDWR);
+            multi = std::exchange(m_multi, nullptr);
+        }
+        curl_multi_cleanup(multi);
+        curl_easy_cleanup(std::exchange(m_curl, nullptr));
+        std::lock_guard lock(m_socketMutex);
+        m_controlSocket = CURL_SOCKET_BAD;
+        m_mayReconnect = true;
+        m_reconnecting = false;
+    }
     if (!m_curl && !m_closed) {
         m_curl = curl_easy_init();
         // The control connection waits in the multi handle's cache between commands.
@@ -325,6 +347,7 @@ int FtpSession::perform() {
         std::lock_guard lock(m_socketMutex);
         m_controlSocket = control;
         m_everConnected = m_everConnected || control != CURL_SOCKET_BAD;
+        m_reconnecting = false;
     }
     curl_multi_remove_handle(multi, m_curl);
     return code;
@@ -396,13 +419,11 @@ CommandResult FtpSession::refusedOrFailed(int code) {
         break;
     }
     case CURLE_FTP_WEIRD_PASV_REPLY:
-        // libcurl 7.88 over TLS takes a refused STOR for a broken passive-mode reply and closes
-        // the connection: the refusal is the file's, and the next file logs in afresh.
+        // libcurl 7.88 over TLS takes a refused STOR for a broken passive-mode reply, after
+        // which its replies no longer match its commands: the refusal is the file's, and the
+        // next command starts from new handles and logs in afresh.
         if (!m_cancelled && m_lastReply.startsWith(u'5')) {
-            {
-                std::lock_guard lock(m_socketMutex);
-                m_mayReconnect = m_controlSocket == CURL_SOCKET_BAD;
-            }
+            m_renewHandles = true;
             reportState(RemoteError);
             return {CommandResult::Refused, masked(m_lastReply)};
         }

@@ -95,6 +95,9 @@ private:
     // The next command may log in afresh: libcurl closed the control connection on a refusal
     // that ends only one file. Under m_socketMutex.
     bool m_mayReconnect = false;
+    // Logging in afresh: the data connections of that command may open too.
+    bool m_reconnecting = false;
+    bool m_renewHandles = false;
     // What the server has shown it does not do.
     bool m_renames = true;
     bool m_tellsSize = true;

@@ -131,7 +131,7 @@ void FtpSession::removeTemporary(const QString &temporary, CommandResult &result
     if (m_cancelled)
         return;
     if (result.outcome != CommandResult::Failed) {
-        if (controlConnectionOpen())
+        if (controlConnectionOpen() && !m_renewHandles)
             quoteCommand("DELE", temporary);
         return;
     }
@@ -153,6 +153,7 @@ void FtpSession::removeTemporary(const QString &temporary, CommandResult &result
     {
         std::lock_guard lock(m_socketMutex);
         m_mayReconnect = false;
+        m_reconnecting = false;
     }
     m_refusedReconnect = refusedReconnect;
     m_timeout = timeout;
