@@ -138,7 +138,8 @@ CheckWindow::CheckWindow(const squad::SquadDocument &document, QWidget *parent)
     , m_checker(new squad::SquadChecker(document, this))
     , m_model(new CheckModel(*m_checker, document, this))
     , m_view(new FindingsView(this))
-    , m_summary(new QLabel(this)) {
+    , m_summary(new QLabel(this))
+    , m_writeCompanions(new QPushButton(QStringLiteral("&Write squad.dtd and squad.xsl"), this)) {
     setObjectName(QStringLiteral("checkWindow"));
     setWindowTitle(QStringLiteral("Check squad"));
     m_summary->setObjectName(QStringLiteral("summary"));
@@ -150,6 +151,11 @@ CheckWindow::CheckWindow(const squad::SquadDocument &document, QWidget *parent)
                               this);
     advice->setWordWrap(true);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    m_writeCompanions->setObjectName(QStringLiteral("writeCompanions"));
+    m_writeCompanions->setAutoDefault(false);
+    m_writeCompanions->setToolTip(QStringLiteral("Writes squad.dtd and squad.xsl, made for the "
+                                                 "files Troopbook saves, beside the squad file"));
+    buttons->addButton(m_writeCompanions, QDialogButtonBox::ActionRole);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(m_summary);
     layout->addWidget(m_view, 1);
@@ -160,7 +166,8 @@ CheckWindow::CheckWindow(const squad::SquadDocument &document, QWidget *parent)
     connect(buttons, &QDialogButtonBox::rejected, this, &QWidget::close);
     connect(new QShortcut(QKeySequence::Cancel, this), &QShortcut::activated, this,
             &QWidget::close);
-    connect(m_view, &FindingsView::findingActivated, this, &CheckWindow::findingActivated);
+    connect(m_view, &FindingsView::findingActivated, this, &CheckWindow::activate);
+    connect(m_writeCompanions, &QPushButton::clicked, this, &CheckWindow::companionsRequested);
     connect(&m_folderWatcher, &QFileSystemWatcher::directoryChanged, m_checker,
             &squad::SquadChecker::recheckFiles);
     m_summaryTimer.setSingleShot(true);
@@ -205,6 +212,18 @@ void CheckWindow::showSummary() {
                                       count(m_checker->hintCount(), "hint", "hints"));
     text[0] = text[0].toUpper();
     m_summary->setText(text);
+    const QList<squad::Finding> &squadFindings = m_checker->squadFindings();
+    m_writeCompanions->setVisible(
+        std::any_of(squadFindings.begin(), squadFindings.end(), [](const squad::Finding &f) {
+            return f.remedy == squad::Finding::Remedy::WriteCompanions;
+        }));
+}
+
+void CheckWindow::activate(const squad::Finding &finding) {
+    if (finding.remedy == squad::Finding::Remedy::WriteCompanions)
+        Q_EMIT companionsRequested();
+    else
+        Q_EMIT findingActivated(finding);
 }
 
 } // namespace app

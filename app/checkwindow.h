@@ -11,6 +11,7 @@
 #include <vector>
 
 class QLabel;
+class QPushButton;
 
 namespace app {
 
@@ -55,20 +56,27 @@ public:
     void setFilePath(const QString &path);
     const squad::SquadChecker &checker() const { return *m_checker; }
     FindingsView *findingsView() const { return m_view; }
+    // Looks again at the files beside the squad file, for example after writing some there.
+    void recheckFiles() { m_checker->recheckFiles(); }
 
 Q_SIGNALS:
     void findingActivated(const squad::Finding &finding);
+    // The user asks for squad.dtd and squad.xsl to be written beside the squad file.
+    void companionsRequested();
 
 protected:
     bool event(QEvent *event) override;
 
 private:
     void showSummary();
+    void activate(const squad::Finding &finding);
 
     squad::SquadChecker *m_checker;
     CheckModel *m_model;
     FindingsView *m_view;
     QLabel *m_summary;
+    // Offered while a companion of the squad file is missing.
+    QPushButton *m_writeCompanions;
     // Files beside the squad file come and go while the window is open.
     QFileSystemWatcher m_folderWatcher;
     // Many changes in one pass of the event loop are summed up once.

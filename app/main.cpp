@@ -1,5 +1,7 @@
+#include "app/companions.h"
 #include "app/mainwindow.h"
 #include "app/squadfile.h"
+#include "app/uploadcommandline.h"
 #include "base/wording.h"
 #include "publish/publishedcheck.h"
 #include "publish/webfetcher.h"
@@ -8,6 +10,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFileInfo>
 #include <QIcon>
 #include <QTimer>
@@ -35,6 +38,16 @@ struct Options {
                        "problem (hints allowed), 2 when there is one, 1 when nothing could be "
                        "fetched."),
         QStringLiteral("url")};
+    QCommandLineOption writeCompanions{
+        QStringLiteral("write-companions"),
+        QStringLiteral("Write squad.dtd and squad.xsl, made for the squad files Troopbook saves, "
+                       "into the folder <dir> without opening a window. Exit 0 when both were "
+                       "written, 1 with the reason when not; files already there are kept "
+                       "unless --force is given."),
+        QStringLiteral("dir")};
+    QCommandLineOption force{QStringLiteral("force"),
+                             QStringLiteral("With --write-companions: replace squad.dtd and "
+                                            "squad.xsl where they exist.")};
 };
 
 void describe(QCommandLineParser &parser, const Options &options) {
@@ -46,6 +59,9 @@ void describe(QCommandLineParser &parser, const Options &options) {
     parser.addVersionOption();
     parser.addOption(options.check);
     parser.addOption(options.checkPublished);
+    parser.addOption(options.writeCompanions);
+    parser.addOption(options.force);
+    app::addUploadOptions(parser);
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The squad file to open."),
                                  QStringLiteral("[file]"));
 }
@@ -88,8 +104,10 @@ std::unique_ptr<QCoreApplication> createApplication(int &argc, char **argv) {
         return qtWindowOptions.contains(o);
     });
     if ((!parsed && !onlyQtOptions) || parser.isSet(options.check) ||
-        parser.isSet(options.checkPublished) || parser.isSet(QStringLiteral("help")) ||
-        parser.isSet(QStringLiteral("help-all")) || parser.isSet(QStringLiteral("version")))
+        parser.isSet(options.checkPublished) || parser.isSet(options.writeCompanions) ||
+        parser.isSet(options.force) || app::isUploadCommand(parser) ||
+        parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")) ||
+        parser.isSet(QStringLiteral("version")))
         return std::make_unique<QCoreApplication>(argc, argv);
     return std::make_unique<QApplication>(argc, argv);
 }
@@ -180,6 +198,32 @@ int checkPublished(const QString &address, const QStringList &files) {
     return squad::hasProblem(report.findings) ? 2 : 0;
 }
 
+int writeCompanions(const QString &folder, bool force, const QStringList &files) {
+    const auto fail = [](const QString &message) {
+        std::fputs(qPrintable(QStringLiteral("troopbook: ") + message + u'\n'), stderr);
+        return 1;
+    };
+    if (!files.isEmpty())
+        return fail(QStringLiteral("--write-companions takes a folder and no file"));
+    if (!QFileInfo(folder).isDir())
+        return fail(QStringLiteral("\"%1\" is no folder").arg(folder));
+    const QStringList existing = app::existingCompanions(folder);
+    if (!existing.isEmpty() && !force)
+        return fail(
+            QStringLiteral("%1 already %2 in \"%3\"; --force replaces %4")
+                .arg(existing.join(QStringLiteral(" and ")),
+                     existing.size() == 1 ? QStringLiteral("exists") : QStringLiteral("exist"),
+                     folder, existing.size() == 1 ? QStringLiteral("it") : QStringLiteral("them")));
+    int status = 0;
+    for (const app::CompanionWritten &written : app::writeCompanions(folder)) {
+        if (written.failure.isEmpty())
+            std::fputs(qPrintable(QDir(folder).filePath(written.name) + u'\n'), stdout);
+        else
+            status = fail(written.failure);
+    }
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -199,6 +243,15 @@ int main(int argc, char *argv[]) {
         return check(parser.value(options.check));
     if (parser.isSet(options.checkPublished))
         return checkPublished(parser.value(options.checkPublished), parser.positionalArguments());
+    if (parser.isSet(options.force) && !parser.isSet(options.writeCompanions)) {
+        std::fputs("troopbook: --force goes with --write-companions only\n", stderr);
+        return 1;
+    }
+    if (parser.isSet(options.writeCompanions))
+        return writeCompanions(parser.value(options.writeCompanions), parser.isSet(options.force),
+                               parser.positionalArguments());
+    if (app::isUploadCommand(parser))
+        return app::uploadCommand(parser);
     const QStringList files = parser.positionalArguments();
     if (files.size() > 1) {
         std::fputs("troopbook: only one file can be opened\n", stderr);

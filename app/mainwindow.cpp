@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "companionscommand.h"
 #include "publishedcheckwindow.h"
 #include "squadfile.h"
 
@@ -168,6 +169,8 @@ void MainWindow::createMenus() {
     mnuToolsCheck = action(mnuTools, "mnuToolsCheck", QStringLiteral("&Check squad"), Qt::Key_F7);
     mnuToolsCheckPublished =
         action(mnuTools, "mnuToolsCheckPublished", QStringLiteral("Check &published squad…"));
+    mnuToolsCompanions =
+        action(mnuTools, "mnuToolsCompanions", QStringLiteral("&Write squad.dtd and squad.xsl"));
     mnuHelp = menuBar()->addMenu(QStringLiteral("&?"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
     mnuHelpHelp = action(mnuHelp, "mnuHelpHelp", QStringLiteral("&Help"));
@@ -181,6 +184,7 @@ void MainWindow::createMenus() {
     connect(mnuToolsCheck, &QAction::triggered, this, &MainWindow::mnuToolsCheck_Click);
     connect(mnuToolsCheckPublished, &QAction::triggered, this,
             &MainWindow::mnuToolsCheckPublished_Click);
+    connect(mnuToolsCompanions, &QAction::triggered, this, &MainWindow::mnuToolsCompanions_Click);
     connect(mnuHelpHelp, &QAction::triggered, this, &MainWindow::mnuHelpHelp_Click);
     connect(mnuHelpAbout, &QAction::triggered, this, &MainWindow::mnuHelpAbout_Click);
 }
@@ -309,10 +313,21 @@ void MainWindow::mnuToolsCheck_Click() {
         m_checkWindow->setFilePath(m_filePath);
         connect(this, &MainWindow::filePathChanged, m_checkWindow, &CheckWindow::setFilePath);
         connect(m_checkWindow, &CheckWindow::findingActivated, this, &MainWindow::showFinding);
+        connect(m_checkWindow, &CheckWindow::companionsRequested, this,
+                &MainWindow::mnuToolsCompanions_Click);
     }
     m_checkWindow->show();
     m_checkWindow->raise();
     m_checkWindow->activateWindow();
+}
+
+void MainWindow::mnuToolsCompanions_Click() {
+    // They belong beside the squad file, so a squad that has none is saved first.
+    if (m_filePath.isEmpty() && !mnuFileSave_Click())
+        return;
+    writeCompanionsBeside(this, m_filePath);
+    if (m_checkWindow)
+        m_checkWindow->recheckFiles();
 }
 
 void MainWindow::focusProperty(Property property) {

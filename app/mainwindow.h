@@ -107,6 +107,7 @@ private:
     void Command5_Click();
     void mnuToolsCheck_Click();
     void mnuToolsCheckPublished_Click();
+    void mnuToolsCompanions_Click();
     // Checks the published squad at the address asked for last.
     void checkPublishedAgain();
     void mnuHelpHelp_Click();
@@ -165,6 +166,7 @@ private:
     QMenu *mnuTools = nullptr;
     QAction *mnuToolsCheck = nullptr;
     QAction *mnuToolsCheckPublished = nullptr;
+    QAction *mnuToolsCompanions = nullptr;
     QMenu *mnuHelp = nullptr;
     QAction *mnuHelpHelp = nullptr;
     QAction *mnuHelpAbout = nullptr;

@@ -2,6 +2,7 @@
 
 #include "base/regularfile.h"
 #include "base/wording.h"
+#include "squad/squadcheck.h"
 #include "squad/squadreader.h"
 
 #include <QDir>
@@ -241,6 +242,18 @@ QString writeSquadFile(const QString &path, const QByteArray &contents) {
     if (!file.commit())
         return saveFailure(path, file.errorString());
     return {};
+}
+
+QList<squad::Finding> checkSquadFile(const SquadFileRead &read, const QString &path) {
+    QList<squad::Finding> findings =
+        squad::checkSquad(read.data, {QFileInfo(path).absoluteFilePath(), false});
+    if (read.truncated) {
+        findings.prepend({squad::Finding::Kind::Problem, -1, std::nullopt, std::nullopt,
+                          QStringLiteral("The text ends before the end of the squad, so the file "
+                                         "may be incomplete and a game cannot read it: open it, "
+                                         "check the members and save it whole.")});
+    }
+    return findings;
 }
 
 } // namespace app

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "squad/finding.h"
 #include "squad/squaddocument.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 namespace app {
@@ -24,6 +26,10 @@ SquadFileRead readSquadFile(const QString &path);
 
 // The warning for a file that was read but is cut short: it names the file and the members read.
 QString truncatedWarning(const QString &path, int members);
+
+// What the squad check finds in a squad file that was read, a text cut short first: a game's XML
+// parser refuses the whole file, whatever members it still holds.
+QList<squad::Finding> checkSquadFile(const SquadFileRead &read, const QString &path);
 
 // Replaces the file with `contents` as a whole or not at all, keeping its mode; where its folder
 // takes no new files, a writable file is rewritten in place instead. A target that exists but is

@@ -1,9 +1,12 @@
 #include "publishedcheck.h"
 
+#include "namedcompanions.h"
 #include "squad/picturename.h"
 #include "squad/squadcompare.h"
 #include "squad/squadreader.h"
 #include "webfetcher.h"
+
+#include <QRegularExpression>
 
 namespace publish {
 namespace {
@@ -39,6 +42,14 @@ bool isXmlType(const QString &contentType) {
     return mediaType == u"application/xml" || mediaType == u"text/xml";
 }
 
+// Scheme, host and port alike, the port given or the scheme's usual one.
+bool sameServer(const QUrl &a, const QUrl &b) {
+    const auto port = [](const QUrl &url) {
+        return url.port(url.scheme() == u"https" ? 443 : 80);
+    };
+    return a.scheme() == b.scheme() && a.host() == b.host() && port(a) == port(b);
+}
+
 class Check {
 public:
     Check(const CheckRequest &request, WebFetcher &fetcher,
@@ -70,8 +81,12 @@ public:
                                              : QString();
             if (!picture.isEmpty())
                 checkPicture(picture);
-            for (const char *name : {"squad.dtd", "squad.xsl"}) {
-                if (!checkCompanion(QString::fromLatin1(name), false))
+            const NamedCompanions named =
+                squadFile.status == 200 ? namedCompanions(squadFile.body) : NamedCompanions();
+            const std::pair<QString, const char *> companions[] = {
+                {named.documentType, "squad.dtd"}, {named.styleSheet, "squad.xsl"}};
+            for (const auto &[reference, plainName] : companions) {
+                if (!checkNamedCompanion(reference, QString::fromLatin1(plainName)))
                     return finish();
             }
         }
@@ -189,13 +204,40 @@ private:
                             .arg(picture)));
             return;
         }
-        checkCompanion(name, true);
+        checkCompanion(name, besideSquadFile(name), true);
+    }
+
+    QUrl besideSquadFile(const QString &name) const {
+        return m_request.address.resolved(
+            QUrl(QString::fromLatin1(QUrl::toPercentEncoding(name)), QUrl::StrictMode));
+    }
+
+    // squad.dtd or squad.xsl where the squad file names it (`reference`), or beside the file
+    // under its plain name when it names none. False when the check was cancelled.
+    bool checkNamedCompanion(const QString &reference, const QString &plainName) {
+        if (reference.isEmpty())
+            return checkCompanion(plainName, besideSquadFile(plainName), false);
+        const QUrl &address = m_request.address;
+        const QUrl url = address.resolved(QUrl(reference));
+        if (!sameServer(url, address)) {
+            add(hint(
+                QStringLiteral("The squad file names its %1 at \"%2\", not on its own server "
+                               "(%3), so it was not fetched; browsers take a style sheet "
+                               "only from the squad file's server. Keep squad.dtd and "
+                               "squad.xsl beside the squad file.")
+                    .arg(
+                        plainName == u"squad.xsl" ? QStringLiteral("style sheet")
+                                                  : QStringLiteral("document type"),
+                        reference.left(200),
+                        address.adjusted(QUrl::RemovePath | QUrl::RemoveQuery).toDisplayString())));
+            return true;
+        }
+        const QString name = url.fileName().isEmpty() ? plainName : url.fileName();
+        return checkCompanion(name, url, false);
     }
 
     // False when the check was cancelled.
-    bool checkCompanion(const QString &name, bool isPicture) {
-        const QUrl url = m_request.address.resolved(
-            QUrl(QString::fromLatin1(QUrl::toPercentEncoding(name)), QUrl::StrictMode));
+    bool checkCompanion(const QString &name, const QUrl &url, bool isPicture) {
         const WebResponse response = fetch(url);
         if (response.cancelled)
             return false;
@@ -211,9 +253,15 @@ private:
             add(finding(QStringLiteral("%1 could not be fetched from %2: %3")
                             .arg(what, url.toDisplayString(), response.error)));
         } else if (response.status != 200) {
-            add(finding(QStringLiteral("%1 is missing beside the squad file (the server answers "
-                                       "\"%2\" at %3); %4. Upload it with the squad.")
-                            .arg(what, statusText(response), url.toDisplayString(), why)));
+            // The plain name, with or without the "?" of the file's own head, lies beside it.
+            const bool beside = url.adjusted(QUrl::RemoveQuery) ==
+                                besideSquadFile(name).adjusted(QUrl::RemoveQuery);
+            add(finding(QStringLiteral("%1 is missing %2 (the server answers \"%3\" at %4); %5. "
+                                       "Upload it with the squad.")
+                            .arg(what,
+                                 beside ? QStringLiteral("beside the squad file")
+                                        : QStringLiteral("where the squad file names it"),
+                                 statusText(response), url.toDisplayString(), why)));
         } else if (response.truncated) {
             add(finding(QStringLiteral("%1 was cut short: the server announced %2 bytes and sent "
                                        "%3.")
@@ -286,6 +334,19 @@ std::optional<QUrl> parseAddress(const QString &text, QString *error) {
     };
     if (trimmed.isEmpty())
         return fail(QStringLiteral("No address was given."));
+    // "http:/host/x" is a typo, not an address on the host "http"; "host:8080/x" names a port.
+    static const QRegularExpression schemeWithoutSlashes(
+        QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*):(?!\\d+(/|$))"));
+    if (const QRegularExpressionMatch typo = schemeWithoutSlashes.match(trimmed);
+        typo.hasMatch() && !trimmed.contains(QStringLiteral("://"))) {
+        const QString scheme = typo.captured(1).toLower();
+        if (scheme == u"http" || scheme == u"https")
+            return fail(QStringLiteral("\"%1\" is no web address: write %2:// with both slashes.")
+                            .arg(trimmed, scheme));
+        return fail(QStringLiteral("\"%1\" is no web address: a published squad is fetched with "
+                                   "http:// or https:// only.")
+                        .arg(trimmed));
+    }
     const QString withScheme =
         trimmed.contains(QStringLiteral("://")) ? trimmed : QStringLiteral("http://") + trimmed;
     // Parsed as it stands: QUrl::fromUserInput would take an address it cannot parse for one

@@ -92,6 +92,9 @@ WebResponse WebFetcher::get(const QUrl &url) {
     const QByteArray address = url.toEncoded();
     curl_easy_setopt(curl, CURLOPT_URL, address.constData());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    // A game asks the server itself; a proxy from the environment (http_proxy, all_proxy), maybe
+    // a caching one, would answer in its stead.
+    curl_easy_setopt(curl, CURLOPT_PROXY, "");
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
     // Game clients speak HTTP/1.x; over HTTP/2 a server may leave out Content-Length lawfully.
     curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
@@ -173,6 +176,17 @@ WebResponse WebFetcher::get(const QUrl &url) {
             break;
         case CURLE_SSL_CONNECT_ERROR:
             response.error = QStringLiteral("No secure connection could be made (%1).").arg(detail);
+            break;
+        case CURLE_OUT_OF_MEMORY:
+            // What libcurl reports for a header line beyond its limit, once the status arrived.
+            if (status > 0 && response.body.isEmpty()) {
+                response.error = QStringLiteral("The server's response header is larger than the "
+                                                "%1 KB a header line may take; the response was "
+                                                "not read.")
+                                     .arg(CURL_MAX_HTTP_HEADER / 1024);
+            } else {
+                response.error = detail.endsWith(u'.') ? detail : detail + u'.';
+            }
             break;
         default:
             response.error = detail.endsWith(u'.') ? detail : detail + u'.';

@@ -25,6 +25,13 @@ struct Finding {
     std::optional<Property> property;
     std::optional<Field> field;
     QString message;
+    // What the program itself can do about it, beyond going to the field concerned.
+    enum class Remedy {
+        None,
+        // Write squad.dtd and squad.xsl beside the squad file.
+        WriteCompanions,
+    };
+    Remedy remedy = Remedy::None;
 
     friend bool operator==(const Finding &, const Finding &) = default;
 };

@@ -38,6 +38,7 @@ struct Rule {
     Target target;
     bool (*broken)(const Subject &);
     QString (*message)(const Subject &);
+    Finding::Remedy remedy = Finding::Remedy::None;
 };
 
 bool isDigit(QChar c) {
@@ -206,8 +207,8 @@ const Rule rules[] = {
     {Problem, Property::Title, over64, tooLongText},
     {Problem, Property::Picture, notBesideFile, notBesideFileText},
     {Problem, Property::Picture, pictureMissing, pictureMissingText},
-    {Hint, SquadFiles, dtdMissing, dtdMissingText},
-    {Hint, SquadFiles, xslMissing, xslMissingText},
+    {Hint, SquadFiles, dtdMissing, dtdMissingText, Finding::Remedy::WriteCompanions},
+    {Hint, SquadFiles, xslMissing, xslMissingText, Finding::Remedy::WriteCompanions},
     {Hint, SquadFiles, unsaved, unsavedText},
     {Problem, Field::Id, isEmpty, idEmptyText},
     {Problem, Field::Id, notDigits, notDigitsText},
@@ -311,7 +312,7 @@ bool SquadChecker::evaluateSquadRules() {
                               property ? propertyLabel(*property) : QString(), context};
         if (!rule.broken(subject))
             continue;
-        Finding f{rule.kind, -1, {}, {}, rule.message(subject)};
+        Finding f{rule.kind, -1, {}, {}, rule.message(subject), rule.remedy};
         if (property)
             f.property = *property;
         found << f;

@@ -103,6 +103,10 @@ private:
     bool m_tellsSize = true;
     NoticeHandler m_noticeHandler;
 
+    // The file put() is sending, for the progress handler.
+    QString m_sendingName;
+    qint64 m_sendingSize = 0;
+
     QByteArray m_partialLine;
     QString m_lastReply;
 };

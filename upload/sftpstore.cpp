@@ -4,6 +4,7 @@
 #include "sftpextensions.h"
 
 #include <QFile>
+#include <QScopeGuard>
 
 #include <fcntl.h>
 
@@ -26,8 +27,17 @@ CommandResult SftpSession::put(const QString &localPath, const QString &remotePa
         target.remove(0, 1);
     const QString name = target.mid(target.lastIndexOf(u'/') + 1);
     const Watch watch(*this);
+    m_storing = true;
+    const auto stored = qScopeGuard([this] { m_storing = false; });
+    if (m_stopRequested)
+        return stopped();
     target = followLinks(target);
     return storeFile(local, name, target, temporaryPath(target, randomTag()));
+}
+
+CommandResult SftpSession::stopped() {
+    reportState(RemoteError);
+    return {CommandResult::Failed, QStringLiteral("The upload was cancelled."), true};
 }
 
 QString SftpSession::followLinks(const QString &remotePath) {
@@ -80,7 +90,14 @@ CommandResult SftpSession::storeFile(SendingFile &local, const QString &name, co
 
     CommandResult result;
     QByteArray buffer(chunkSize, Qt::Uninitialized);
+    const qint64 size = local.size();
+    qint64 sent = 0;
+    reportProgress(name, 0, size);
     for (bool done = false; !done && result.ok();) {
+        if (m_stopRequested) {
+            result = stopped();
+            break;
+        }
         const qint64 count = local.read(buffer.data(), chunkSize);
         if (count < 0) {
             result = {CommandResult::Refused, local.problem()};
@@ -97,6 +114,9 @@ CommandResult SftpSession::storeFile(SendingFile &local, const QString &name, co
             written += n;
             touch();
         }
+        sent += count;
+        if (count > 0)
+            reportProgress(name, sent, size);
     }
     if (sftp_close(file) != 0 && result.ok())
         result = alive(m_connection.get()) ? refused(sftpErrorText()) : lost(name);

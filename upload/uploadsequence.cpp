@@ -138,11 +138,18 @@ UploadOutcome runUpload(const UploadRequest &request, Transfer &transfer) {
             const auto &[name, skipped] = files[i];
             if (!skipped.isEmpty()) {
                 notStored << name + QStringLiteral(": ") + skipped;
+                outcome.files.append({name, QString(), false, skipped});
                 continue;
             }
             const QString remote = reply + u'/' + name;
             result = transfer.put(localPath(request.localDirectory, name), remote);
+            outcome.files.append(
+                {name, remote, result.ok(), result.ok() ? QString() : result.text});
             if (result.outcome == CommandResult::Failed) {
+                for (const auto &[left, why] : files.mid(i + 1))
+                    outcome.files.append(
+                        {left, QString(), false,
+                         why.isEmpty() ? QStringLiteral("the upload ended before it") : why});
                 if (!result.cancelled) {
                     // What the server holds now, file by file, since the run ends here.
                     QStringList untried;

@@ -3,7 +3,9 @@
 
 #include "../common/troopbookrun.h"
 
+#include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -149,6 +151,64 @@ private Q_SLOTS:
         QCOMPARE(run.out, QByteArray());
         QVERIFY2(run.err.contains(file.toLocal8Bit()), run.err.constData());
         QVERIFY(run.err.endsWith('\n'));
+    }
+
+    // Both or nothing without --force; with it, what stands in the way is replaced.
+    void writeCompanionsIntoAFolder_data() {
+        QTest::addColumn<QStringList>("files"); // already in DIR; one ending in / is a folder
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("written");
+        QTest::addColumn<QString>("error");
+        const QStringList both{"squad.dtd", "squad.xsl"};
+        const QStringList plain{"--write-companions", "DIR"};
+        const QStringList forced{"--write-companions", "DIR", "--force"};
+        QTest::newRow("empty folder") << QStringList{} << plain << 0 << both << "";
+        QTest::newRow("both there")
+            << both << plain << 1 << QStringList{} << "squad.dtd and squad.xsl already exist";
+        QTest::newRow("one there") << QStringList{"squad.xsl"} << plain << 1 << QStringList{}
+                                   << "squad.xsl already exists";
+        QTest::newRow("one there, forced") << QStringList{"squad.xsl"} << forced << 0 << both << "";
+        QTest::newRow("a folder in the way, forced")
+            << QStringList{"squad.dtd/"} << forced << 1 << QStringList{"squad.xsl"}
+            << "not an ordinary file";
+        QTest::newRow("no such folder")
+            << QStringList{} << QStringList{"--write-companions", "DIR/x"} << 1 << QStringList{}
+            << "is no folder";
+        QTest::newRow("a file as well")
+            << QStringList{} << QStringList{"--write-companions", "DIR", "squad.xml"} << 1
+            << QStringList{} << "takes a folder and no file";
+        QTest::newRow("--force alone") << QStringList{} << QStringList{"--force"} << 1
+                                       << QStringList{} << "--force goes with --write-companions";
+    }
+    void writeCompanionsIntoAFolder() {
+        QFETCH(QStringList, files);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, written);
+        QFETCH(QString, error);
+        QTemporaryDir dir;
+        for (const QString &name : files) {
+            if (name.endsWith(u'/')) {
+                QVERIFY(QDir(dir.path()).mkdir(name));
+                continue;
+            }
+            QFile f(dir.filePath(name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("own");
+        }
+        arguments.replaceInStrings(QRegularExpression("^DIR"), dir.path());
+        const Run run = troopbook(arguments);
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY2(run.err.contains(error.toLocal8Bit()), run.err.constData());
+        for (const char *name : {"squad.dtd", "squad.xsl"}) {
+            QFile source(QStringLiteral(TROOPBOOK_COMPANIONS_DIR "/") + QLatin1String(name));
+            QVERIFY(source.open(QIODevice::ReadOnly));
+            QFile now(dir.filePath(name));
+            const QByteArray contents = now.open(QIODevice::ReadOnly) ? now.readAll() : "";
+            QCOMPARE(contents == source.readAll(), written.contains(name));
+            QCOMPARE(run.out.contains(dir.filePath(name).toLocal8Bit()), written.contains(name));
+        }
     }
 
     void helpAndVersionNeedNoWindow() {

@@ -158,8 +158,10 @@ private Q_SLOTS:
                  (QStringList{"&File mnuFile:", "mnuFileNew &New Ctrl+N",
                               "mnuFileOpen &Open Ctrl+O", "mnuFileSave &Save Ctrl+S",
                               "mnuFileUpload &Upload ", "mnuFileExit E&xit "}));
-        QCOMPARE(items(menus[1]), (QStringList{"&Tools mnuTools:", "mnuToolsCheck &Check squad F7",
-                                               "mnuToolsCheckPublished Check &published squad… "}));
+        QCOMPARE(items(menus[1]),
+                 (QStringList{"&Tools mnuTools:", "mnuToolsCheck &Check squad F7",
+                              "mnuToolsCheckPublished Check &published squad… ",
+                              "mnuToolsCompanions &Write squad.dtd and squad.xsl "}));
         QCOMPARE(items(menus[2]),
                  (QStringList{"&? mnuHelp:", "mnuHelpHelp &Help ", "mnuHelpAbout &About "}));
     }

@@ -1,6 +1,7 @@
 // The check of a published squad against a web server on loopback that stages one way of
 // serving the squad wrongly per folder.
 #include "publish/checkworker.h"
+#include "publish/namedcompanions.h"
 #include "publish/publishedcheck.h"
 #include "publish/webfetcher.h"
 #include "squad/squadwriter.h"
@@ -8,6 +9,7 @@
 
 #include "../common/loopback.h"
 
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -137,6 +139,27 @@ private Q_SLOTS:
         squad::SquadData upward = referenceSquad();
         upward.properties[int(squad::Property::Picture)] = "..";
         QVERIFY(m_server->stage("upward", withSquad(squad::fileContents(upward))));
+        QVERIFY(m_server->stage("bigheader", withSquad(squadFile), "squad.xml bigheader\n"));
+        // The head names the companions elsewhere: one folder up, in a folder below, on
+        // another server.
+        const auto naming = [&](const QByteArray &dtd, const QByteArray &xsl) {
+            return QByteArray(squadFile)
+                .replace("SYSTEM \"squad.dtd\"", QByteArray("SYSTEM \"" + dtd + '"'))
+                .replace("href=\"squad.xsl?\"", QByteArray("href=\"" + xsl + '"'));
+        };
+        QVERIFY(m_server->stage("named", companions));
+        QVERIFY(m_server->stage(
+            "named/inner",
+            QList<std::pair<QString, QByteArray>>{
+                {"squad.xml", naming("../squad.dtd", "../squad.xsl")}, {"logo.paa", "p"}}));
+        QVERIFY(m_server->stage(
+            "named/port",
+            QList<std::pair<QString, QByteArray>>{
+                {"squad.xml", naming("http://localhost:80/named/squad.dtd", "/named/squad.xsl?")},
+                {"logo.paa", "p"}}));
+        QVERIFY(m_server->stage("namedbelow", withSquad(naming("lib/squad.dtd", "lib/squad.xsl"))));
+        QVERIFY(m_server->stage("namedelsewhere",
+                                withSquad(naming("squad.dtd", "http://other.invalid/squad.xsl"))));
         QVERIFY(m_server->stage("emptypicture", {{"squad.xml", squadFile},
                                                  {"squad.dtd", "<!ELEMENT squad ANY>\n"},
                                                  {"squad.xsl", "<xsl:stylesheet/>\n"},
@@ -225,6 +248,30 @@ private Q_SLOTS:
             << "http://localhost/stall/squad.xml" << true << true << 1000
             << QStringList{"did not answer within 1 second."}
             << QStringList{"Over https the squad file cannot be fetched"} << false << 2;
+        QTest::newRow("response header of 2 MB")
+            << "http://localhost/bigheader/squad.xml" << true << true << 10000
+            << QStringList{"could not be fetched from http://localhost/bigheader/squad.xml: The "
+                           "server's response header is larger than the 100 KB"}
+            << QStringList{"Over https the squad file cannot be fetched"} << false << 2;
+        QTest::newRow("companions one folder up, as the file names them")
+            << "http://localhost/named/inner/squad.xml" << true << true << 10000 << QStringList{}
+            << QStringList{} << true << 5;
+        QTest::newRow("companions named absolute, the usual port written out")
+            << "http://localhost/named/port/squad.xml" << true << true << 10000 << QStringList{}
+            << QStringList{} << true << 5;
+        QTest::newRow("companions named below, missing there")
+            << "http://localhost/namedbelow/squad.xml" << true << true << 10000 << QStringList{}
+            << QStringList{"squad.dtd is missing where the squad file names it (the server "
+                           "answers \"404 Not Found\" at "
+                           "http://localhost/namedbelow/lib/squad.dtd)",
+                           "squad.xsl is missing where the squad file names it"}
+            << true << 5;
+        QTest::newRow("style sheet named on another server")
+            << "http://localhost/namedelsewhere/squad.xml" << true << true << 10000 << QStringList{}
+            << QStringList{"names its style sheet at \"http://other.invalid/squad.xsl\", not on "
+                           "its "
+                           "own server (http://localhost)"}
+            << true << 4;
         QTest::newRow("nobody listening")
             << QStringLiteral("http://127.0.0.1:%1/squad.xml")
                    .arg(QString::number(testnet::freePort()))
@@ -259,9 +306,71 @@ private Q_SLOTS:
         QCOMPARE(report.anythingFetched, anythingFetched);
         QCOMPARE(report.cancelled, false);
         QCOMPARE(report.files.size(), filesFetched);
+        // The companions are asked for where the file names them, and only there.
+        if (address.contains(u"/named/"))
+            QVERIFY(m_server->requests().mid(requestsBefore).contains("http /named/squad.dtd"));
         // The redirect's target is never asked for by the check itself.
         if (address.contains(u"redirect"))
             QVERIFY(!m_server->requests().mid(requestsBefore).contains("http /good/squad.xml"));
+    }
+
+    // Only the head before the squad element counts, in the forms XML allows there.
+    void headNamesTheCompanions_data() {
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<QString>("documentType");
+        QTest::addColumn<QString>("styleSheet");
+        QTest::newRow("as Troopbook writes it")
+            << squad::fileContents(referenceSquad()) << "squad.dtd"
+            << "squad.xsl?";
+        QTest::newRow("public identifier, single quotes, internal subset")
+            << QByteArray("<?xml version='1.0'?>\n<!-- a > b -->\n<!DOCTYPE squad PUBLIC "
+                          "'-//X//EN' '../d/squad.dtd' [ <!ENTITY a 'b'> ]>\n"
+                          "<?xml-stylesheet type='text/xsl' href='../x.xsl?v=1&amp;w=2'?><squad/>")
+            << "../d/squad.dtd"
+            << "../x.xsl?v=1&w=2";
+        QTest::newRow("none named") << QByteArray("<squad nick=\"x\"/>") << ""
+                                    << "";
+        QTest::newRow("after the squad element is no head")
+            << QByteArray("<squad/><!DOCTYPE squad SYSTEM \"x.dtd\"><?xml-stylesheet href=\"x\"?>")
+            << ""
+            << "";
+        const QString utf16 =
+            QStringLiteral("<!DOCTYPE squad SYSTEM \"u.dtd\"><?xml-stylesheet href=\"u.xsl\"?>");
+        QTest::newRow("UTF-16 with a byte-order mark")
+            << QByteArray("\xFF\xFE") +
+                   QByteArray(reinterpret_cast<const char *>(utf16.utf16()), 2 * utf16.size())
+            << "u.dtd"
+            << "u.xsl";
+    }
+    void headNamesTheCompanions() {
+        QFETCH(QByteArray, head);
+        QFETCH(QString, documentType);
+        QFETCH(QString, styleSheet);
+        const NamedCompanions named = namedCompanions(head);
+        QCOMPARE(named.documentType, documentType);
+        QCOMPARE(named.styleSheet, styleSheet);
+    }
+
+    // A game asks the server itself; a proxy, maybe caching, could hide what the server sends.
+    void proxiesAreNotUsed_data() {
+        QTest::addColumn<QByteArray>("variable");
+        QTest::addColumn<QString>("address");
+        QTest::newRow("http_proxy")
+            << QByteArray("http_proxy") << "http://localhost/good/squad.xml";
+        QTest::newRow("HTTPS_PROXY")
+            << QByteArray("HTTPS_PROXY") << "https://localhost/good/squad.xml";
+        QTest::newRow("all_proxy") << QByteArray("all_proxy") << "http://localhost/good/squad.xml";
+    }
+    void proxiesAreNotUsed() {
+        QFETCH(QByteArray, variable);
+        QFETCH(QString, address);
+        // A proxy nobody runs: any request sent through it fails.
+        qputenv(variable.constData(),
+                QByteArray("http://127.0.0.1:") + QByteArray::number(testnet::freePort()));
+        const auto unset = qScopeGuard([&] { qunsetenv(variable.constData()); });
+        const CheckReport report = check(address, true, true);
+        QCOMPARE(messages(report, Finding::Kind::Problem), QStringList());
+        QCOMPARE(messages(report, Finding::Kind::Hint), QStringList());
     }
 
     void fileLinesSayStatusTypeAndSize() {
@@ -353,6 +462,15 @@ private Q_SLOTS:
         QTest::newRow("IPv6 host") << "http://[::1]:8080/squad.xml"
                                    << "http://[::1]:8080/squad.xml"
                                    << "https://[::1]/squad.xml";
+        QTest::newRow("one slash after http:") << "http:/127.0.0.1/x.xml"
+                                               << ""
+                                               << "";
+        QTest::newRow("no slash after HTTPS:") << "HTTPS:example.org/squad.xml"
+                                               << ""
+                                               << "";
+        QTest::newRow("host and port, no scheme") << "example.org:8080/squad.xml"
+                                                  << "http://example.org:8080/squad.xml"
+                                                  << "https://example.org/squad.xml";
         QTest::newRow("empty") << "   "
                                << ""
                                << "";
@@ -366,6 +484,7 @@ private Q_SLOTS:
         if (address.isEmpty()) {
             QVERIFY(!url);
             QVERIFY(error.endsWith(u'.'));
+            QVERIFY2(error.contains(typed.trimmed()), qPrintable(error));
             return;
         }
         QVERIFY2(url, qPrintable(error));

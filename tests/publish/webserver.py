@@ -12,6 +12,7 @@ files, instead of plainly with Content-Length and a type by extension:
     <name> type <content-type> that Content-Type
     <name> short               a Content-Length 100 bytes larger than the body, then hang up
     <name> stall               accept the request and never answer
+    <name> bigheader           a response header of 2 MB before the body
 """
 import argparse
 import os
@@ -83,6 +84,8 @@ def main():
                 content_type = "application/octet-stream"
             self.send_response(200)
             self.send_header("Content-Type", content_type)
+            if how == "bigheader":
+                self.send_header("X-Padding", "p" * (2 * 1024 * 1024))
             if how == "chunked":
                 self.send_header("Transfer-Encoding", "chunked")
                 self.end_headers()

@@ -18,8 +18,17 @@ struct SftpOptions {
     bool refusePosixRename = false;
     // Asks for the password at a keyboard-interactive prompt instead.
     bool keyboardInteractive = false;
+    // Takes the public keys in this file as well (OpenSSH's authorized_keys format).
+    QString authorizedKeys = QString();
+    // Takes a key only, no password.
+    bool keysOnly = false;
+    // Answers each write into a file a twentieth of a second late.
+    bool slowWrites = false;
     // Once: "drop-in-write", "drop-in-rename" or "stall-in-write" (see sftpserver.py).
     QString fault = QString();
+    // Always: "drop-writes", "fail-posix-rename", "many-prompts", "huge-prompt", "many-rounds"
+    // or "visible-prompt" (see sftpserver.py).
+    QString misbehave = QString();
 };
 
 class SftpServer : public ScriptServer {
@@ -32,12 +41,20 @@ public:
             arguments << QStringLiteral("--home") << options.home;
         if (options.keyboardInteractive)
             arguments << QStringLiteral("--keyboard-interactive");
+        if (!options.authorizedKeys.isEmpty())
+            arguments << QStringLiteral("--authorized-keys") << options.authorizedKeys;
+        if (options.slowWrites)
+            arguments << QStringLiteral("--slow-writes");
+        if (options.keysOnly)
+            arguments << QStringLiteral("--keys-only");
         if (options.refusePosixRename)
             arguments << QStringLiteral("--refuse-posix-rename");
         if (options.noPosixRename)
             arguments << QStringLiteral("--no-posix-rename");
         if (!options.fault.isEmpty())
             arguments << QStringLiteral("--fault") << options.fault;
+        if (!options.misbehave.isEmpty())
+            arguments << QStringLiteral("--misbehave") << options.misbehave;
         start("sftpserver.py", arguments, [this](const QByteArray &line) {
             if (line.startsWith("KEY "))
                 m_key = QString::fromLatin1(line.mid(4));

@@ -30,6 +30,12 @@ def main():
     p.add_argument("--home", default="", help="login directory, below the root")
     p.add_argument("--keyboard-interactive", action="store_true",
                    help="take the password at a keyboard-interactive prompt only")
+    p.add_argument("--authorized-keys", default="",
+                   help="take the public keys in this file too (OpenSSH's format)")
+    p.add_argument("--keys-only", action="store_true",
+                   help="take no password, only a key")
+    p.add_argument("--slow-writes", action="store_true",
+                   help="answer each write into a file a twentieth of a second late")
     p.add_argument("--no-posix-rename", action="store_true",
                    help="offer only the plain rename, which never replaces a file")
     p.add_argument("--refuse-posix-rename", action="store_true",
@@ -39,11 +45,11 @@ def main():
                    help="once: drop the connection at the first write into a file or at the "
                    "first rename, or never answer the first write")
     p.add_argument("--misbehave", default="",
-                   choices=["", "drop-writes", "slow-writes", "fail-posix-rename",
+                   choices=["", "drop-writes", "fail-posix-rename",
                             "many-prompts", "huge-prompt", "many-rounds", "visible-prompt"],
-                   help="always: acknowledge writes but keep nothing; take 0.2 s for each write; "
-                   "answer posix-rename with a failure; ask 1,000 questions, one of 1 MB, one "
-                   "password prompt after another, or a prompt shown as typed")
+                   help="always: acknowledge writes but keep nothing; answer posix-rename "
+                   "with a failure; ask 1,000 questions, one of 1 MB, one password prompt "
+                   "after another, or a prompt shown as typed")
     p.add_argument("--lifetime", type=float, default=120.0)
     args = p.parse_args()
 
@@ -70,7 +76,16 @@ def main():
             return True
 
         def password_auth_supported(self):
-            return not args.keyboard_interactive
+            return not args.keyboard_interactive and not args.keys_only
+
+        def public_key_auth_supported(self):
+            return bool(args.authorized_keys)
+
+        def validate_public_key(self, username, key):
+            known = [k.public_data for k in asyncssh.read_public_key_list(args.authorized_keys)]
+            ok = username == args.user and key.public_data in known
+            log.write("PUBLICKEY %s %s\n" % (username, "ok" if ok else "refused"))
+            return ok
 
         def validate_password(self, username, password):
             ok = username == args.user and password == args.password
@@ -78,7 +93,7 @@ def main():
             return ok
 
         def kbdint_auth_supported(self):
-            return args.keyboard_interactive
+            return args.keyboard_interactive and not args.keys_only
 
         def get_kbdint_challenge(self, username, lang, submethods):
             log.write("CHALLENGE\n")
@@ -118,13 +133,13 @@ def main():
         async def write(self, file_obj, offset, data):
             if args.misbehave == "drop-writes":
                 return None
-            if args.misbehave == "slow-writes":
-                await asyncio.sleep(0.2)
             if strikes("drop-in-write"):
                 self._conn.abort()
                 return None
             if strikes("stall-in-write"):
                 await asyncio.get_event_loop().create_future()
+            if args.slow_writes:
+                await asyncio.sleep(0.05)
             return super().write(file_obj, offset, data)
 
         def rename(self, oldpath, newpath):
