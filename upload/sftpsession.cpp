@@ -261,6 +261,11 @@ CommandResult SftpSession::trustHostKey(const Connection &connection, bool mayAs
                            "Key offered: %3 %4\r\n\r\nIf the server's key was changed on "
                            "purpose, remove its old line from %2.")
                 .arg(server, knownHosts, check.keyType, check.fingerprint));
+    case HostKeyCheck::Revoked:
+        return failed(QStringLiteral("The host key of the SFTP server %1 is marked as revoked in "
+                                     "%2: it must never be trusted again. Troopbook did not log "
+                                     "in and sent nothing.\r\n\r\nKey offered: %3 %4")
+                          .arg(server, knownHosts, check.keyType, check.fingerprint));
     case HostKeyCheck::Unknown:
         break;
     }

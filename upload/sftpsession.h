@@ -69,6 +69,7 @@ private:
     int logInWithKeys(const Connection &connection, LoginAttempt &attempt);
     int logInWithKeyFile(const Connection &connection, const QString &path, LoginAttempt &attempt);
     int keyboardInteractive(const Connection &connection);
+    int keyboardInteractiveStep(const Connection &connection);
     CommandResult loginRefused(int methods, const LoginAttempt &attempt);
     CommandResult establish(std::unique_ptr<Connection> &connection, bool mayAsk);
     void close(bool polite);
@@ -91,6 +92,8 @@ private:
     QString brokenText(const Connection *connection) const;
     QString sftpErrorText() const;
 
+    // What a keyboard-interactive login asked that Troopbook cannot answer, for the user.
+    QString m_loginQuestion;
     QString m_knownHostsFile;
     QString m_globalKnownHostsFile;
     HostKeyQuestion m_hostKeyQuestion;
