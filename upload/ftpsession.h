@@ -20,8 +20,6 @@ class SendingFile;
 // tells it, and then renamed over the target, so the old file is replaced whole.
 class FtpSession : public ServerSession {
 public:
-    // How long the goodbye may take once everything is done.
-    static constexpr std::chrono::milliseconds quitTimeout{2000};
     // How long a new login that only removes a temporary copy may take.
     static constexpr std::chrono::milliseconds cleanupTimeout{10000};
 

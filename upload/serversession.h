@@ -41,6 +41,8 @@ struct ServerAddress {
 class ServerSession : public Transfer {
 public:
     static constexpr std::chrono::milliseconds defaultTimeout{60000};
+    // How long the goodbye may take once everything is done.
+    static constexpr std::chrono::milliseconds quitTimeout{2000};
 
     ServerSession(const ServerAddress &server, const QString &user, const QString &password);
     ServerSession(const ServerSession &) = delete;

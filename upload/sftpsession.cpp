@@ -103,9 +103,11 @@ CommandResult SftpSession::printDirectory() {
 }
 
 void SftpSession::quit() {
-    // Closing the channel politely waits for the server, which may never answer.
-    const Watch watch(*this);
+    // Closing the channel politely waits for the server, which may never answer; everything is
+    // done by now, so the goodbye gets a short limit of its own.
+    m_watchdog.touch(std::min(m_timeout, quitTimeout));
     close(true);
+    m_watchdog.pause();
 }
 
 void SftpSession::drop() {
