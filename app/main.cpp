@@ -2,6 +2,7 @@
 #include "app/mainwindow.h"
 #include "app/squadfile.h"
 #include "app/uploadcommandline.h"
+#include "app/terminaltext.h"
 #include "base/wording.h"
 #include "publish/publishedcheck.h"
 #include "publish/webfetcher.h"
@@ -25,18 +26,21 @@ namespace {
 struct Options {
     QCommandLineOption check{
         QStringLiteral("check"),
-        QStringLiteral("Read <file> without opening a window and print how many members it "
-                       "holds and then what the squad check finds, one finding a line. Exit 0 "
-                       "when nothing is a problem (hints allowed), 2 when something is, 1 when "
-                       "the file cannot be read."),
+        QStringLiteral("Read <file>, and each further file named, without opening a window "
+                       "and print for each how many members it holds and then what the squad "
+                       "check finds, one finding a line. Exit 0 when nothing is a problem (hints "
+                       "allowed), 2 when something is, 1 when a file cannot be read; of several "
+                       "files the worst counts, 1 before 2."),
         QStringLiteral("file")};
     QCommandLineOption checkPublished{
         QStringLiteral("check-published"),
         QStringLiteral("Fetch the squad file at <url> as a game would, with its picture, "
                        "squad.dtd and squad.xsl, compare it with [file] if one is given, and print "
-                       "each file fetched and each finding on a line. Exit 0 when there is no "
-                       "problem (hints allowed), 2 when there is one, 1 when nothing could be "
-                       "fetched."),
+                       "each file fetched and each finding on a line. <url> is the squad file's "
+                       "own address, not the squad's web page. Exit 0 when there is no problem "
+                       "(hints allowed), 2 when there is one, 1 when nothing could be fetched, "
+                       "<url> is no such address, or [file] cannot be read or is not the only "
+                       "one."),
         QStringLiteral("url")};
     QCommandLineOption writeCompanions{
         QStringLiteral("write-companions"),
@@ -112,32 +116,25 @@ std::unique_ptr<QCoreApplication> createApplication(int &argc, char **argv) {
     return std::make_unique<QApplication>(argc, argv);
 }
 
-// A value may span lines; --check promises one line a finding, so line breaks show escaped.
-QString oneLine(QString text) {
-    return text.replace(u'\\', QStringLiteral("\\\\"))
-        .replace(u'\r', QStringLiteral("\\r"))
-        .replace(u'\n', QStringLiteral("\\n"));
-}
-
 // How --check names what a finding concerns.
 QString concerns(const squad::Finding &finding, const squad::SquadData &squad) {
     if (finding.member < 0)
         return QStringLiteral("squad");
     return QStringLiteral("member %1 \"%2\"")
         .arg(QString::number(finding.member + 1),
-             oneLine(squad.mmbdata.cell(squad::Field::Nick, finding.member)));
+             squad.mmbdata.cell(squad::Field::Nick, finding.member));
 }
 
-int check(const QString &path) {
+// One file's block: its member count, then its findings. Returns the file's exit status.
+int checkFile(const QString &path) {
     const app::SquadFileRead read = app::readSquadFile(path);
     if (!read.ok) {
-        std::fputs(qPrintable(read.error + u'\n'), stderr);
+        app::printLine(stderr, read.error);
         return 1;
     }
     const int members = read.data.mmbdata.memberCount();
-    // One arg() for all three, so that a "%" in the path is not taken for a place holder.
-    QString report =
-        path + QStringLiteral(": ") + base::countOf(members, "member", "members") + u'\n';
+    app::printLine(stdout,
+                   path + QStringLiteral(": ") + base::countOf(members, "member", "members"));
     QList<squad::Finding> findings =
         squad::checkSquad(read.data, {QFileInfo(path).absoluteFilePath(), false});
     if (read.truncated) {
@@ -149,31 +146,46 @@ int check(const QString &path) {
     }
     for (const squad::Finding &f : findings) {
         const bool problem = f.kind == squad::Finding::Kind::Problem;
-        report += QStringLiteral("%1: %2: %3: %4\n")
-                      .arg(path, concerns(f, read.data),
-                           problem ? QStringLiteral("problem") : QStringLiteral("hint"),
-                           oneLine(f.message));
+        app::printLine(stdout,
+                       QStringLiteral("%1: %2: %3: %4")
+                           .arg(path, concerns(f, read.data),
+                                problem ? QStringLiteral("problem") : QStringLiteral("hint"),
+                                f.message));
     }
-    std::fputs(qPrintable(report), stdout);
     return squad::hasProblem(findings) ? 2 : 0;
+}
+
+// Exit 1 (a file could not be read) outweighs 2 (a file has a problem), which outweighs 0.
+int worseStatus(int a, int b) {
+    const auto weight = [](int status) {
+        return status == 1 ? 2 : status == 2 ? 1 : 0;
+    };
+    return weight(a) >= weight(b) ? a : b;
+}
+
+int check(const QStringList &paths) {
+    int status = 0;
+    for (const QString &path : paths)
+        status = worseStatus(status, checkFile(path));
+    return status;
 }
 
 int checkPublished(const QString &address, const QStringList &files) {
     QString error;
     const std::optional<QUrl> url = publish::parseAddress(address, &error);
     if (!url) {
-        std::fputs(qPrintable(error + u'\n'), stderr);
+        app::printLine(stderr, error);
         return 1;
     }
     if (files.size() > 1) {
-        std::fputs("troopbook: --check-published compares with one file only\n", stderr);
+        app::printLine(stderr, u"troopbook: --check-published compares with one file only");
         return 1;
     }
     publish::CheckRequest request{*url, std::nullopt, QString()};
     if (!files.isEmpty()) {
         const app::SquadFileRead read = app::readSquadFile(files.first());
         if (!read.ok) {
-            std::fputs(qPrintable(read.error + u'\n'), stderr);
+            app::printLine(stderr, read.error);
             return 1;
         }
         request.local = read.data;
@@ -183,15 +195,14 @@ int checkPublished(const QString &address, const QStringList &files) {
     const publish::CheckReport report = publish::checkPublished(request, fetcher);
     const QString shown = url->toDisplayString();
     for (const publish::FetchedFile &file : report.files)
-        std::fputs(qPrintable(file.line() + u'\n'), stdout);
+        app::printLine(stdout, file.line());
     for (const squad::Finding &finding : report.findings) {
-        const QString line =
-            QStringLiteral("%1: %2: %3\n")
-                .arg(shown,
-                     finding.kind == squad::Finding::Kind::Problem ? QStringLiteral("problem")
-                                                                   : QStringLiteral("hint"),
-                     oneLine(finding.message));
-        std::fputs(qPrintable(line), stdout);
+        app::printLine(stdout, QStringLiteral("%1: %2: %3")
+                                   .arg(shown,
+                                        finding.kind == squad::Finding::Kind::Problem
+                                            ? QStringLiteral("problem")
+                                            : QStringLiteral("hint"),
+                                        finding.message));
     }
     if (!report.anythingFetched)
         return 1;
@@ -200,7 +211,7 @@ int checkPublished(const QString &address, const QStringList &files) {
 
 int writeCompanions(const QString &folder, bool force, const QStringList &files) {
     const auto fail = [](const QString &message) {
-        std::fputs(qPrintable(QStringLiteral("troopbook: ") + message + u'\n'), stderr);
+        app::printLine(stderr, QString(u"troopbook: " + message));
         return 1;
     };
     if (!files.isEmpty())
@@ -217,7 +228,7 @@ int writeCompanions(const QString &folder, bool force, const QStringList &files)
     int status = 0;
     for (const app::CompanionWritten &written : app::writeCompanions(folder)) {
         if (written.failure.isEmpty())
-            std::fputs(qPrintable(QDir(folder).filePath(written.name) + u'\n'), stdout);
+            app::printLine(stdout, QDir(folder).filePath(written.name));
         else
             status = fail(written.failure);
     }
@@ -237,14 +248,20 @@ int main(int argc, char *argv[]) {
     QCommandLineParser parser;
     const Options options;
     describe(parser, options);
+    // A mistyped option is echoed back, and it may be a file name full of control characters.
+    if (!parser.parse(QCoreApplication::arguments())) {
+        app::printLine(stderr,
+                       QString(QCoreApplication::applicationName() + u": " + parser.errorText()));
+        return 1;
+    }
     parser.process(*application);
 
     if (parser.isSet(options.check))
-        return check(parser.value(options.check));
+        return check(parser.values(options.check) + parser.positionalArguments());
     if (parser.isSet(options.checkPublished))
         return checkPublished(parser.value(options.checkPublished), parser.positionalArguments());
     if (parser.isSet(options.force) && !parser.isSet(options.writeCompanions)) {
-        std::fputs("troopbook: --force goes with --write-companions only\n", stderr);
+        app::printLine(stderr, u"troopbook: --force goes with --write-companions only");
         return 1;
     }
     if (parser.isSet(options.writeCompanions))
@@ -254,7 +271,7 @@ int main(int argc, char *argv[]) {
         return app::uploadCommand(parser);
     const QStringList files = parser.positionalArguments();
     if (files.size() > 1) {
-        std::fputs("troopbook: only one file can be opened\n", stderr);
+        app::printLine(stderr, u"troopbook: only one file can be opened");
         return 1;
     }
 

@@ -6,6 +6,7 @@
 #include "squad/squadreader.h"
 #include "webfetcher.h"
 
+#include <QHashFunctions>
 #include <QRegularExpression>
 
 namespace publish {
@@ -37,6 +38,9 @@ bool isRedirect(int status) {
     return status >= 300 && status < 400;
 }
 
+// The differences a report keeps; the message names five and counts the rest.
+constexpr qsizetype maximumDifferences = 100;
+
 bool isXmlType(const QString &contentType) {
     const QString mediaType = contentType.section(u';', 0, 0).trimmed().toLower();
     return mediaType == u"application/xml" || mediaType == u"text/xml";
@@ -60,29 +64,34 @@ public:
 
     CheckReport run() {
         const QUrl &address = m_request.address;
-        const WebResponse squadFile = fetch(address);
+        WebResponse squadFile = fetch(address);
         if (squadFile.cancelled)
             return finish();
-        std::optional<squad::SquadData> served;
+        std::optional<QString> servedPicture;
         if (!squadFile.answered) {
             add(problem(QStringLiteral("The squad file could not be fetched from %1: %2")
                             .arg(address.toDisplayString(), squadFile.error)));
         } else if (squadFile.status != 200) {
             reportStatus(squadFile);
         } else {
-            served = checkBody(squadFile);
+            servedPicture = checkBody(squadFile);
         }
+        if (cancelled())
+            return finish();
+        const NamedCompanions named = squadFile.answered && squadFile.status == 200
+                                          ? namedCompanions(squadFile.body)
+                                          : NamedCompanions();
+        // Only its size and hash are needed from here on, for the copy over the other scheme.
+        const BodyPrint squadPrint = printOf(squadFile.body);
+        squadFile.body = QByteArray();
 
         // A server that gave no answer at all would only make the user wait for each companion.
         if (squadFile.answered) {
             const QString picture = m_request.local
                                         ? m_request.local->property(squad::Property::Picture)
-                                    : served ? served->property(squad::Property::Picture)
-                                             : QString();
+                                        : servedPicture.value_or(QString());
             if (!picture.isEmpty())
                 checkPicture(picture);
-            const NamedCompanions named =
-                squadFile.status == 200 ? namedCompanions(squadFile.body) : NamedCompanions();
             const std::pair<QString, const char *> companions[] = {
                 {named.documentType, "squad.dtd"}, {named.styleSheet, "squad.xsl"}};
             for (const auto &[reference, plainName] : companions) {
@@ -90,7 +99,7 @@ public:
                     return finish();
             }
         }
-        checkCounterpart(squadFile);
+        checkCounterpart(squadFile, squadPrint);
         return finish();
     }
 
@@ -113,6 +122,21 @@ private:
 
     void add(const Finding &finding) { m_report.findings << finding; }
 
+    // The user closed the check: whatever stage it is in, it ends and reports nothing more.
+    bool cancelled() {
+        if (m_fetcher.isCancelled())
+            m_report.cancelled = true;
+        return m_report.cancelled;
+    }
+
+    struct BodyPrint {
+        qint64 size = 0;
+        size_t hash = 0;
+    };
+    static BodyPrint printOf(const QByteArray &body) {
+        return {body.size(), qHash(body, QHashSeed::globalSeed())};
+    }
+
     CheckReport finish() { return std::move(m_report); }
 
     void reportStatus(const WebResponse &response) {
@@ -133,7 +157,8 @@ private:
         }
     }
 
-    std::optional<squad::SquadData> checkBody(const WebResponse &response) {
+    // Returns the served squad's picture, when the body is a squad.
+    std::optional<QString> checkBody(const WebResponse &response) {
         const qint64 size = response.body.size();
         if (response.truncated) {
             add(problem(QStringLiteral("The server announced %1 bytes for the squad file but the "
@@ -164,7 +189,9 @@ private:
                             .arg(response.contentType)));
         }
 
-        const squad::DecodeResult decoded = squad::decode(response.body);
+        const squad::DecodeResult decoded = squad::decode(response.body, &m_fetcher.cancelFlag());
+        if (cancelled())
+            return std::nullopt;
         if (!decoded.ok) {
             add(problem(QStringLiteral("What the server sends is no squad file: %1 (line %2)")
                             .arg(decoded.error, QString::number(decoded.errorLine))));
@@ -178,7 +205,10 @@ private:
                                        "it. Upload the squad again.")));
         }
         if (m_request.local) {
-            const QStringList differences = squad::squadDifferences(*m_request.local, decoded.data);
+            const squad::SquadDifferences differences = squad::squadDifferences(
+                *m_request.local, decoded.data, maximumDifferences, &m_fetcher.cancelFlag());
+            if (cancelled())
+                return std::nullopt;
             const QString advice =
                 m_request.localUnsaved
                     ? QStringLiteral("%1 has changes that are not saved yet: save and upload "
@@ -186,13 +216,13 @@ private:
                           .arg(capitalized(m_request.localName))
                     : QStringLiteral("Upload the squad again; if that does not help, a cache or "
                                      "an old copy stands in the way.");
-            if (!differences.isEmpty())
+            if (differences.count > 0)
                 add(problem(QStringLiteral("The server sends another version of the squad than "
                                            "%1. On the server: %2. %3")
                                 .arg(m_request.localName, squad::summarizeDifferences(differences),
                                      advice)));
         }
-        return decoded.data;
+        return decoded.data.property(squad::Property::Picture);
     }
 
     void checkPicture(const QString &picture) {
@@ -274,7 +304,7 @@ private:
         return true;
     }
 
-    void checkCounterpart(const WebResponse &squadFile) {
+    void checkCounterpart(const WebResponse &squadFile, const BodyPrint &squadPrint) {
         const QUrl url = counterpartAddress(m_request.address);
         const WebResponse response = fetch(url);
         if (response.cancelled)
@@ -296,7 +326,8 @@ private:
                                     "there gets no squad.")
                          .arg(scheme, statusText(response), where)));
         } else if (squadFile.answered && squadFile.status == 200) {
-            if (response.body != squadFile.body)
+            const BodyPrint print = printOf(response.body);
+            if (print.size != squadPrint.size || print.hash != squadPrint.hash)
                 add(hint(QStringLiteral("Over %1 the server sends another file than at %2 (%3): "
                                         "one of the two is an old copy.")
                              .arg(scheme, m_request.address.toDisplayString(), where)));

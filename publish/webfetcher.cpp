@@ -47,6 +47,13 @@ struct FetchCallbacks {
             fetcher->m_tooBig = true;
             return 0;
         }
+        if (body.isEmpty()) {
+            // Grown in doublings, a body of 200 MB would take up to twice that for a moment.
+            curl_off_t announced = -1;
+            curl_easy_getinfo(fetcher->m_curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+            if (announced > n && announced <= WebFetcher::maximumBody)
+                body.reserve(qsizetype(announced));
+        }
         body.append(data, n);
         return size * count;
     }

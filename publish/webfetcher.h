@@ -58,6 +58,8 @@ public:
 
     void cancel();
     bool isCancelled() const { return m_cancelled; }
+    // For the work that follows a fetch, so that one cancel stops it too.
+    const std::atomic<bool> &cancelFlag() const { return m_cancelled; }
 
 private:
     friend struct FetchCallbacks;

@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSet>
 
 #include <algorithm>
 #include <bit>
@@ -351,27 +350,39 @@ void SquadChecker::countMask(quint32 mask, int sign) {
 void SquadChecker::rebuild() {
     const int count = m_document.memberCount();
     m_broken.assign(count, 0);
-    m_indexedIds.assign(count, QString());
-    m_idCount.clear();
-    m_idCount.reserve(count);
+    m_idKeys.assign(count, -1);
+    m_ids.clear(count);
     m_sharedIds.clear();
     m_memberProblems = m_memberHints = m_sharing = 0;
-    // Shared IDs are few: the second pass looks them up in a small set, not in the big count.
-    QSet<QString> shared;
+    // The IDs' texts lie all over the heap and the index's table is larger than a cache: each
+    // is asked for a few members ahead of its use, so that memory arrives in time.
+    constexpr int ahead = 16;
+    std::vector<size_t> hashes(count);
     for (int m = 0; m < count; ++m) {
+        if (m + ahead < count)
+            __builtin_prefetch(m_document.cell(Field::Id, m + ahead).constData());
         m_broken[m] = brokenRules(m);
         countMask(m_broken[m], +1);
         const QString &id = m_document.cell(Field::Id, m);
+        if (!id.isEmpty())
+            hashes[m] = m_ids.hashOf(id);
+    }
+    for (int m = 0; m < std::min(ahead, count); ++m)
+        m_ids.prefetch(hashes[m]);
+    bool anyShared = false;
+    for (int m = 0; m < count; ++m) {
+        if (m + ahead < count)
+            m_ids.prefetch(hashes[m + ahead]);
+        const QString &id = m_document.cell(Field::Id, m);
         if (!id.isEmpty()) {
-            m_indexedIds[m] = id;
-            if (++m_idCount[id] == 2)
-                shared.insert(id);
+            m_idKeys[m] = m_ids.add(id, hashes[m]);
+            anyShared = anyShared || m_ids.holders(m_idKeys[m]) == 2;
         }
     }
-    for (int m = 0; !shared.isEmpty() && m < count; ++m) {
-        const QString &id = m_indexedIds[m];
-        if (!id.isEmpty() && shared.contains(id)) {
-            m_sharedIds[id].append(m);
+    for (int m = 0; anyShared && m < count; ++m) {
+        const int key = m_idKeys[m];
+        if (key >= 0 && m_ids.holders(key) > 1) {
+            m_sharedIds[key].append(m);
             m_broken[m] |= SharedBit;
             ++m_sharing;
         }
@@ -415,7 +426,7 @@ void SquadChecker::insertMembers(int first, int last) {
         }
     }
     m_broken.insert(m_broken.begin() + first, added, 0);
-    m_indexedIds.insert(m_indexedIds.begin() + first, added, QString());
+    m_idKeys.insert(m_idKeys.begin() + first, added, -1);
     Ripple ripple;
     // Members behind the new ones moved, and findings name them by position.
     ripple.texts = m_sharing > 0 && first < int(m_broken.size()) - added;
@@ -435,7 +446,7 @@ void SquadChecker::removeMembers(int first, int last) {
         countMask(m_broken[m], -1);
     }
     m_broken.erase(m_broken.begin() + first, m_broken.begin() + last + 1);
-    m_indexedIds.erase(m_indexedIds.begin() + first, m_indexedIds.begin() + last + 1);
+    m_idKeys.erase(m_idKeys.begin() + first, m_idKeys.begin() + last + 1);
     bool moved = false;
     for (QList<int> &holders : m_sharedIds) {
         for (int &m : holders) {
@@ -461,18 +472,19 @@ void SquadChecker::removeMembers(int first, int last) {
 void SquadChecker::indexId(int member, const QString &id, Ripple &ripple) {
     if (id.isEmpty())
         return;
-    m_indexedIds[member] = id;
-    const int holding = ++m_idCount[id];
+    const int key = m_ids.add(id);
+    m_idKeys[member] = key;
+    const int holding = m_ids.holders(key);
     if (holding == 2) {
         // Rare, and then worth one look at the whole list: the first holder was not kept.
-        const int other = otherHolder(id, member);
-        m_sharedIds.insert(id, {std::min(member, other), std::max(member, other)});
+        const int other = otherHolder(key, member);
+        m_sharedIds.insert(key, {std::min(member, other), std::max(member, other)});
         m_broken[member] |= SharedBit;
         m_broken[other] |= SharedBit;
         m_sharing += 2;
         ripple.members << other;
     } else if (holding > 2) {
-        QList<int> &holders = m_sharedIds[id];
+        QList<int> &holders = m_sharedIds[key];
         holders.insert(std::lower_bound(holders.begin(), holders.end(), member) - holders.begin(),
                        member);
         m_broken[member] |= SharedBit;
@@ -481,9 +493,9 @@ void SquadChecker::indexId(int member, const QString &id, Ripple &ripple) {
     }
 }
 
-int SquadChecker::otherHolder(const QString &id, int member) const {
-    for (int m = 0; m < int(m_indexedIds.size()); ++m) {
-        if (m != member && m_indexedIds[m] == id)
+int SquadChecker::otherHolder(int key, int member) const {
+    for (int m = 0; m < int(m_idKeys.size()); ++m) {
+        if (m != member && m_idKeys[m] == key)
             return m;
     }
     Q_UNREACHABLE();
@@ -491,17 +503,14 @@ int SquadChecker::otherHolder(const QString &id, int member) const {
 }
 
 void SquadChecker::unindexId(int member, Ripple &ripple) {
-    const QString id = std::exchange(m_indexedIds[member], QString());
-    if (id.isEmpty())
+    const int key = std::exchange(m_idKeys[member], -1);
+    if (key < 0)
         return;
     m_broken[member] &= RuleBits;
-    const auto counted = m_idCount.find(id);
-    const int holding = --*counted;
-    if (holding == 0) {
-        m_idCount.erase(counted);
+    const int holding = m_ids.remove(key);
+    if (holding == 0)
         return;
-    }
-    const auto shared = m_sharedIds.find(id);
+    const auto shared = m_sharedIds.find(key);
     QList<int> &holders = *shared;
     holders.erase(std::lower_bound(holders.begin(), holders.end(), member));
     if (holding == 1) {
@@ -544,7 +553,7 @@ Finding SquadChecker::memberFinding(int member, int index) const {
             member,
             {},
             Field::Id,
-            sharedIdText(m_document, m_sharedIds.value(m_indexedIds[member]), member)};
+            sharedIdText(m_document, m_sharedIds.value(m_idKeys[member]), member)};
 }
 
 QList<Finding> SquadChecker::findings() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "finding.h"
+#include "idindex.h"
 #include "squaddocument.h"
 
 #include <QHash>
@@ -80,8 +81,8 @@ private:
     void unindexId(int member, Ripple &ripple);
     void announce(const Ripple &ripple);
     bool shares(int member) const;
-    // The member other than `member` that holds `id`.
-    int otherHolder(const QString &id, int member) const;
+    // The member other than `member` filed under the ID key `key`.
+    int otherHolder(int key, int member) const;
     void countMask(quint32 mask, int sign);
 
     const SquadDocument &m_document;
@@ -90,13 +91,13 @@ private:
     // Per member: bit i is set while member rule i is broken, and the top bit while another
     // member holds the same ID.
     std::vector<quint32> m_broken;
-    // Per member: the ID under which it is counted in m_idCount.
-    std::vector<QString> m_indexedIds;
+    // Per member: the key of the ID under which it is counted in m_ids, -1 for none.
+    std::vector<int> m_idKeys;
     // How many members hold each non-empty ID.
-    QHash<QString, int> m_idCount;
-    // The IDs held by more than one member, and those members, ascending. Only these positions
-    // are kept, so that removing a member need not renumber an entry for every ID.
-    QHash<QString, QList<int>> m_sharedIds;
+    IdIndex m_ids;
+    // The keys of the IDs held by more than one member, and those members, ascending. Only these
+    // positions are kept, so that removing a member need not renumber an entry for every ID.
+    QHash<int, QList<int>> m_sharedIds;
     int m_memberProblems = 0;
     int m_memberHints = 0;
     // Members whose ID another member holds too.

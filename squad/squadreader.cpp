@@ -718,16 +718,28 @@ public:
         , m_straightPath(straightPath)
         , m_store(charset, begin, end) {}
 
-    // Fills `data`; returns false with `failure` set when a value has no end.
-    bool run(SquadData &data) {
+    // Fills `data`; returns false with `failure` set when a value has no end or `cancelled`
+    // became true.
+    bool run(SquadData &data, const std::atomic<bool> *cancelled) {
         // The writer's members take at least 99 bytes; hand-made ones rarely fewer.
         m_members.reserve(size_t(std::min<qsizetype>((m_end - m_begin) / 100, 1 << 20)));
         const char *p = m_begin;
+        const auto stopped = [&] {
+            if (!cancelled || !cancelled->load(std::memory_order_relaxed))
+                return false;
+            m_failure.at = m_begin;
+            m_failure.what = QStringLiteral("Reading was cancelled.");
+            return true;
+        };
+        // A look at the flag every so many tags costs nothing and stops a big file in time.
+        unsigned tags = 0;
         while (const char *lt = find(p, m_end, '<')) {
             p = tag(lt);
-            if (!p)
+            if (!p || (++tags % 65536 == 0 && stopped()))
                 return false;
         }
+        if (stopped())
+            return false;
         closeMember();
         m_truncated = m_squadSeen && !m_squadSelfClosing && !m_squadEnded;
         if (!m_squadSeen && !m_membersSeen) {
@@ -1001,7 +1013,8 @@ private:
 
 namespace {
 
-DecodeResult decodeText(const QByteArray &fileBytes, bool straightPath) {
+DecodeResult decodeText(const QByteArray &fileBytes, bool straightPath,
+                        const std::atomic<bool> *cancelled = nullptr) {
     DecodeResult result;
     const char *begin = fileBytes.constData();
     const char *end = begin + fileBytes.size();
@@ -1078,7 +1091,7 @@ DecodeResult decodeText(const QByteArray &fileBytes, bool straightPath) {
                            text.find(stylesheetLine) == std::string_view::npos;
 
     Scanner scanner(begin, end, charset, straightPath);
-    if (!scanner.run(result.data)) {
+    if (!scanner.run(result.data, cancelled)) {
         result.data = SquadData{};
         result.error = scanner.failure().what;
         result.errorLine = lineOf(begin, end, scanner.failure().at);
@@ -1091,8 +1104,8 @@ DecodeResult decodeText(const QByteArray &fileBytes, bool straightPath) {
 
 } // namespace
 
-DecodeResult decode(const QByteArray &fileBytes) {
-    return decodeText(fileBytes, true);
+DecodeResult decode(const QByteArray &fileBytes, const std::atomic<bool> *cancelled) {
+    return decodeText(fileBytes, true, cancelled);
 }
 
 namespace detail {

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
+
 namespace squad {
 
 // The message box that a file with a header other than the writer's draws.
@@ -53,8 +55,9 @@ struct DecodeResult {
 // valid in it; otherwise valid UTF-8 is read as UTF-8 and anything else as windows-1252.
 // Shift_JIS and GB2312 are read in the forms Windows gives them (CP932, GBK).
 //
-// Linear in the size of the text.
-DecodeResult decode(const QByteArray &fileBytes);
+// Linear in the size of the text. When `cancelled` is given and becomes true, reading stops soon
+// and fails.
+DecodeResult decode(const QByteArray &fileBytes, const std::atomic<bool> *cancelled = nullptr);
 
 namespace detail {
 // decode without its straight path for the members that the writer writes: for the tests and the

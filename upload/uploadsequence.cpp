@@ -103,14 +103,21 @@ UploadOutcome runUpload(const UploadRequest &request, Transfer &transfer) {
         // Each file with why it is not sent, if it is not.
         QList<std::pair<QString, QString>> files;
         // A FIFO or device would block the run for good, so it is named, not opened. A missing
-        // companion or picture, or a directory of that name, is simply not there to send.
-        const auto consider = [&](const QString &name, bool always) {
+        // companion, or a directory of that name, is simply not there to send; the picture the
+        // squad names is listed then, since the game will miss it.
+        const auto consider = [&](const QString &name, bool always, bool listIfAbsent = false) {
             const QString path = localPath(request.localDirectory, name);
             const LocalEntry entry = localEntry(path);
             if (entry == LocalEntry::Special)
                 files.append({name, notRegularReason(path)});
             else if (always || entry == LocalEntry::Regular)
                 files.append({name, QString()});
+            else if (listIfAbsent)
+                files.append({name, entry == LocalEntry::Directory
+                                        ? QStringLiteral("it is a folder, not a picture, and was "
+                                                         "not sent")
+                                        : QStringLiteral("the picture is not in the local "
+                                                         "directory, so it was not sent")});
         };
         consider(squadFileName(request), true);
         consider(QStringLiteral("squad.dtd"), false);
@@ -123,7 +130,7 @@ UploadOutcome runUpload(const UploadRequest &request, Transfer &transfer) {
                               QStringLiteral("the picture name is not a plain file name in the "
                                              "local directory, so it was not sent")});
             else
-                consider(picture, false);
+                consider(picture, false, true);
         }
 
         QStringList notStored;

@@ -1,4 +1,5 @@
-// The program's command line, run as a separate process.
+// The program's command line, run as a separate process, and how it prints what it finds.
+#include "app/terminaltext.h"
 #include "squad/squadwriter.h"
 
 #include "../common/troopbookrun.h"
@@ -15,6 +16,11 @@ using testrun::troopbook;
 class TestCommandLine : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
+
+    static bool writeBytes(const QString &file, const QByteArray &bytes) {
+        QFile f(file);
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+    }
 
     // Writes a squad file into the test's folder, which holds squad.dtd and squad.xsl.
     QString write(const QString &name, const squad::SquadData &squad) {
@@ -131,6 +137,115 @@ private Q_SLOTS:
         QCOMPARE(lines.last(), QString());
     }
 
+    // Every file named is checked, in its own block; the exit status is the worst: a file that
+    // cannot be read outweighs a problem.
+    void checkOfSeveralFiles_data() {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QStringList>("firstLines"); // "" for a file that cannot be read
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("two without problems")
+            << QStringList{"good.xml", "good2.xml"} << QStringList{"1 member", "1 member"} << 0;
+        QTest::newRow("a problem in the second")
+            << QStringList{"good.xml", "bad.xml"} << QStringList{"1 member", "2 members"} << 2;
+        QTest::newRow("the first cannot be read, the rest still checked")
+            << QStringList{"absent.xml", "bad.xml", "good.xml"}
+            << QStringList{"", "2 members", "1 member"} << 1;
+        QTest::newRow("--check twice") << QStringList{"--check", "good.xml", "--check", "bad.xml"}
+                                       << QStringList{"1 member", "2 members"} << 2;
+    }
+    void checkOfSeveralFiles() {
+        QFETCH(QStringList, names);
+        QFETCH(QStringList, firstLines);
+        QFETCH(int, exitCode);
+        squad::SquadData good;
+        good.properties[0] = "NO";
+        good.mmbdata.append(squad::Member{"76561198000000001", "Ann", "", "", "", ""});
+        write("good.xml", good);
+        write("good2.xml", good);
+        squad::SquadData bad = good;
+        bad.mmbdata.append(good.mmbdata.column(0));
+        write("bad.xml", bad);
+        QStringList arguments{"--check"};
+        for (const QString &name : names)
+            arguments << (name.startsWith("--") ? name : m_dir.filePath(name));
+        if (arguments[1] == "--check")
+            arguments.removeFirst();
+
+        const Run run = troopbook(arguments);
+        QCOMPARE(run.exitCode, exitCode);
+        // Each block: the count, then that file's findings, every line naming its file.
+        QStringList lines = QString::fromLocal8Bit(run.out).split('\n');
+        QCOMPARE(lines.takeLast(), QString());
+        const QStringList files = arguments.filter(m_dir.path());
+        for (int i = 0; i < files.size(); ++i) {
+            if (firstLines[i].isEmpty()) {
+                QVERIFY2(run.err.contains(files[i].toLocal8Bit()), run.err.constData());
+                continue;
+            }
+            QVERIFY(!lines.isEmpty());
+            QCOMPARE(lines.takeFirst(), files[i] + ": " + firstLines[i]);
+            while (!lines.isEmpty() && !lines.first().endsWith(" members") &&
+                   !lines.first().endsWith(" member"))
+                QVERIFY2(lines.takeFirst().startsWith(files[i] + ": member "),
+                         qPrintable(files[i]));
+        }
+        QVERIFY2(lines.isEmpty(), qPrintable(lines.join('\n')));
+    }
+
+    // What a file, a server or a path holds reaches the terminal as one harmless line.
+    void escapingForTheTerminal_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("printed");
+        QTest::newRow("plain text and non-ASCII letters")
+            << QString::fromUtf8("Ann \u00e9\u4e2d\U0001F600")
+            << QString::fromUtf8("Ann \u00e9\u4e2d\U0001F600");
+        QTest::newRow("backslash doubled, so escapes stay unambiguous") << "a\\x41"
+                                                                        << "a\\\\x41";
+        QTest::newRow("line ends and tab") << "a\nb\r\nc\td"
+                                           << "a\\nb\\r\\nc\\td";
+        QTest::newRow("NUL does not cut the line") << QString::fromLatin1("N\0ul", 4) << "N\\x00ul";
+        QTest::newRow("ESC sequences, BEL, VT, FF, DEL") << "\x1b[2K\x1b]0;t\x07\v\f\x7f"
+                                                         << "\\x1B[2K\\x1B]0;t\\x07\\x0B\\x0C\\x7F";
+        QTest::newRow("C1 controls, NEL among them")
+            << QString::fromUtf8("\u0080\u0085\u009b\u009f")
+            << "\\u{0080}\\u{0085}\\u{009B}\\u{009F}";
+        QTest::newRow("line and paragraph separators")
+            << QString::fromUtf8("a\u2028b\u2029") << "a\\u{2028}b\\u{2029}";
+        QTest::newRow("bidirectional controls")
+            << QString::fromUtf8("\u202a\u202e\u2066\u2069\u200e\u200f\u061c")
+            << "\\u{202A}\\u{202E}\\u{2066}\\u{2069}\\u{200E}\\u{200F}\\u{061C}";
+        QTest::newRow("neighbours of the controls pass")
+            << QString::fromUtf8("\u00a0\u2027\u202f\u2065\u206a\u200d\u061b")
+            << QString::fromUtf8("\u00a0\u2027\u202f\u2065\u206a\u200d\u061b");
+        QTest::newRow("unpaired surrogates")
+            << QString(QChar(0xD800)) + "x" + QChar(0xDC00) << "\\u{D800}x\\u{DC00}";
+    }
+    void escapingForTheTerminal() {
+        QFETCH(QString, text);
+        QFETCH(QString, printed);
+        QCOMPARE(app::escapeForTerminal(text), printed);
+    }
+
+    // Control characters of a file reach no terminal, and a NUL cuts no finding short.
+    void checkPrintsControlCharactersEscaped() {
+        const QString file = m_dir.filePath("controls.xml");
+        QVERIFY(writeBytes(
+            file, QByteArrayLiteral("<?xml version=\"1.0\"?>\n<squad nick=\"N\x1b]0;x\x07\">\n"
+                                    "<member id=\"1\" nick=\"A\0B\x1b[2K\xe2\x80\xa8\"/>\n"
+                                    "<member id=\"22\" nick=\"Cy\"/>\n</squad>\n")));
+        const Run run = troopbook({"--check", file});
+        QCOMPARE(run.exitCode, 2);
+        QCOMPARE(run.err, QByteArray());
+        const QList<QByteArray> lines = run.out.split('\n');
+        QCOMPARE(lines.size(), 5);
+        QVERIFY2(lines[1].contains("The tag holds \"\\x1B\", \"]\", \";\", \"\\x07\""),
+                 lines[1].constData());
+        QVERIFY2(lines[2].startsWith(
+                     (file + ": member 1 \"A\\x00B\\x1B[2K\\u{2028}\": hint:").toLocal8Bit()),
+                 lines[2].constData());
+        QVERIFY(lines[3].startsWith((file + ": member 2 \"Cy\": hint:").toLocal8Bit()));
+    }
+
     void checkOfAnUnreadableFileSaysWhyAndFails_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("contents");
@@ -180,6 +295,10 @@ private Q_SLOTS:
             << QStringList{} << "takes a folder and no file";
         QTest::newRow("--force alone") << QStringList{} << QStringList{"--force"} << 1
                                        << QStringList{} << "--force goes with --write-companions";
+        // The paths printed are escaped: only the folder below DIR gets the files.
+        QTest::newRow("a folder named with control characters")
+            << QStringList{"e\x1b[2J/"} << QStringList{"--write-companions", "DIR/e\x1b[2J"} << 0
+            << QStringList{} << "";
     }
     void writeCompanionsIntoAFolder() {
         QFETCH(QStringList, files);
@@ -201,6 +320,7 @@ private Q_SLOTS:
         const Run run = troopbook(arguments);
         QCOMPARE(run.exitCode, exitCode);
         QVERIFY2(run.err.contains(error.toLocal8Bit()), run.err.constData());
+        QVERIFY(!run.out.contains('\x1b') && !run.err.contains('\x1b'));
         for (const char *name : {"squad.dtd", "squad.xsl"}) {
             QFile source(QStringLiteral(TROOPBOOK_COMPANIONS_DIR "/") + QLatin1String(name));
             QVERIFY(source.open(QIODevice::ReadOnly));
@@ -222,6 +342,10 @@ private Q_SLOTS:
         QVERIFY(help.out.contains("[file]"));
         const Run wrong = troopbook({"--no-such-option"});
         QCOMPARE(wrong.exitCode, 1);
+        const Run hostile = troopbook({"--check", "a.xml", "--\x1b]0;x\x07"});
+        QCOMPARE(hostile.exitCode, 1);
+        QVERIFY2(hostile.err.contains("'\\x1B]0;x\\x07'") && !hostile.err.contains('\x1b'),
+                 hostile.err.constData());
     }
 };
 

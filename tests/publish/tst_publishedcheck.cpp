@@ -4,6 +4,7 @@
 #include "publish/namedcompanions.h"
 #include "publish/publishedcheck.h"
 #include "publish/webfetcher.h"
+#include "squad/squadreader.h"
 #include "squad/squadwriter.h"
 #include "webserver.h"
 
@@ -427,6 +428,30 @@ private Q_SLOTS:
         QTRY_COMPARE(finished.count(), 1);
         QVERIFY(worker.report().cancelled);
         QVERIFY(worker.report().findings.isEmpty());
+    }
+
+    // A cancel that comes while the squad file is in, as when the window closes then, stops the
+    // stages after the fetch too: nothing is decoded, compared or reported any more.
+    void cancelStopsDecodeAndComparison() {
+        const std::optional<QUrl> url = parseAddress("http://localhost/differs/squad.xml", nullptr);
+        QVERIFY(url);
+        WebFetcher fetcher;
+        fetcher.setConnectTo(m_server->connectTo());
+        const CheckRequest request{*url, referenceSquad(), QStringLiteral("the editor")};
+        const CheckReport report =
+            checkPublished(request, fetcher, [&](const FetchedFile &) { fetcher.cancel(); });
+        QVERIFY(report.cancelled);
+        QCOMPARE(report.files.size(), 1);
+        QVERIFY2(report.findings.isEmpty(), qPrintable(report.findings.value(0).message));
+
+        // The reader itself gives up on a cancelled read of a big body.
+        squad::SquadData big;
+        for (int i = 0; i < 200000; ++i)
+            big.mmbdata.append({QString::number(i), "N", "", "", "", ""});
+        const std::atomic<bool> cancelled{true};
+        const squad::DecodeResult decoded = squad::decode(squad::fileContents(big), &cancelled);
+        QVERIFY(!decoded.ok);
+        QCOMPARE(decoded.data.mmbdata.memberCount(), 0);
     }
 
     void addressesTheCheckTakes_data() {

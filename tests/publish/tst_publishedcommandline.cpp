@@ -46,6 +46,12 @@ private Q_SLOTS:
         squad::SquadData twoLines = owls();
         twoLines.mmbdata.append({"9", "Cid\nLee", "", "", "", ""});
         QVERIFY(testweb::writeFile(m_dir.filePath("twolines.xml"), squad::fileContents(twoLines)));
+        // A served picture name that would erase the lines above and retitle the terminal.
+        QVERIFY(m_server->stage(
+            "controls",
+            {{"squad.xml", QByteArrayLiteral("<?xml version=\"1.0\"?>\n<squad nick=\"OWL\">"
+                                             "<picture>\x1b[2K\x1b[1A\x1b]0;x\x07"
+                                             "\xe2\x80\xaeg.paa</picture></squad>\n")}}));
     }
 
     void cleanupTestCase() { m_server.reset(); }
@@ -66,6 +72,9 @@ private Q_SLOTS:
         QTest::newRow("a nick on two lines, one finding a line")
             << "/good/squad.xml"
             << "twolines.xml" << 2 << "Cid\\nLee (ID 9) is missing";
+        QTest::newRow("control characters from the server")
+            << "/controls/squad.xml"
+            << "" << 2 << "The picture \"\\x1B[2K\\x1B[1A\\x1B]0;x\\x07\\u{202E}g.paa\" is missing";
         QTest::newRow("a problem") << "/html/squad.xml"
                                    << "" << 2
                                    << "/html/squad.xml: problem: The server sends the squad "
@@ -97,6 +106,9 @@ private Q_SLOTS:
             exitCode == 1 && !printed.startsWith("not fetched") ? run.err : run.out;
         QVERIFY2(output.contains(printed.toLocal8Bit()), QByteArray(run.out + run.err).constData());
         QVERIFY(output.endsWith('\n'));
+        const QByteArray printedAll = run.out + run.err;
+        for (const char c : printedAll)
+            QVERIFY2(c == '\n' || uchar(c) >= 0x20, printedAll.constData());
     }
 
     void helpNamesTheOption() {

@@ -1,5 +1,6 @@
 // The squad check: each rule at its edge, and the check kept up to date by edits agreeing with a
 // check made afresh.
+#include "squad/idindex.h"
 #include "squad/squadcheck.h"
 
 #include <QFile>
@@ -250,6 +251,51 @@ private Q_SLOTS:
             verifyAgreement(document, checker);
             if (QTest::currentTestFailed())
                 QFAIL(qPrintable("after " + edit));
+        }
+    }
+
+    // The ID index against a plain count, through additions and removals that grow its table and
+    // free places in the middle of runs of colliding hashes.
+    void idIndexCountsLikeAHash_data() {
+        QTest::addColumn<int>("hashing"); // 0 Qt's, 1 all equal, 2 by length only
+        QTest::addColumn<int>("distinct");
+        QTest::newRow("Qt's hash, many IDs") << 0 << 500;
+        QTest::newRow("every hash equal") << 1 << 40;
+        QTest::newRow("hashes equal by length") << 2 << 300;
+    }
+    void idIndexCountsLikeAHash() {
+        QFETCH(int, hashing);
+        QFETCH(int, distinct);
+        const squad::IdIndex::Hash hashes[] = {nullptr, [](QStringView) { return size_t(7); },
+                                               [](QStringView id) {
+                                                   return size_t(id.size());
+                                               }};
+        squad::IdIndex index(hashes[hashing]);
+        QHash<QString, int> counted;
+        QList<QString> held; // one entry per holder
+        QRandomGenerator random(5);
+        for (int step = 0; step < 20 * distinct; ++step) {
+            const bool adding = held.isEmpty() || random.bounded(5) < 3;
+            if (adding) {
+                const QString id = QString::number(random.bounded(distinct) * 7919);
+                const int key = index.add(id);
+                QCOMPARE(index.id(key), id);
+                QCOMPARE(index.holders(key), ++counted[id]);
+                held << id;
+            } else {
+                const QString id = held.takeAt(random.bounded(held.size()));
+                const int key = index.find(id);
+                QVERIFY(key >= 0);
+                QCOMPARE(index.remove(key), --counted[id]);
+                if (counted[id] == 0)
+                    counted.remove(id);
+            }
+            if (step % 97 == 0 || step + 1 == 20 * distinct) {
+                QCOMPARE(index.size(), counted.size());
+                for (auto it = counted.cbegin(); it != counted.cend(); ++it)
+                    QCOMPARE(index.holders(index.find(it.key())), it.value());
+                QCOMPARE(index.find(u"not an ID"), -1);
+            }
         }
     }
 

@@ -30,39 +30,65 @@ private Q_SLOTS:
         QTest::addColumn<SquadData>("ours");
         QTest::addColumn<SquadData>("theirs");
         QTest::addColumn<QStringList>("differences");
+        QTest::addColumn<int>("count"); // -1: as many as listed
 
         const SquadData base = squadOf("Owls", {"1:Ann", "2:Bob", "3:Cid"});
-        QTest::newRow("same") << base << base << QStringList{};
-        QTest::newRow("both empty") << SquadData{} << SquadData{} << QStringList{};
+        QTest::newRow("same") << base << base << QStringList{} << -1;
+        QTest::newRow("both empty") << SquadData{} << SquadData{} << QStringList{} << -1;
         SquadData tagAndPicture = base;
         tagAndPicture.properties[int(Property::Tag)] = "=NO=";
         tagAndPicture.properties[int(Property::Picture)] = "logo.paa";
         QTest::newRow("properties")
-            << base << tagAndPicture << QStringList{"the tag differs", "the picture differs"};
+            << base << tagAndPicture << QStringList{"the tag differs", "the picture differs"} << -1;
         QTest::newRow("member missing and extra")
             << base << squadOf("Owls", {"1:Ann", "3:Cid", "4:Dan"})
-            << QStringList{"Bob (ID 2) is missing", "Dan (ID 4) is extra"};
+            << QStringList{"Bob (ID 2) is missing", "Dan (ID 4) is extra"} << -1;
         QTest::newRow("fields of a member")
             << base << squadOf("Owls", {"1:Ann", "2:Bobby:Bob Jones", "3:Cid"})
-            << QStringList{"Bob (ID 2) differs in nick, full name"};
+            << QStringList{"Bob (ID 2) differs in nick, full name"} << -1;
         QTest::newRow("order") << base << squadOf("Owls", {"3:Cid", "1:Ann", "2:Bob"})
-                               << QStringList{"the members stand in another order"};
+                               << QStringList{"the members stand in another order"} << -1;
         // Members sharing an ID pair up in their order, so one more of them is one extra.
         QTest::newRow("shared IDs")
             << squadOf("Owls", {":Ann", ":Bob"}) << squadOf("Owls", {":Ann", ":Bob", ":Eve"})
-            << QStringList{"Eve is extra"};
+            << QStringList{"Eve is extra"} << -1;
         QTest::newRow("no nick, no ID") << squadOf("Owls", {":"}) << squadOf("Owls", {})
-                                        << QStringList{"a member without nick is missing"};
+                                        << QStringList{"a member without nick is missing"} << -1;
         QTest::newRow("all members gone")
             << base << squadOf("Owls", {})
             << QStringList{"Ann (ID 1) is missing", "Bob (ID 2) is missing",
-                           "Cid (ID 3) is missing"};
+                           "Cid (ID 3) is missing"}
+            << -1;
+        // A served squad of a great many unknown members: the count, but not a text for each.
+        QStringList extras;
+        for (int i = 0; i < 250; ++i)
+            extras << QStringLiteral("%1:N%1").arg(1000 + i);
+        QStringList firstExtras;
+        for (int i = 0; i < 99; ++i)
+            firstExtras << QStringLiteral("N%1 (ID %1) is extra").arg(1000 + i);
+        QTest::newRow("differences beyond those kept")
+            << squadOf("Owls", {"1:Ann"}) << squadOf("Kites", QStringList{"1:Ann"} + extras)
+            << QStringList{"the name differs"} + firstExtras << 251;
     }
     void saysWhatDiffers() {
         QFETCH(SquadData, ours);
         QFETCH(SquadData, theirs);
         QFETCH(QStringList, differences);
-        QCOMPARE(squadDifferences(ours, theirs), differences);
+        QFETCH(int, count);
+        const SquadDifferences found = squadDifferences(ours, theirs);
+        QCOMPARE(found.phrases, differences);
+        QCOMPARE(found.count, count < 0 ? differences.size() : count);
+    }
+
+    // A comparison that was cancelled stops without going through the members.
+    void cancelledComparisonStops() {
+        QStringList members;
+        for (int i = 0; i < 10000; ++i)
+            members << QStringLiteral("%1:N").arg(i);
+        const std::atomic<bool> cancelled{true};
+        const SquadDifferences found =
+            squadDifferences(squadOf("Owls", {}), squadOf("Owls", members), 100, &cancelled);
+        QVERIFY2(found.count < 10000, qPrintable(QString::number(found.count)));
     }
 
     void summaryCountsWhatItLeavesOut_data() {
@@ -77,9 +103,9 @@ private Q_SLOTS:
     void summaryCountsWhatItLeavesOut() {
         QFETCH(int, count);
         QFETCH(QString, summary);
-        QStringList differences;
-        for (int i = 1; i <= count; ++i)
-            differences << QStringLiteral("d%1").arg(i);
+        SquadDifferences differences{{}, count};
+        for (int i = 1; i <= std::min(count, 10); ++i)
+            differences.phrases << QStringLiteral("d%1").arg(i);
         QCOMPARE(summarizeDifferences(differences, 3), summary);
     }
 };

@@ -414,7 +414,9 @@ private Q_SLOTS:
         const Run run = uploadTo(r);
         QCOMPARE(messageTexts(run.outcome),
                  QStringList{"These files were not stored on the server:\r\nsquad.xml: it is a "
-                             "FIFO, not an ordinary file, and was not sent"});
+                             "FIFO, not an ordinary file, and was not sent\r\n" +
+                             r.pictureName +
+                             ": the picture is not in the local directory, so it was not sent"});
         verifyStored(server.root(), {"squad.dtd"});
     }
 

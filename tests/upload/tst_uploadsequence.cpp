@@ -234,38 +234,61 @@ private Q_SLOTS:
     void pictureIsSentOnlyByAPlainName_data() {
         QTest::addColumn<QString>("picture");
         QTest::addColumn<QString>("sentAs"); // empty: not sent, but listed
+        QTest::addColumn<QString>("reason"); // why it is listed; empty: not a plain name
         QTest::newRow("plain") << "logo.paa"
-                               << "logo.paa";
+                               << "logo.paa"
+                               << "";
         QTest::newRow("leading ./") << "./logo.paa"
-                                    << "logo.paa";
+                                    << "logo.paa"
+                                    << "";
         QTest::newRow("two dots inside a name") << "..logo.paa"
-                                                << "..logo.paa";
+                                                << "..logo.paa"
+                                                << "";
         QTest::newRow("parent directories") << "../../.ssh/id_rsa"
+                                            << ""
                                             << "";
         QTest::newRow("./ then parent") << "./../logo.paa"
+                                        << ""
                                         << "";
         QTest::newRow("absolute") << "/etc/passwd"
+                                  << ""
                                   << "";
         QTest::newRow("subdirectory") << "pics/logo.paa"
+                                      << ""
                                       << "";
         QTest::newRow("backslashes") << "..\\..\\logo.paa"
+                                     << ""
                                      << "";
         QTest::newRow("drive letter") << "C:\\clan\\logo.paa"
+                                      << ""
                                       << "";
         QTest::newRow("drive relative") << "c:logo.paa"
+                                        << ""
                                         << "";
         QTest::newRow("url") << "http://example.org/logo.paa"
+                             << ""
                              << "";
         QTest::newRow("parent itself") << ".."
+                                       << ""
                                        << "";
         QTest::newRow("dot itself") << "."
+                                    << ""
                                     << "";
         QTest::newRow("only ./") << "./"
+                                 << ""
                                  << "";
+        QTest::newRow("plain, but not there")
+            << "absent.paa"
+            << ""
+            << "the picture is not in the local directory, so it was not sent";
+        QTest::newRow("plain, a folder") << "pics"
+                                         << ""
+                                         << "it is a folder, not a picture, and was not sent";
     }
     void pictureIsSentOnlyByAPlainName() {
         QFETCH(QString, picture);
         QFETCH(QString, sentAs);
+        QFETCH(QString, reason);
         QTemporaryDir dir;
         const QString local = dir.path() + "/clan/";
         QVERIFY(QDir().mkpath(local + "pics"));
@@ -288,9 +311,10 @@ private Q_SLOTS:
         if (sentAs.isEmpty()) {
             QCOMPARE(outcome.messages.size(), 1);
             QCOMPARE(outcome.messages[0].text,
-                     "These files were not stored on the server:\r\n" + picture +
-                         ": the picture name is not a plain file name in the local directory, "
-                         "so it was not sent");
+                     "These files were not stored on the server:\r\n" + picture + ": " +
+                         (reason.isEmpty() ? "the picture name is not a plain file name in the "
+                                             "local directory, so it was not sent"
+                                           : reason));
         } else {
             QVERIFY(outcome.messages.isEmpty());
         }
