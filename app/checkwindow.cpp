@@ -1,6 +1,7 @@
 #include "checkwindow.h"
 
 #include "base/wording.h"
+#include "picture/picturecheck.h"
 
 #include <QDialogButtonBox>
 #include <QEvent>
@@ -140,6 +141,7 @@ CheckWindow::CheckWindow(const squad::SquadDocument &document, QWidget *parent)
     , m_view(new FindingsView(this))
     , m_summary(new QLabel(this))
     , m_writeCompanions(new QPushButton(QStringLiteral("&Write squad.dtd and squad.xsl"), this)) {
+    m_checker->setPictureInspector(&picture::paaInspector());
     setObjectName(QStringLiteral("checkWindow"));
     setWindowTitle(QStringLiteral("Check squad"));
     m_summary->setObjectName(QStringLiteral("summary"));

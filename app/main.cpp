@@ -1,9 +1,11 @@
 #include "app/companions.h"
 #include "app/mainwindow.h"
+#include "app/picturecommandline.h"
 #include "app/squadfile.h"
 #include "app/uploadcommandline.h"
 #include "app/terminaltext.h"
 #include "base/wording.h"
+#include "picture/picturecheck.h"
 #include "publish/publishedcheck.h"
 #include "publish/webfetcher.h"
 #include "squad/squadcheck.h"
@@ -52,6 +54,22 @@ struct Options {
     QCommandLineOption force{QStringLiteral("force"),
                              QStringLiteral("With --write-companions: replace squad.dtd and "
                                             "squad.xsl where they exist.")};
+    QCommandLineOption makePicture{
+        QStringLiteral("make-picture"),
+        QStringLiteral("Make the squad picture <out.paa> from <image> (PNG, JPEG, BMP, GIF, WebP, "
+                       "TIFF, …) without opening a window: scaled to fit a square, DXT1 or DXT5 "
+                       "with mipmaps. Exit 0 when it is written, 1 when not."),
+        QStringLiteral("image")};
+    QCommandLineOption pictureSize{
+        QStringLiteral("picture-size"),
+        QStringLiteral("The side of the square --make-picture makes: 16, 32, 64, 128, 256 "
+                       "(the default), 512, 1024 or 2048 pixels."),
+        QStringLiteral("n")};
+    QCommandLineOption exportPicture{
+        QStringLiteral("export-picture"),
+        QStringLiteral("Write the picture of the PAA file <paa> as the PNG file <out.png> without "
+                       "opening a window. Exit 0 when it is written, 1 when not."),
+        QStringLiteral("paa")};
 };
 
 void describe(QCommandLineParser &parser, const Options &options) {
@@ -66,6 +84,9 @@ void describe(QCommandLineParser &parser, const Options &options) {
     parser.addOption(options.writeCompanions);
     parser.addOption(options.force);
     app::addUploadOptions(parser);
+    parser.addOption(options.makePicture);
+    parser.addOption(options.pictureSize);
+    parser.addOption(options.exportPicture);
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The squad file to open."),
                                  QStringLiteral("[file]"));
 }
@@ -110,6 +131,8 @@ std::unique_ptr<QCoreApplication> createApplication(int &argc, char **argv) {
     if ((!parsed && !onlyQtOptions) || parser.isSet(options.check) ||
         parser.isSet(options.checkPublished) || parser.isSet(options.writeCompanions) ||
         parser.isSet(options.force) || app::isUploadCommand(parser) ||
+        parser.isSet(options.makePicture) ||
+        parser.isSet(options.pictureSize) || parser.isSet(options.exportPicture) ||
         parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")) ||
         parser.isSet(QStringLiteral("version")))
         return std::make_unique<QCoreApplication>(argc, argv);
@@ -135,8 +158,8 @@ int checkFile(const QString &path) {
     const int members = read.data.mmbdata.memberCount();
     app::printLine(stdout,
                    path + QStringLiteral(": ") + base::countOf(members, "member", "members"));
-    QList<squad::Finding> findings =
-        squad::checkSquad(read.data, {QFileInfo(path).absoluteFilePath(), false});
+    QList<squad::Finding> findings = squad::checkSquad(
+        read.data, {QFileInfo(path).absoluteFilePath(), false, &picture::paaInspector()});
     if (read.truncated) {
         // A game's XML parser refuses the whole file, whatever members it still holds.
         findings.prepend({squad::Finding::Kind::Problem, -1, std::nullopt, std::nullopt,
@@ -181,7 +204,7 @@ int checkPublished(const QString &address, const QStringList &files) {
         app::printLine(stderr, u"troopbook: --check-published compares with one file only");
         return 1;
     }
-    publish::CheckRequest request{*url, std::nullopt, QString()};
+    publish::CheckRequest request{*url, std::nullopt, QString(), false, &picture::paaInspector()};
     if (!files.isEmpty()) {
         const app::SquadFileRead read = app::readSquadFile(files.first());
         if (!read.ok) {
@@ -270,6 +293,26 @@ int main(int argc, char *argv[]) {
     if (app::isUploadCommand(parser))
         return app::uploadCommand(parser);
     const QStringList files = parser.positionalArguments();
+    if (parser.isSet(options.makePicture) || parser.isSet(options.exportPicture)) {
+        if (parser.isSet(options.makePicture) == parser.isSet(options.exportPicture)) {
+            app::printLine(stderr,
+                           u"troopbook: --make-picture and --export-picture go one at a time");
+            return 1;
+        }
+        if (files.size() != 1) {
+            app::printLine(stderr,
+                           u"troopbook: --make-picture and --export-picture take one output file");
+            return 1;
+        }
+        if (parser.isSet(options.exportPicture))
+            return app::exportPictureCommand(parser.value(options.exportPicture), files.first());
+        return app::makePictureCommand(parser.value(options.makePicture), files.first(),
+                                       parser.value(options.pictureSize));
+    }
+    if (parser.isSet(options.pictureSize)) {
+        app::printLine(stderr, u"troopbook: --picture-size goes with --make-picture");
+        return 1;
+    }
     if (files.size() > 1) {
         app::printLine(stderr, u"troopbook: only one file can be opened");
         return 1;

@@ -1,10 +1,12 @@
 #include "mainwindow.h"
 
 #include "companionscommand.h"
+#include "picturewindow.h"
 #include "publishedcheckwindow.h"
 #include "squadfile.h"
 
 #include "app/uploadwindow.h"
+#include "picture/picturecheck.h"
 #include "squad/squadreader.h"
 #include "squad/squadwriter.h"
 #include "ui/commondialog.h"
@@ -171,6 +173,7 @@ void MainWindow::createMenus() {
         action(mnuTools, "mnuToolsCheckPublished", QStringLiteral("Check &published squad…"));
     mnuToolsCompanions =
         action(mnuTools, "mnuToolsCompanions", QStringLiteral("&Write squad.dtd and squad.xsl"));
+    mnuToolsPicture = action(mnuTools, "mnuToolsPicture", QStringLiteral("&Squad picture…"));
     mnuHelp = menuBar()->addMenu(QStringLiteral("&?"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
     mnuHelpHelp = action(mnuHelp, "mnuHelpHelp", QStringLiteral("&Help"));
@@ -185,6 +188,7 @@ void MainWindow::createMenus() {
     connect(mnuToolsCheckPublished, &QAction::triggered, this,
             &MainWindow::mnuToolsCheckPublished_Click);
     connect(mnuToolsCompanions, &QAction::triggered, this, &MainWindow::mnuToolsCompanions_Click);
+    connect(mnuToolsPicture, &QAction::triggered, this, &MainWindow::mnuToolsPicture_Click);
     connect(mnuHelpHelp, &QAction::triggered, this, &MainWindow::mnuHelpHelp_Click);
     connect(mnuHelpAbout, &QAction::triggered, this, &MainWindow::mnuHelpAbout_Click);
 }
@@ -342,6 +346,25 @@ void MainWindow::focusMemberField(int member, Field field) {
     m_memberBoxes[int(field)]->setFocus(Qt::OtherFocusReason);
 }
 
+void MainWindow::mnuToolsPicture_Click() {
+    if (!m_pictureWindow) {
+        m_pictureWindow = new PictureWindow(*m_document, this);
+        m_pictureWindow->setAttribute(Qt::WA_DeleteOnClose);
+        m_pictureWindow->setFilePath(m_filePath);
+        m_pictureWindow->setSaveSquad([this] { return mnuFileSave_Click(); });
+        connect(this, &MainWindow::filePathChanged, m_pictureWindow, &PictureWindow::setFilePath);
+        connect(m_pictureWindow, &PictureWindow::pictureMade, this, &MainWindow::setPictureName);
+        connect(m_pictureWindow, &PictureWindow::findingActivated, this, &MainWindow::showFinding);
+    }
+    m_pictureWindow->show();
+    m_pictureWindow->raise();
+    m_pictureWindow->activateWindow();
+}
+
+void MainWindow::setPictureName(const QString &name) {
+    squadpicture->setText(name);
+}
+
 void MainWindow::showFinding(const squad::Finding &finding) {
     if (finding.member >= 0) {
         if (finding.field)
@@ -370,7 +393,9 @@ QString MainWindow::aboutText() {
            QStringLiteral("Bramblejack, Otterpop and the Sunday night crew") + crlf +
            QStringLiteral("some other freaks") + crlf +
            QStringLiteral("Goose, Pickles and Wobbly") + crlf + QStringLiteral("and finally") +
-           crlf + QStringLiteral("everyone who still tags their tanks by hand.");
+           crlf + QStringLiteral("everyone who still tags their tanks by hand.") + crlf + crlf +
+           QStringLiteral("Troopbook is free software under the GNU General Public License, "
+                          "version 3 or later (GPL-3.0-or-later), and comes with no warranty.");
 }
 
 void MainWindow::mnuHelpAbout_Click() {
@@ -515,7 +540,7 @@ void MainWindow::checkPublishedAgain() {
     if (!address)
         return;
     publish::CheckRequest request{*address, std::nullopt, QStringLiteral("the squad in the editor"),
-                                  m_document->modified()};
+                                  m_document->modified(), &picture::paaInspector()};
     const squad::SquadData &data = m_document->content();
     // An empty editor holds no squad to compare with; the served one is taken as it is.
     if (data != squad::SquadData())

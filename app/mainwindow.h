@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/checkwindow.h"
+#include "app/picturewindow.h"
 #include "app/publishedcheckwindow.h"
 #include "app/uploadwindow.h"
 #include "squad/finding.h"
@@ -72,6 +73,10 @@ public:
     void focusProperty(squad::Property property);
     // Selects the member and puts the cursor into the box of its field.
     void focusMemberField(int member, squad::Field field);
+    // The squad picture window while it is open, else null.
+    PictureWindow *pictureWindow() const { return m_pictureWindow; }
+    // Names the squad picture as the user would by typing it into "Picture".
+    void setPictureName(const QString &name);
     // Brings the editor forward at what the finding concerns: the box of its property or field,
     // with the member selected.
     void showFinding(const squad::Finding &finding);
@@ -108,6 +113,7 @@ private:
     void mnuToolsCheck_Click();
     void mnuToolsCheckPublished_Click();
     void mnuToolsCompanions_Click();
+    void mnuToolsPicture_Click();
     // Checks the published squad at the address asked for last.
     void checkPublishedAgain();
     void mnuHelpHelp_Click();
@@ -125,6 +131,7 @@ private:
     ui::CommonDialog *m_cdb;
     QPointer<app::UploadWindow> m_uploadWindow;
     QPointer<CheckWindow> m_checkWindow;
+    QPointer<PictureWindow> m_pictureWindow;
     QString m_filePath;
     QPointer<PublishedCheckWindow> m_publishedCheckWindow;
     std::function<void(publish::WebFetcher &)> m_webFetcherSetup;
@@ -167,6 +174,7 @@ private:
     QAction *mnuToolsCheck = nullptr;
     QAction *mnuToolsCheckPublished = nullptr;
     QAction *mnuToolsCompanions = nullptr;
+    QAction *mnuToolsPicture = nullptr;
     QMenu *mnuHelp = nullptr;
     QAction *mnuHelpHelp = nullptr;
     QAction *mnuHelpAbout = nullptr;

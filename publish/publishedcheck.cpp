@@ -300,6 +300,9 @@ private:
         } else if (response.body.isEmpty()) {
             add(finding(
                 QStringLiteral("%1 is empty on the server; %2. Upload it again.").arg(what, why)));
+        } else if (isPicture && m_request.pictures) {
+            for (const Finding &f : m_request.pictures->inspect(name, response.body))
+                add({f.kind, -1, std::nullopt, std::nullopt, f.message});
         }
         return true;
     }

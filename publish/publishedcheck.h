@@ -1,6 +1,7 @@
 #pragma once
 
 #include "squad/finding.h"
+#include "squad/pictureinspector.h"
 #include "squad/squaddocument.h"
 
 #include <QList>
@@ -36,6 +37,8 @@ struct CheckRequest {
     QString localName;
     // The local squad has changes not yet saved, so the server cannot have them.
     bool localUnsaved = false;
+    // Looks into the picture fetched; without one only its presence is checked.
+    const squad::PictureInspector *pictures = nullptr;
 };
 
 struct CheckReport {

@@ -272,6 +272,7 @@ QList<Finding> checkSquad(SquadData data, const CheckContext &context) {
     document.load(std::move(data));
     document.setModified(context.unsavedChanges);
     SquadChecker checker(document);
+    checker.setPictureInspector(context.pictures);
     checker.setFilePath(context.filePath);
     return checker.findings();
 }
@@ -299,12 +300,37 @@ void SquadChecker::recheckFiles() {
     checkSquadRules();
 }
 
+void SquadChecker::setPictureInspector(const PictureInspector *inspector) {
+    m_pictures = inspector;
+    m_pictureSeen.reset();
+    checkSquadRules();
+}
+
+QList<Finding> SquadChecker::pictureFindings() {
+    const QString name = pictureFileName(m_document.propertyText(Property::Picture));
+    if (!m_pictures || m_filePath.isEmpty() || name.isEmpty())
+        return {};
+    const QFileInfo file(QFileInfo(m_filePath).dir().filePath(name));
+    if (!file.isFile())
+        return {};
+    const QString path = file.absoluteFilePath();
+    if (!m_pictureSeen || m_pictureSeen->path != path || m_pictureSeen->size != file.size() ||
+        m_pictureSeen->modified != file.lastModified()) {
+        m_pictureSeen = PictureSeen{path, file.size(), file.lastModified(),
+                                    m_pictures->inspectFile(name, path)};
+    }
+    return m_pictureSeen->findings;
+}
+
 bool SquadChecker::evaluateSquadRules() {
-    const CheckContext context{m_filePath, m_document.modified()};
+    const CheckContext context{m_filePath, m_document.modified(), m_pictures};
     QList<Finding> found;
     for (const Rule &rule : rules) {
         if (std::holds_alternative<Field>(rule.target))
             continue;
+        // What lies in the picture file is told where its absence would be.
+        if (rule.broken == pictureMissing)
+            found << pictureFindings();
         const auto *property = std::get_if<Property>(&rule.target);
         static const QString none;
         const Subject subject{property ? m_document.propertyText(*property) : none,

@@ -2,13 +2,16 @@
 
 #include "finding.h"
 #include "idindex.h"
+#include "pictureinspector.h"
 #include "squaddocument.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
 
+#include <optional>
 #include <vector>
 
 namespace squad {
@@ -20,6 +23,9 @@ struct CheckContext {
     QString filePath;
     // The squad differs from what the file holds.
     bool unsavedChanges = false;
+    // Looks into the picture beside the squad file; without one only the picture's name and
+    // presence are checked.
+    const PictureInspector *pictures = nullptr;
 };
 
 // Every finding about the squad: the squad's own first, then member by member in list order.
@@ -37,6 +43,7 @@ public:
     void setFilePath(const QString &path);
     // Looks again at the files beside the squad file, which other programs may have changed.
     void recheckFiles();
+    void setPictureInspector(const PictureInspector *inspector);
 
     const QList<Finding> &squadFindings() const { return m_squadFindings; }
     int memberFindingCount(int member) const;
@@ -68,6 +75,9 @@ private:
     };
 
     void rebuild();
+    // The inspector's findings about the picture beside the squad file, looked at again only
+    // when the file changed.
+    QList<Finding> pictureFindings();
     void checkSquadRules();
     // True when the squad's findings changed.
     bool evaluateSquadRules();
@@ -87,6 +97,14 @@ private:
 
     const SquadDocument &m_document;
     QString m_filePath;
+    const PictureInspector *m_pictures = nullptr;
+    struct PictureSeen {
+        QString path;
+        qint64 size = 0;
+        QDateTime modified;
+        QList<Finding> findings;
+    };
+    std::optional<PictureSeen> m_pictureSeen;
     QList<Finding> m_squadFindings;
     // Per member: bit i is set while member rule i is broken, and the top bit while another
     // member holds the same ID.

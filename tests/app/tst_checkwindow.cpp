@@ -6,6 +6,8 @@
 
 #include "editorhelpers.h"
 
+#include "../common/tinypicture.h"
+
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -77,6 +79,8 @@ class TestCheckWindow : public QObject {
             QFile f(m_dir.filePath(name));
             if (!f.open(QIODevice::WriteOnly))
                 qFatal("cannot write %s", name);
+            if (QByteArray(name).endsWith(".paa"))
+                f.write(testpicture::tinyPaa());
         }
         QFile file(m_dir.filePath("squad.xml"));
         if (!file.open(QIODevice::WriteOnly))
@@ -228,6 +232,7 @@ private Q_SLOTS:
         QVERIFY(rowOf(*check, -1, Property::Picture, {}) >= 0);
         QFile picture(m_dir.filePath("later.paa"));
         QVERIFY(picture.open(QIODevice::WriteOnly));
+        picture.write(testpicture::tinyPaa());
         picture.close();
         QTRY_COMPARE(rowOf(*check, -1, Property::Picture, {}), -1);
         QVERIFY(picture.remove());

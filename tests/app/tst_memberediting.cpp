@@ -158,10 +158,10 @@ private Q_SLOTS:
                  (QStringList{"&File mnuFile:", "mnuFileNew &New Ctrl+N",
                               "mnuFileOpen &Open Ctrl+O", "mnuFileSave &Save Ctrl+S",
                               "mnuFileUpload &Upload ", "mnuFileExit E&xit "}));
-        QCOMPARE(items(menus[1]),
-                 (QStringList{"&Tools mnuTools:", "mnuToolsCheck &Check squad F7",
-                              "mnuToolsCheckPublished Check &published squad… ",
-                              "mnuToolsCompanions &Write squad.dtd and squad.xsl "}));
+        QCOMPARE(items(menus[1]), (QStringList{"&Tools mnuTools:", "mnuToolsCheck &Check squad F7",
+                                               "mnuToolsCheckPublished Check &published squad… ",
+                                               "mnuToolsCompanions &Write squad.dtd and squad.xsl ",
+                                               "mnuToolsPicture &Squad picture… "}));
         QCOMPARE(items(menus[2]),
                  (QStringList{"&? mnuHelp:", "mnuHelpHelp &Help ", "mnuHelpAbout &About "}));
     }
@@ -180,7 +180,7 @@ private Q_SLOTS:
         QCOMPARE(shown[1].title, QString("About"));
         QCOMPARE(shown[1].style, int(MessageBox::Information));
         const QStringList lines = shown[1].text.split("\r\n");
-        QCOMPARE(lines.size(), 4 + 8);
+        QCOMPARE(lines.size(), 4 + 8 + 2);
         QCOMPARE(lines.mid(0, 4),
                  (QStringList{"   Troopbook 1.1", "   9.8.2001", "   Morvane", ""}));
         QVERIFY(lines[4].startsWith("I'd like to greet all members of "));
@@ -189,6 +189,7 @@ private Q_SLOTS:
         QCOMPARE(lines[10], QString("and finally"));
         for (int i : {5, 7, 9, 11})
             QVERIFY(!lines[i].trimmed().isEmpty());
+        QVERIFY(lines[13].contains("GPL-3.0-or-later"));
         QVERIFY(!w.document().modified());
     }
 

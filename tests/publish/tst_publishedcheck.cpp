@@ -84,12 +84,14 @@ class TestPublishedCheck : public QObject {
     std::unique_ptr<testweb::WebServer> m_server;
 
     CheckReport check(const QString &address, bool trust, bool compare,
-                      std::chrono::milliseconds timeout = 10s) {
+                      std::chrono::milliseconds timeout = 10s,
+                      const squad::PictureInspector *pictures = nullptr) {
         QString error;
         const std::optional<QUrl> url = parseAddress(address, &error);
         if (!url)
             qFatal("%s", qPrintable(error));
         CheckRequest request{*url, std::nullopt, QStringLiteral("the squad in the editor")};
+        request.pictures = pictures;
         if (compare)
             request.local = referenceSquad();
         WebFetcher fetcher;
@@ -168,6 +170,39 @@ private Q_SLOTS:
     }
 
     void cleanupTestCase() { m_server.reset(); }
+
+    // The picture fetched goes to the inspector whole, and what it finds is reported as the
+    // published check's own; a picture not fetched is not inspected.
+    void picturesFetchedAreInspected_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QStringList>("inspected");
+        QTest::newRow("served") << "good" << QStringList{"logo.paa: 4096 bytes"};
+        QTest::newRow("missing") << "nopicture" << QStringList{};
+        QTest::newRow("empty") << "emptypicture" << QStringList{};
+    }
+    void picturesFetchedAreInspected() {
+        QFETCH(QString, folder);
+        QFETCH(QStringList, inspected);
+        struct Recorder : squad::PictureInspector {
+            QList<Finding> inspect(const QString &name, QByteArrayView file) const override {
+                return {{Finding::Kind::Hint, -1, squad::Property::Picture, std::nullopt,
+                         QStringLiteral("%1: %2 bytes").arg(name).arg(file.size())}};
+            }
+            QList<Finding> inspectFile(const QString &, const QString &) const override {
+                qFatal("the published check has no picture file");
+            }
+        } recorder;
+        const CheckReport report =
+            check("http://localhost/" + folder + "/squad.xml", true, false, 10s, &recorder);
+        QStringList found;
+        for (const Finding &f : report.findings) {
+            if (f.message.startsWith("logo.paa: ")) {
+                found << f.message;
+                QVERIFY(!f.property);
+            }
+        }
+        QCOMPARE(found, inspected);
+    }
 
     void namesWhatIsWrong_data() {
         QTest::addColumn<QString>("address");

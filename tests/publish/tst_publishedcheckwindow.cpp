@@ -11,6 +11,7 @@
 #include "ui/messagebox.h"
 #include "webserver.h"
 
+#include "../common/tinypicture.h"
 #include "../upload/ftpservers.h"
 
 #include <QAction>
@@ -86,13 +87,14 @@ private Q_SLOTS:
         QVERIFY(m_server->isRunning());
         const QByteArray squadFile = squad::fileContents(owls());
         QList<std::pair<QString, QByteArray>> files{{"squad.xml", squadFile},
-                                                    {"logo.paa", "picture"},
+                                                    {"logo.paa", testpicture::tinyPaa()},
                                                     {"squad.dtd", "dtd"},
                                                     {"squad.xsl", "xsl"}};
         QVERIFY(m_server->stage("good", files));
         QVERIFY(m_server->stage("html", files, "squad.xml type text/html\n"));
         QVERIFY(m_server->stage("stall", files, "squad.xml stall\n"));
-        QVERIFY(m_server->stage("bare", {{"squad.xml", squadFile}, {"logo.paa", "picture"}}));
+        QVERIFY(m_server->stage("bare",
+                                {{"squad.xml", squadFile}, {"logo.paa", testpicture::tinyPaa()}}));
     }
 
     void cleanupTestCase() { m_server.reset(); }
@@ -264,8 +266,9 @@ private Q_SLOTS:
         QVERIFY(web.isRunning());
         QTemporaryDir local;
         QVERIFY(testweb::writeFile(local.filePath("squad.xml"), squad::fileContents(owls())));
-        for (const char *name : {"squad.dtd", "squad.xsl", "logo.paa"})
+        for (const char *name : {"squad.dtd", "squad.xsl"})
             QVERIFY(testweb::writeFile(local.filePath(QLatin1String(name)), name));
+        QVERIFY(testweb::writeFile(local.filePath("logo.paa"), testpicture::tinyPaa()));
 
         app::MainWindow window;
         setUpFetcher(window, 10s, &web);

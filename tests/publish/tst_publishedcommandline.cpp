@@ -3,6 +3,7 @@
 #include "webserver.h"
 
 #include "../common/loopback.h"
+#include "../common/tinypicture.h"
 #include "../common/troopbookrun.h"
 
 #include <QTest>
@@ -33,7 +34,7 @@ private Q_SLOTS:
         QVERIFY(m_server->isRunning());
         const QByteArray squadFile = squad::fileContents(owls());
         const QList<std::pair<QString, QByteArray>> files{{"squad.xml", squadFile},
-                                                          {"logo.paa", "picture"},
+                                                          {"logo.paa", testpicture::tinyPaa()},
                                                           {"squad.dtd", "dtd"},
                                                           {"squad.xsl", "xsl"}};
         QVERIFY(m_server->stage("good", files));
