@@ -2,8 +2,8 @@
 #include "app/mainwindow.h"
 #include "app/picturecommandline.h"
 #include "app/squadfile.h"
-#include "app/uploadcommandline.h"
 #include "app/terminaltext.h"
+#include "app/uploadcommandline.h"
 #include "base/wording.h"
 #include "picture/picturecheck.h"
 #include "publish/publishedcheck.h"
@@ -131,10 +131,9 @@ std::unique_ptr<QCoreApplication> createApplication(int &argc, char **argv) {
     if ((!parsed && !onlyQtOptions) || parser.isSet(options.check) ||
         parser.isSet(options.checkPublished) || parser.isSet(options.writeCompanions) ||
         parser.isSet(options.force) || app::isUploadCommand(parser) ||
-        parser.isSet(options.makePicture) ||
-        parser.isSet(options.pictureSize) || parser.isSet(options.exportPicture) ||
-        parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")) ||
-        parser.isSet(QStringLiteral("version")))
+        parser.isSet(options.makePicture) || parser.isSet(options.pictureSize) ||
+        parser.isSet(options.exportPicture) || parser.isSet(QStringLiteral("help")) ||
+        parser.isSet(QStringLiteral("help-all")) || parser.isSet(QStringLiteral("version")))
         return std::make_unique<QCoreApplication>(argc, argv);
     return std::make_unique<QApplication>(argc, argv);
 }
@@ -156,8 +155,8 @@ int checkFile(const QString &path) {
         return 1;
     }
     const int members = read.data.mmbdata.memberCount();
-    app::printLine(stdout,
-                   path + QStringLiteral(": ") + base::countOf(members, "member", "members"));
+    app::printLine(
+        stdout, QString(path + QStringLiteral(": ") + base::countOf(members, "member", "members")));
     QList<squad::Finding> findings = squad::checkSquad(
         read.data, {QFileInfo(path).absoluteFilePath(), false, &picture::paaInspector()});
     if (read.truncated) {
