@@ -522,6 +522,7 @@ private Q_SLOTS:
         QVERIFY(testftp::writeFile(server.root() + "/squad.xml", "old squad"));
         UploadRequest r = request(server, QString());
         r.localDirectory = local.path();
+        r.pictureName.clear();
         Run run;
         std::thread worker([&] { run = uploadTo(r); });
         // Some of it has arrived under its temporary name.

@@ -222,6 +222,7 @@ private Q_SLOTS:
         QVERIFY(testftp::writeFile(server.root() + "/squad.xml", "old squad"));
         UploadRequest r = m_local.request(server.address(), QString());
         r.localDirectory = local.path();
+        r.pictureName.clear();
         const QString knownHosts = knownHostsOf(server);
         Run run;
         std::thread worker([&] { run = uploadTo(r, knownHosts); });
