@@ -83,10 +83,10 @@ void describe(QCommandLineParser &parser, const Options &options) {
     parser.addOption(options.checkPublished);
     parser.addOption(options.writeCompanions);
     parser.addOption(options.force);
-    app::addUploadOptions(parser);
     parser.addOption(options.makePicture);
     parser.addOption(options.pictureSize);
     parser.addOption(options.exportPicture);
+    app::addUploadOptions(parser);
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The squad file to open."),
                                  QStringLiteral("[file]"));
 }
@@ -130,21 +130,12 @@ std::unique_ptr<QCoreApplication> createApplication(int &argc, char **argv) {
     });
     if ((!parsed && !onlyQtOptions) || parser.isSet(options.check) ||
         parser.isSet(options.checkPublished) || parser.isSet(options.writeCompanions) ||
-        parser.isSet(options.force) || app::isUploadCommand(parser) ||
-        parser.isSet(options.makePicture) || parser.isSet(options.pictureSize) ||
-        parser.isSet(options.exportPicture) || parser.isSet(QStringLiteral("help")) ||
+        parser.isSet(options.force) || parser.isSet(options.makePicture) ||
+        parser.isSet(options.pictureSize) || parser.isSet(options.exportPicture) ||
+        app::isUploadCommand(parser) || parser.isSet(QStringLiteral("help")) ||
         parser.isSet(QStringLiteral("help-all")) || parser.isSet(QStringLiteral("version")))
         return std::make_unique<QCoreApplication>(argc, argv);
     return std::make_unique<QApplication>(argc, argv);
-}
-
-// How --check names what a finding concerns.
-QString concerns(const squad::Finding &finding, const squad::SquadData &squad) {
-    if (finding.member < 0)
-        return QStringLiteral("squad");
-    return QStringLiteral("member %1 \"%2\"")
-        .arg(QString::number(finding.member + 1),
-             squad.mmbdata.cell(squad::Field::Nick, finding.member));
 }
 
 // One file's block: its member count, then its findings. Returns the file's exit status.
@@ -157,23 +148,9 @@ int checkFile(const QString &path) {
     const int members = read.data.mmbdata.memberCount();
     app::printLine(
         stdout, QString(path + QStringLiteral(": ") + base::countOf(members, "member", "members")));
-    QList<squad::Finding> findings = squad::checkSquad(
-        read.data, {QFileInfo(path).absoluteFilePath(), false, &picture::paaInspector()});
-    if (read.truncated) {
-        // A game's XML parser refuses the whole file, whatever members it still holds.
-        findings.prepend({squad::Finding::Kind::Problem, -1, std::nullopt, std::nullopt,
-                          QStringLiteral("The text ends before the end of the squad, so the file "
-                                         "may be incomplete and a game cannot read it: open it, "
-                                         "check the members and save it whole.")});
-    }
-    for (const squad::Finding &f : findings) {
-        const bool problem = f.kind == squad::Finding::Kind::Problem;
-        app::printLine(stdout,
-                       QStringLiteral("%1: %2: %3: %4")
-                           .arg(path, concerns(f, read.data),
-                                problem ? QStringLiteral("problem") : QStringLiteral("hint"),
-                                f.message));
-    }
+    const QList<squad::Finding> findings = app::checkSquadFile(read, path);
+    for (const squad::Finding &f : findings)
+        app::printLine(stdout, app::findingLine(path, f, read.data));
     return squad::hasProblem(findings) ? 2 : 0;
 }
 

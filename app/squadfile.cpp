@@ -2,6 +2,7 @@
 
 #include "base/regularfile.h"
 #include "base/wording.h"
+#include "picture/picturecheck.h"
 #include "squad/squadcheck.h"
 #include "squad/squadreader.h"
 
@@ -245,8 +246,8 @@ QString writeSquadFile(const QString &path, const QByteArray &contents) {
 }
 
 QList<squad::Finding> checkSquadFile(const SquadFileRead &read, const QString &path) {
-    QList<squad::Finding> findings =
-        squad::checkSquad(read.data, {QFileInfo(path).absoluteFilePath(), false});
+    QList<squad::Finding> findings = squad::checkSquad(
+        read.data, {QFileInfo(path).absoluteFilePath(), false, &picture::paaInspector()});
     if (read.truncated) {
         findings.prepend({squad::Finding::Kind::Problem, -1, std::nullopt, std::nullopt,
                           QStringLiteral("The text ends before the end of the squad, so the file "
@@ -254,6 +255,19 @@ QList<squad::Finding> checkSquadFile(const SquadFileRead &read, const QString &p
                                          "check the members and save it whole.")});
     }
     return findings;
+}
+
+QString findingLine(const QString &path, const squad::Finding &finding,
+                    const squad::SquadData &squad) {
+    const QString concerns = finding.member < 0
+                                 ? QStringLiteral("squad")
+                                 : QStringLiteral("member %1 \"%2\"")
+                                       .arg(QString::number(finding.member + 1),
+                                            squad.mmbdata.cell(squad::Field::Nick, finding.member));
+    const bool problem = finding.kind == squad::Finding::Kind::Problem;
+    return QStringLiteral("%1: %2: %3: %4")
+        .arg(path, concerns, problem ? QStringLiteral("problem") : QStringLiteral("hint"),
+             finding.message);
 }
 
 } // namespace app

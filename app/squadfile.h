@@ -31,6 +31,10 @@ QString truncatedWarning(const QString &path, int members);
 // parser refuses the whole file, whatever members it still holds.
 QList<squad::Finding> checkSquadFile(const SquadFileRead &read, const QString &path);
 
+// A finding as --check prints it: "squad.xml: member 3 \"Ann\": problem: ...".
+QString findingLine(const QString &path, const squad::Finding &finding,
+                    const squad::SquadData &squad);
+
 // Replaces the file with `contents` as a whole or not at all, keeping its mode; where its folder
 // takes no new files, a writable file is rewritten in place instead. A target that exists but is
 // not an ordinary file is refused. Returns the message for the user when that failed, naming the

@@ -1,6 +1,7 @@
 #include "uploadcommandline.h"
 
 #include "squadfile.h"
+#include "terminaltext.h"
 #include "uploadtarget.h"
 
 #include "upload/sessionfactory.h"
@@ -37,16 +38,10 @@ const QString acceptNewName = QStringLiteral("accept-new-host-key");
 constexpr auto tidyTime = 500ms;
 constexpr auto cutOffTime = 400ms;
 
-// Every line the upload prints goes out through here.
-void printLine(std::FILE *stream, const QString &line) {
-    std::fputs(qPrintable(line + u'\n'), stream);
-    std::fflush(stream);
-}
-
 // A message of the upload, which may span lines, as lines of the program's own.
 void printMessage(const QString &text) {
     for (const QString &line : text.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
-        printLine(stderr, QStringLiteral("troopbook: ") + line);
+        printLine(stderr, QString(QStringLiteral("troopbook: ") + line));
 }
 
 // An eventfd that stays readable once set: wakes whoever polls it from another thread.
@@ -157,8 +152,8 @@ public:
         m_last = now;
         const int percent = total > 0 ? int(sent * 100 / total) : 100;
         std::fputs(qPrintable(QStringLiteral("\r\033[K%1: %2 of %3 bytes (%4%)")
-                                  .arg(name, QString::number(sent), QString::number(total),
-                                       QString::number(percent))),
+                                  .arg(escapeForTerminal(name), QString::number(sent),
+                                       QString::number(total), QString::number(percent))),
                    stderr);
         std::fflush(stderr);
         m_dirty = true;
@@ -208,14 +203,8 @@ bool passesCheck(const QString &path, const SquadFileRead &read) {
     if (!squad::hasProblem(findings))
         return true;
     for (const squad::Finding &f : findings) {
-        if (f.kind != squad::Finding::Kind::Problem)
-            continue;
-        const QString concerns =
-            f.member < 0 ? QStringLiteral("squad")
-                         : QStringLiteral("member %1 \"%2\"")
-                               .arg(QString::number(f.member + 1),
-                                    read.data.mmbdata.cell(squad::Field::Nick, f.member));
-        printLine(stdout, QStringLiteral("%1: %2: problem: %3").arg(path, concerns, f.message));
+        if (f.kind == squad::Finding::Kind::Problem)
+            printLine(stdout, findingLine(path, f, read.data));
     }
     printLine(stderr, QStringLiteral("troopbook: The squad check found problems in %1, so "
                                      "nothing was sent (--no-check sends it anyway).")
@@ -242,6 +231,8 @@ int exitStatus(const upload::UploadOutcome &outcome) {
 }
 
 int runUploadCommand(const UploadCommand &command) {
+    // Before the first thread starts, so that every thread leaves the signals to us.
+    const Interrupts interrupts;
     QString error;
     const std::optional<UploadTarget> target = parseUploadAddress(command.address, &error);
     if (!target) {
@@ -271,8 +262,10 @@ int runUploadCommand(const UploadCommand &command) {
         return 1;
     }
 
-    // Before the first thread starts, so that every thread leaves the signals to us.
-    const Interrupts interrupts;
+    if (readable(interrupts.fd(), 0ms)) {
+        printLine(stderr, QStringLiteral("troopbook: Interrupted; nothing was sent."));
+        return 1;
+    }
     const Wakeup interrupted;
     const Wakeup finished;
     const std::unique_ptr<upload::ServerSession> session = upload::makeSession(request, {}, &error);
@@ -326,6 +319,8 @@ int runUploadCommand(const UploadCommand &command) {
             if (!readable(finished.fd(), cutOffTime)) {
                 progress.clear();
                 printLine(stderr, QStringLiteral("troopbook: Interrupted."));
+                std::fflush(stdout);
+                std::fflush(stderr);
                 std::_Exit(1);
             }
             break;
@@ -389,14 +384,13 @@ bool isUploadCommand(const QCommandLineParser &parser) {
 
 int uploadCommand(const QCommandLineParser &parser) {
     if (!parser.isSet(uploadName)) {
-        std::fputs("troopbook: --no-check and --accept-new-host-key go with --upload\n", stderr);
+        printLine(stderr, u"troopbook: --no-check and --accept-new-host-key go with --upload");
         return 1;
     }
     const QStringList addresses = parser.positionalArguments();
     if (addresses.size() != 1) {
-        std::fputs("troopbook: --upload takes the squad file and one address, for example\n"
-                   "  troopbook --upload squad.xml sftp://clan@example.org/www/squad\n",
-                   stderr);
+        printLine(stderr, u"troopbook: --upload takes the squad file and one address, for example "
+                          u"troopbook --upload squad.xml sftp://clan@example.org/www/squad");
         return 1;
     }
     return runUploadCommand({parser.value(uploadName), addresses.first(),

@@ -56,6 +56,16 @@ struct SftpSession::LoginAttempt {
     bool passphraseAsked = false;
     bool passphraseRefused = false;
     SftpSession *session = nullptr;
+
+    // Where the keys tried came from, as the messages name them: "the agent or of ~/.ssh".
+    QString keySources() const {
+        QStringList sources;
+        if (agentAsked)
+            sources << QStringLiteral("the agent");
+        if (!keyFilesTried.isEmpty())
+            sources << QStringLiteral("~/.ssh");
+        return sources.join(QStringLiteral(" or of "));
+    }
 };
 
 CommandResult SftpSession::logIn(const Connection &connection) {
@@ -95,9 +105,13 @@ CommandResult SftpSession::logIn(const Connection &connection) {
         ssh_options_get(ssh, SSH_OPTIONS_USER, &user);
         const QString name = QString::fromUtf8(user);
         ssh_string_free_char(user);
-        return failed(QStringLiteral("The server refused the login of \"%1\": the user name or "
-                                     "the password is wrong.")
-                          .arg(name));
+        const QString sources = attempt.keySources();
+        return failed(
+            QStringLiteral("The server refused the login of \"%1\": the user name or "
+                           "the password is wrong%2.")
+                .arg(name, sources.isEmpty()
+                               ? QString()
+                               : QStringLiteral(", and no key of %1 was accepted").arg(sources)));
     }
     case SSH_AUTH_PARTIAL:
         return failed(QStringLiteral(
@@ -200,17 +214,12 @@ CommandResult SftpSession::loginRefused(int methods, const LoginAttempt &attempt
                           .arg(methodNames(methods)));
     QStringList why;
     if (takesKeys) {
-        QStringList sources;
-        if (attempt.agentAsked)
-            sources << QStringLiteral("the agent");
-        if (!attempt.keyFilesTried.isEmpty())
-            sources << QStringLiteral("~/.ssh");
+        const QString sources = attempt.keySources();
         if (sources.isEmpty())
             why << QStringLiteral("no ssh-agent runs (SSH_AUTH_SOCK) and ~/.ssh holds no "
                                   "id_ed25519, id_ecdsa or id_rsa");
         else
-            why << QStringLiteral("no key of %1 was accepted")
-                       .arg(sources.join(QStringLiteral(" or of ")));
+            why << QStringLiteral("no key of %1 was accepted").arg(sources);
         if (!attempt.keyFilesSkipped.isEmpty())
             why << QStringLiteral("%1 could not be opened without the passphrase")
                        .arg(attempt.keyFilesSkipped.join(QStringLiteral(", ")));

@@ -49,11 +49,11 @@ struct FileOutcome {
 struct UploadOutcome {
     // Shown one after the other once the run is over.
     QList<UploadMessage> messages;
-    // In the order sent, the squad file first; empty when the run ended before sending.
-    QList<FileOutcome> files;
     // The remote paths of the files the server accepted.
     QStringList stored;
     bool cancelled = false;
+    // In the order sent, the squad file first; empty when the run ended before sending.
+    QList<FileOutcome> files;
 };
 
 // The squad file's name; the one the game looks for when none was picked.

@@ -10,11 +10,14 @@
 #include "ui/messagebox.h"
 #include "upload/sftpsession.h"
 
+#include <QApplication>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 using namespace upload;
 using namespace std::chrono_literals;
@@ -117,6 +120,11 @@ private Q_SLOTS:
             << "The server takes publickey, password; no key of ~/.ssh was accepted, "
                "~/.ssh/id_ed25519 could not be opened without the passphrase and no password "
                "was given.";
+        QTest::newRow("wrong key, wrong password")
+            << ""
+            << "other" << false << "Wr0ngPassw0rd" << false << none << ""
+            << "The server refused the login of \"squad\": the user name or the password is "
+               "wrong, and no key of ~/.ssh was accepted.";
         QTest::newRow("keys only, no key anywhere")
             << ""
             << "" << false << "secret" << true << none << ""
@@ -198,10 +206,28 @@ private Q_SLOTS:
         window.findChild<QLineEdit *>("ftpuser")->setText("squad");
         window.findChild<QLineEdit *>("locdir")->setText(m_local.directory());
         ui::InputBox::takeAsked();
-        ui::InputBox::setNextAnswer(passphrase);
+        window.show();
+        // The real box: what is typed into it must not show.
+        bool masked = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            auto *box = qobject_cast<QInputDialog *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            poll.stop();
+            auto *edit = box->findChild<QLineEdit *>();
+            masked = edit && edit->echoMode() == QLineEdit::Password;
+            QTest::keyClicks(edit, passphrase);
+            const QString shots = qEnvironmentVariable("TROOPBOOK_SHOT_DIR");
+            if (!shots.isEmpty())
+                box->grab().save(shots + "/upload-passphrase.png");
+            box->accept();
+        });
+        poll.start(20);
         QSignalSpy finished(&window, &app::UploadWindow::uploadFinished);
         window.findChild<QPushButton *>("Command1")->click();
         QVERIFY(finished.wait(30000));
+        QVERIFY(masked);
         const QList<ui::InputBox::Asked> asked = ui::InputBox::takeAsked();
         QCOMPARE(asked.size(), 1);
         QCOMPARE(asked[0].prompt, app::UploadWindow::passphrasePrompt({"~/.ssh/id_ed25519"}));

@@ -202,6 +202,12 @@ private Q_SLOTS:
                                                 << "agent"
                                                 << "known"
                                                 << "good" << none << 0 << allStored << "" << true;
+        QTest::newRow("sftp, a locked key without a terminal, then the password")
+            << "sftp"
+            << "squad"
+            << "locked key, env:secret"
+            << "known"
+            << "good" << none << 0 << allStored << "" << true;
         QTest::newRow("sftp, no password and no key")
             << "sftp"
             << "squad"
@@ -266,6 +272,10 @@ private Q_SLOTS:
         if (password == "agent") {
             agent.emplace(m_home.filePath("agent.sock"), m_keys.path("plain"));
             QVERIFY(agent->holdsKey());
+        }
+        if (password.startsWith("locked key, ")) {
+            QVERIFY(m_keys.place("locked", m_home.path(), false));
+            password = password.mid(12);
         }
         if (password.startsWith("netrc:"))
             QVERIFY(writeFile(m_home.filePath(".netrc"), password.mid(6).toUtf8()));
