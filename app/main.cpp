@@ -31,7 +31,8 @@ struct Options {
         QStringLiteral("Read <file>, and each further file named, without opening a window "
                        "and print for each how many members it holds and then what the squad "
                        "check finds, one finding a line. Exit 0 when nothing is a problem (hints "
-                       "allowed), 2 when something is, 1 when a file cannot be read; of several "
+                       "allowed), 2 when something is (a file cut short or holding characters "
+                       "that cannot be read is one), 1 when a file cannot be read; of several "
                        "files the worst counts, 1 before 2."),
         QStringLiteral("file")};
     QCommandLineOption checkPublished{
@@ -138,20 +139,69 @@ std::unique_ptr<QCoreApplication> createApplication(int &argc, char **argv) {
     return std::make_unique<QApplication>(argc, argv);
 }
 
+// How --check names what a finding concerns.
+QString concerns(const squad::Finding &finding, const squad::SquadData &squad) {
+    if (finding.member < 0)
+        return QStringLiteral("squad");
+    return QStringLiteral("member %1 \"%2\"")
+        .arg(QString::number(finding.member + 1),
+             squad.mmbdata.cell(squad::Field::Nick, finding.member));
+}
+
 // One file's block: its member count, then its findings. Returns the file's exit status.
 int checkFile(const QString &path) {
-    const app::SquadFileRead read = app::readSquadFile(path);
+    app::SquadFileRead read = app::readSquadFile(path, {}, app::FileAccess::Map);
     if (!read.ok) {
         app::printLine(stderr, read.error);
         return 1;
     }
     const int members = read.data.mmbdata.memberCount();
-    app::printLine(
-        stdout, QString(path + QStringLiteral(": ") + base::countOf(members, "member", "members")));
-    const QList<squad::Finding> findings = app::checkSquadFile(read, path);
-    for (const squad::Finding &f : findings)
-        app::printLine(stdout, app::findingLine(path, f, read.data));
-    return squad::hasProblem(findings) ? 2 : 0;
+    // One arg() for all three, so that a "%" in the path is not taken for a place holder.
+    app::printLine(stdout,
+                   QStringLiteral("%1: %2 %3")
+                       .arg(path, QString::number(members),
+                            members == 1 ? QStringLiteral("member") : QStringLiteral("members")));
+    squad::SquadDocument document;
+    document.load(std::move(read.data));
+    squad::SquadChecker checker(document);
+    checker.setPictureInspector(&picture::paaInspector());
+    checker.setFilePath(QFileInfo(path).absoluteFilePath());
+    // Each finding is printed as it is made: a squad of millions of members that all draw one
+    // never holds them all at once.
+    const auto print = [&](const squad::Finding &f) {
+        const bool problem = f.kind == squad::Finding::Kind::Problem;
+        app::printLine(stdout,
+                       QStringLiteral("%1: %2: %3: %4")
+                           .arg(path, concerns(f, document.content()),
+                                problem ? QStringLiteral("problem") : QStringLiteral("hint"),
+                                f.message));
+    };
+    bool problem = false;
+    if (read.unreadable > 0) {
+        problem = true;
+        print({squad::Finding::Kind::Problem, -1, std::nullopt, std::nullopt,
+               QStringLiteral("%1 of the values cannot be read, the first on line %2, so a game's "
+                              "XML parser would refuse the file: open it, check those values and "
+                              "save it.")
+                   .arg(read.unreadable == 1 ? QStringLiteral("1 character")
+                                             : QStringLiteral("%1 characters").arg(read.unreadable),
+                        QString::number(read.unreadableLine))});
+    }
+    if (read.truncated) {
+        // A game's XML parser refuses the whole file, whatever members it still holds.
+        problem = true;
+        print({squad::Finding::Kind::Problem, -1, std::nullopt, std::nullopt,
+               QStringLiteral("The text ends before the end of the squad, so the file may be "
+                              "incomplete and a game cannot read it: open it, check the members "
+                              "and save it whole.")});
+    }
+    for (const squad::Finding &f : checker.squadFindings())
+        print(f);
+    for (int m = 0; m < members; ++m) {
+        for (int i = 0, count = checker.memberFindingCount(m); i < count; ++i)
+            print(checker.memberFinding(m, i));
+    }
+    return problem || checker.problemCount() > 0 ? 2 : 0;
 }
 
 // Exit 1 (a file could not be read) outweighs 2 (a file has a problem), which outweighs 0.

@@ -8,6 +8,8 @@
 #include <benchmark/benchmark.h>
 #include <pugixml.hpp>
 
+#include <malloc.h>
+
 #include <map>
 #include <optional>
 
@@ -24,23 +26,36 @@ const QByteArray &fileOf(int members) {
     return it->second;
 }
 
+// Bytes handed out by malloc, large blocks (which it maps on their own) included.
+size_t heapInUse() {
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+}
+
 void setCounters(benchmark::State &state, const QByteArray &bytes) {
     state.SetBytesProcessed(int64_t(state.iterations()) * bytes.size());
     state.counters["file_MB"] = double(bytes.size()) / 1e6;
 }
 
+// Arg 1 is 1 for the values in one shared block of Qt string data, 0 for a string each.
 void BM_Decode(benchmark::State &state) {
     const QByteArray &bytes = fileOf(int(state.range(0)));
+    const detail::DecodeWay way{.sharedBlock = state.range(1) != 0};
+    size_t heldBytes = 0;
     for (auto _ : state) {
-        std::optional<DecodeResult> result = decode(bytes);
+        const size_t before = heapInUse();
+        std::optional<DecodeResult> result = detail::decode(bytes, way);
         if (!result->ok || result->data.mmbdata.memberCount() != state.range(0))
             state.SkipWithError("decode failed");
         benchmark::DoNotOptimize(result->data.mmbdata.columnCount());
         state.PauseTiming();
+        heldBytes = heapInUse() - before;
         result.reset();
         state.ResumeTiming();
     }
     setCounters(state, bytes);
+    // The heap that the document read holds, per member.
+    state.counters["held_B/member"] = double(heldBytes) / double(state.range(0));
 }
 
 // pugixml's parse of the same bytes: load_buffer copies them and parses the copy in place.
@@ -93,14 +108,19 @@ void BM_PugixmlParseToSquadData(benchmark::State &state) {
     setCounters(state, bytes);
 }
 
-// The same file declaring a code page that the system's converter reads: the whole text is
-// converted to UTF-8 before it is scanned.
+// The same file declaring a code page that the system's converter knows: a code page of one
+// byte a character is read through its table (windows-1251, CP437), any other is converted to
+// UTF-8 by the converter before it is scanned (Shift_JIS).
 void BM_DecodeDeclaredCodePage(benchmark::State &state) {
+    static const char *const codePages[] = {"windows-1251", "CP437", "Shift_JIS"};
+    const QLatin1StringView codePage(codePages[state.range(1)]);
     QByteArray bytes = fileOf(int(state.range(0)));
-    bytes.replace("<?xml version=\"1.0\"?>", "<?xml version=\"1.0\" encoding=\"windows-1251\"?>");
+    bytes.replace(
+        "<?xml version=\"1.0\"?>",
+        QByteArray(QByteArray("<?xml version=\"1.0\" encoding=\"") + codePage.data() + "\"?>"));
     for (auto _ : state) {
         std::optional<DecodeResult> result = decode(bytes);
-        if (!result->ok || result->encoding != QLatin1StringView("windows-1251"))
+        if (!result->ok || result->encoding != codePage)
             state.SkipWithError("not read in the declared code page");
         benchmark::DoNotOptimize(result->data.mmbdata.columnCount());
         state.PauseTiming();
@@ -122,8 +142,10 @@ QByteArray hostileText(int kind, int size) {
         return "<squad>" + QByteArray("<member id=\"1\"><name>").repeated(size / 21) + "x<";
     case 3:
         return "<squad><name>" + QByteArray("&#1").repeated(size / 3) + "<";
-    default:
+    case 4:
         return "<squad><member/>" + QByteArray("<name>").repeated(size / 6);
+    default:
+        return "<squad><name>" + QByteArray("<name>x<b a=\"\">").repeated(size / 16);
     }
 }
 
@@ -142,14 +164,16 @@ void BM_DecodeHostile(benchmark::State &state) {
 } // namespace
 
 BENCHMARK(BM_DecodeHostile)
-    ->ArgsProduct({{0, 1, 2, 3, 4}, {1 << 20, 16 << 20}})
+    ->ArgsProduct({{0, 1, 2, 3, 4, 5}, {1 << 20, 16 << 20}})
     ->ArgNames({"kind", "bytes"})
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Decode)->Arg(1000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Decode)
+    ->ArgsProduct({{1000, 100000, 1000000}, {1, 0}})
+    ->ArgNames({"members", "shared"})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeDeclaredCodePage)
-    ->Arg(1000)
-    ->Arg(100000)
-    ->Arg(1000000)
+    ->ArgsProduct({{1000, 100000, 1000000}, {0, 1, 2}})
+    ->ArgNames({"members", "codepage"})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PugixmlParse)->Arg(1000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PugixmlParseToSquadData)
