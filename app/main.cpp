@@ -30,7 +30,8 @@ struct Options {
         QStringLiteral("Read <file>, and each further file named, without opening a window "
                        "and print for each how many members it holds and then what the squad "
                        "check finds, one finding a line. Exit 0 when nothing is a problem (hints "
-                       "allowed), 2 when something is, 1 when a file cannot be read; of several "
+                       "allowed), 2 when something is (a file cut short or holding characters "
+                       "that cannot be read is one), 1 when a file cannot be read; of several "
                        "files the worst counts, 1 before 2."),
         QStringLiteral("file")};
     QCommandLineOption checkPublished{
@@ -163,6 +164,16 @@ int checkFile(const QString &path) {
                           QStringLiteral("The text ends before the end of the squad, so the file "
                                          "may be incomplete and a game cannot read it: open it, "
                                          "check the members and save it whole.")});
+    }
+    if (read.unreadable > 0) {
+        findings.prepend(
+            {squad::Finding::Kind::Problem, -1, std::nullopt, std::nullopt,
+             QStringLiteral("%1 of the values cannot be read, the first on line %2, so a game's "
+                            "XML parser would refuse the file: open it, check those values and "
+                            "save it.")
+                 .arg(read.unreadable == 1 ? QStringLiteral("1 character")
+                                           : QStringLiteral("%1 characters").arg(read.unreadable),
+                      QString::number(read.unreadableLine))});
     }
     for (const squad::Finding &f : findings) {
         const bool problem = f.kind == squad::Finding::Kind::Problem;

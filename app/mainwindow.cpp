@@ -58,6 +58,12 @@ void label(QWidget *parent, const char *name, const QString &caption, QRect geom
     l->setBuddy(buddy);
 }
 
+// The warning about a file whose head is not the one the program writes; the file still loads.
+void showHeaderWarning(QWidget *parent) {
+    ui::MessageBox::show(parent, QStringLiteral("XML-Header is corrupt!"),
+                         ui::MessageBox::Exclamation, QStringLiteral("Error in XML-Header"));
+}
+
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -439,8 +445,7 @@ void MainWindow::mnuFileOpen_Click() {
 bool MainWindow::openFile(const QString &path) {
     SquadFileRead read = readSquadFile(path);
     if (read.headerCorrupt)
-        ui::MessageBox::show(this, squad::headerWarningText, squad::headerWarningStyle,
-                             squad::headerWarningTitle);
+        showHeaderWarning(this);
     if (!read.ok) {
         ui::MessageBox::show(this, read.error, ui::MessageBox::Critical);
         return false;
@@ -452,11 +457,16 @@ bool MainWindow::openFile(const QString &path) {
         setListIndex(0);
     m_document->setModified(false);
     setFilePath(path);
-    if (read.truncated) {
-        // After the file is open: the box waits for the user, who then has the document.
+    if (read.truncated || read.unreadable > 0) {
+        // After the file is open: the boxes wait for the user, who then has the document.
         m_document->setLoading(false);
-        ui::MessageBox::show(this, truncatedWarning(path, m_document->memberCount()),
-                             ui::MessageBox::Exclamation);
+        if (read.truncated)
+            ui::MessageBox::show(this, truncatedWarning(path, m_document->memberCount()),
+                                 ui::MessageBox::Exclamation);
+        if (read.unreadable > 0)
+            ui::MessageBox::show(this,
+                                 unreadableWarning(path, read.unreadable, read.unreadableLine),
+                                 ui::MessageBox::Exclamation);
     }
     return true;
 }

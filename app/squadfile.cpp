@@ -204,6 +204,8 @@ SquadFileRead readSquadFile(const QString &path) {
     }
     read.ok = true;
     read.truncated = decoded.truncated;
+    read.unreadable = decoded.unreadable;
+    read.unreadableLine = decoded.unreadableLine;
     read.data = std::move(decoded.data);
     return read;
 }
@@ -213,6 +215,15 @@ QString truncatedWarning(const QString &path, int members) {
                "\"%1\" may be incomplete:\nits text ends before the end of the squad.\n%2")
         .arg(QDir::toNativeSeparators(path),
              base::countOf(members, "member was read.", "members were read."));
+}
+
+QString unreadableWarning(const QString &path, qsizetype count, int line) {
+    return QStringLiteral("\"%1\" holds characters that cannot be read.\n%2 replaced by "
+                          "\"\uFFFD\" or left out, the first on line %3.")
+        .arg(QDir::toNativeSeparators(path),
+             count == 1 ? QStringLiteral("1 character was")
+                        : QStringLiteral("%1 characters were").arg(count),
+             QString::number(line));
 }
 
 QString writeSquadFile(const QString &path, const QByteArray &contents) {

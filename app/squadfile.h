@@ -11,8 +11,13 @@ struct SquadFileRead {
     bool ok = false;
     // The file was read, but its head is not the one the program writes.
     bool headerCorrupt = false;
-    // The file was read, but its text ends before the end of the squad: it may be incomplete.
+    // The file was read, but its text ends before the end of the squad or inside a value: it may
+    // be incomplete.
     bool truncated = false;
+    // The file was read, but this many characters of its values could not be: they were
+    // replaced or left out, the first on `unreadableLine`.
+    qsizetype unreadable = 0;
+    int unreadableLine = 0;
     squad::SquadData data;
     // When !ok: the message for the user, naming the file and what went wrong.
     QString error;
@@ -24,6 +29,9 @@ SquadFileRead readSquadFile(const QString &path);
 
 // The warning for a file that was read but is cut short: it names the file and the members read.
 QString truncatedWarning(const QString &path, int members);
+// The warning for a file that was read with characters that could not be: it names the file, how
+// many there were and the line of the first.
+QString unreadableWarning(const QString &path, qsizetype count, int line);
 
 // Replaces the file with `contents` as a whole or not at all, keeping its mode; where its folder
 // takes no new files, a writable file is rewritten in place instead. A target that exists but is

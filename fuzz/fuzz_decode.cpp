@@ -63,11 +63,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (general.ok != result.ok || general.headerCorrupt != result.headerCorrupt ||
         general.error != result.error || general.errorLine != result.errorLine ||
         general.encoding != result.encoding || general.truncated != result.truncated ||
-        !(general.data == result.data))
+        general.failure != result.failure || general.unreadable != result.unreadable ||
+        general.unreadableLine != result.unreadableLine || !(general.data == result.data))
         fail("the straight path and the general reading differ");
+    if (!(detail::decode(bytes, {.sharedBlock = false}).data == result.data))
+        fail("the values in one block and in strings of their own differ");
     if (!result.ok) {
-        if (result.error.isEmpty() || result.errorLine < 1)
-            fail("a failure without message or line");
+        if (result.error.isEmpty() || result.errorLine < 1 || result.failure == ReadFailure::None)
+            fail("a failure without kind, message or line");
         if (result.truncated)
             fail("a failure said to be cut short");
         if (!(result.data == SquadData{}))
@@ -81,9 +84,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         if (!table.cell(Field(f), table.columnCount() - 1).isEmpty())
             fail("the spare column is not empty");
     }
+    if ((result.unreadable > 0) != (result.unreadableLine > 0))
+        fail("characters that cannot be read without the line of the first");
     const SquadData expected = writable(result.data);
+    if (!(expected == result.data))
+        fail("a value holds a character that XML cannot carry");
     const DecodeResult again = decode(fileContents(result.data));
-    if (!again.ok || again.headerCorrupt || again.truncated)
+    if (!again.ok || again.headerCorrupt || again.truncated || again.unreadable > 0)
         fail("the written document does not read back");
     if (!(again.data == expected))
         fail("the written document reads back different");

@@ -204,6 +204,16 @@ private:
                                        "squad: it was stored cut short, and a game cannot read "
                                        "it. Upload the squad again.")));
         }
+        if (decoded.unreadable > 0) {
+            add(problem(QStringLiteral("The squad file on the server holds %1 that cannot be "
+                                       "read, the first on line %2, so a game's XML parser "
+                                       "refuses it. Open the squad file, check those values, "
+                                       "save it and upload it again.")
+                            .arg(decoded.unreadable == 1
+                                     ? QStringLiteral("1 character")
+                                     : QStringLiteral("%1 characters").arg(decoded.unreadable),
+                                 QString::number(decoded.unreadableLine))));
+        }
         if (m_request.local) {
             const squad::SquadDifferences differences = squad::squadDifferences(
                 *m_request.local, decoded.data, maximumDifferences, &m_fetcher.cancelFlag());

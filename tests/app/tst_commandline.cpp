@@ -76,34 +76,45 @@ private Q_SLOTS:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QStringList>("findings");
         QTest::addColumn<bool>("cutShort");
+        QTest::addColumn<bool>("unreadable"); // a control character in the squad's name
         const QStringList nicks{"A", "Bo", "Cyd"};
         QTest::newRow("an empty ID is a problem")
             << "NO" << nicks << QStringList{"76561198000000001", "1234", ""} << 2
             << QStringList{"member 2 \"Bo\": hint: The ID has 4",
                            "member 3 \"Cyd\": problem: The ID is"}
-            << false;
+            << false << false;
         QTest::newRow("a short ID is a hint")
             << "NO" << nicks << QStringList{"76561198000000001", "1234"} << 0
-            << QStringList{"member 2 \"Bo\": hint: The ID has 4 digits"} << false;
+            << QStringList{"member 2 \"Bo\": hint: The ID has 4 digits"} << false << false;
         QTest::newRow("bad tag and a shared ID")
             << "F.O.O" << nicks << QStringList{"76561198000000001", "2", "76561198000000001"} << 2
             << QStringList{"squad: problem: The tag holds \".\"",
                            "member 1 \"A\": problem: Same ID as member 3 \"Cyd\"",
                            "member 2 \"Bo\": hint: The ID has 1 digit ",
                            "member 3 \"Cyd\": problem: Same ID as member 1 \"A\""}
-            << false;
-        QTest::newRow("nothing to find")
-            << "NO" << nicks << QStringList{"76561198000000001"} << 0 << QStringList{} << false;
+            << false << false;
+        QTest::newRow("nothing to find") << "NO" << nicks << QStringList{"76561198000000001"} << 0
+                                         << QStringList{} << false << false;
         QTest::newRow("line breaks stay on the finding's line")
             << "N\r\nO" << QStringList{"Two\nLines", "Back\\slash"} << QStringList{"1", "2"} << 2
             << QStringList{"squad: problem: The tag holds \"\\r\", \"\\n\", which",
                            "member 1 \"Two\\nLines\": hint: The ID has 1 digit ",
                            "member 2 \"Back\\\\slash\": hint: The ID has 1 digit "}
-            << false;
+            << false << false;
 
         QTest::newRow("a text cut short is a problem")
             << "NO" << nicks << QStringList{"76561198000000001", "76561198000000002"} << 2
-            << QStringList{"squad: problem: The text ends before the end of the squad"} << true;
+            << QStringList{"squad: problem: The text ends before the end of the squad"} << true
+            << false;
+        QTest::newRow("a character that cannot be read is a problem")
+            << "NO" << nicks << QStringList{"76561198000000001", "76561198000000002"} << 2
+            << QStringList{"squad: problem: 1 character of the values cannot be read, the first "
+                           "on line 7"}
+            << false << true;
+        QTest::newRow("a file cut short inside a value is a problem")
+            << "NO" << nicks << QStringList{"76561198000000001"} << 2
+            << QStringList{"squad: problem: The text ends before the end of the squad"} << true
+            << false;
     }
 
     void checkPrintsTheFindings() {
@@ -113,15 +124,23 @@ private Q_SLOTS:
         QFETCH(int, exitCode);
         QFETCH(QStringList, findings);
         QFETCH(bool, cutShort);
+        QFETCH(bool, unreadable);
         squad::SquadData squad;
         squad.properties[0] = tag;
         for (int i = 0; i < ids.size(); ++i)
             squad.mmbdata.append(squad::Member{ids[i], nicks[i], "", "", "", ""});
         const QString file = write("checked.xml", squad);
-        if (cutShort) {
+        if (cutShort || unreadable) {
             QFile f(file);
             QVERIFY(f.open(QIODevice::ReadWrite));
-            QVERIFY(f.resize(f.readAll().lastIndexOf("</squad>")));
+            QByteArray contents = f.readAll();
+            if (unreadable)
+                contents.insert(contents.indexOf("<name></name>") + 6, '\x01');
+            if (cutShort && ids.size() == 1) // inside the member's remark
+                contents.truncate(contents.indexOf("<remark>") + 8);
+            else if (cutShort)
+                contents.truncate(contents.lastIndexOf("</squad>"));
+            QVERIFY(f.resize(0) && f.seek(0) && f.write(contents) == contents.size());
         }
 
         const Run run = troopbook({"--check", file});
@@ -226,24 +245,27 @@ private Q_SLOTS:
         QCOMPARE(app::escapeForTerminal(text), printed);
     }
 
-    // Control characters of a file reach no terminal, and a NUL cuts no finding short.
+    // Control characters of a file reach no terminal: those XML cannot carry (NUL, ESC, BEL) are
+    // left out when the file is read, and said to be; the others are printed escaped.
     void checkPrintsControlCharactersEscaped() {
         const QString file = m_dir.filePath("controls.xml");
         QVERIFY(writeBytes(
-            file, QByteArrayLiteral("<?xml version=\"1.0\"?>\n<squad nick=\"N\x1b]0;x\x07\">\n"
-                                    "<member id=\"1\" nick=\"A\0B\x1b[2K\xe2\x80\xa8\"/>\n"
+            file, QByteArrayLiteral("<?xml version=\"1.0\"?>\n<squad nick=\"N\x1b]0;x\x07\x7f\">\n"
+                                    "<member id=\"1\" nick=\"A\0B\x1b[2K\xc2\x9b\xe2\x80\xa8\"/>\n"
                                     "<member id=\"22\" nick=\"Cy\"/>\n</squad>\n")));
         const Run run = troopbook({"--check", file});
         QCOMPARE(run.exitCode, 2);
         QCOMPARE(run.err, QByteArray());
         const QList<QByteArray> lines = run.out.split('\n');
-        QCOMPARE(lines.size(), 5);
-        QVERIFY2(lines[1].contains("The tag holds \"\\x1B\", \"]\", \";\", \"\\x07\""),
-                 lines[1].constData());
-        QVERIFY2(lines[2].startsWith(
-                     (file + ": member 1 \"A\\x00B\\x1B[2K\\u{2028}\": hint:").toLocal8Bit()),
-                 lines[2].constData());
-        QVERIFY(lines[3].startsWith((file + ": member 2 \"Cy\": hint:").toLocal8Bit()));
+        QCOMPARE(lines.size(), 6);
+        QVERIFY2(
+            lines[1].contains("4 characters of the values cannot be read, the first on line 2"),
+            lines[1].constData());
+        QVERIFY2(lines[2].contains("The tag holds \"]\", \";\", \"\\x7F\""), lines[2].constData());
+        QVERIFY2(lines[3].startsWith(
+                     (file + ": member 1 \"AB[2K\\u{009B}\\u{2028}\": hint:").toLocal8Bit()),
+                 lines[3].constData());
+        QVERIFY(lines[4].startsWith((file + ": member 2 \"Cy\": hint:").toLocal8Bit()));
     }
 
     void checkOfAnUnreadableFileSaysWhyAndFails_data() {

@@ -227,11 +227,11 @@ private Q_SLOTS:
         QTest::newRow("folder") << "folder.xml" << QByteArray() << "directory" << false;
         QTest::newRow("no squad in it")
             << "text.xml" << QByteArray("just some notes\r\n") << "Line 1:" << true;
-        QTest::newRow("value without end")
-            << "cut.xml"
+        QTest::newRow("attribute without its closing quote")
+            << "quote.xml"
             << QByteArray("<?xml version=\"1.0\"?>\r\n<!DOCTYPE squad SYSTEM \"squad.dtd\">\r\n"
                           "<?xml-stylesheet href=\"squad.xsl?\" type=\"text/xsl\"?>\r\n"
-                          "<squad nick=\"cut")
+                          "<squad nick=\"cut\r\n<name>N</name>")
             << "Line 4:" << false;
         QTest::newRow("unclosed comment")
             << "comment.xml"
@@ -317,6 +317,10 @@ private Q_SLOTS:
             << "1 member was read.";
         QTest::newRow("ends in </squad without >")
             << whole.left(squadEnd + 7) << false << 3 << QString();
+        const qsizetype secondMember = whole.indexOf("<member", whole.indexOf("<member") + 1);
+        QTest::newRow("ends inside a value")
+            << whole.left(whole.indexOf("<remark>", secondMember) + 8) << false << 2
+            << "2 members were read.";
     }
     void cutShortFileOpensWithAWarning() {
         QFETCH(QByteArray, contents);
@@ -352,6 +356,58 @@ private Q_SLOTS:
         QCOMPARE(w.listIndex(), members > 0 ? 0 : -1);
         QVERIFY(!w.document().modified());
         QVERIFY(!w.document().loading());
+    }
+
+    // Characters that cannot be read are shown as U+FFFD or left out, and Open says so, after the
+    // cut-short warning when there is one.
+    void unreadableCharactersOpenWithAWarning_data() {
+        QTest::addColumn<QByteArray>("contents");
+        QTest::addColumn<QStringList>("warnings"); // the end of each box, in order
+        QTest::addColumn<QString>("name");         // the squad's name as it opens
+        const QByteArray whole = squad::fileContents(hardSquad());
+        const QByteArray name = "<name>A&amp;B &lt;1&gt; &quot;quoted&quot; 'single'</name>";
+        QVERIFY(whole.contains(name));
+        QTest::newRow("a control character")
+            << QByteArray(whole).replace(name, "<name>A\x01"
+                                               "B</name>")
+            << QStringList{"1 character was replaced by \"\uFFFD\" or left out, the first on "
+                           "line 7."}
+            << "AB";
+        QTest::newRow("windows-1252 behind a UTF-8 byte-order mark")
+            << "\xEF\xBB\xBF" + QByteArray(whole).replace(name, "<name>M\xFCller \x80</name>")
+            << QStringList{"2 characters were replaced by \"\uFFFD\" or left out, the first on "
+                           "line 7."}
+            << u"M\uFFFDller \uFFFD"_qs;
+        const QByteArray damaged = QByteArray(whole).replace(name, "<name>&#1;&#xFFFE;</name>");
+        QTest::newRow("cut short as well")
+            << damaged.left(damaged.indexOf("<member"))
+            << QStringList{"0 members were read.",
+                           "2 characters were replaced by \"\uFFFD\" or left out, the first on "
+                           "line 7."}
+            << QString();
+    }
+    void unreadableCharactersOpenWithAWarning() {
+        QFETCH(QByteArray, contents);
+        QFETCH(QStringList, warnings);
+        QFETCH(QString, name);
+        const QString file = path("unreadable.xml");
+        writeBytes(file, contents);
+        Shown s;
+        app::MainWindow &w = s.window;
+        for (int i = 0; i < warnings.size(); ++i)
+            MessageBox::setNextAnswer(MessageBox::Ok);
+        CommonDialog::setNextPath(file);
+        QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+        const auto shown = MessageBox::takeShown();
+        QCOMPARE(shown.size(), warnings.size());
+        for (int i = 0; i < warnings.size(); ++i) {
+            QVERIFY2(shown[i].text.contains(QDir::toNativeSeparators(file)),
+                     qPrintable(shown[i].text));
+            QVERIFY2(shown[i].text.endsWith(warnings[i]), qPrintable(shown[i].text));
+            QCOMPARE(shown[i].style, int(MessageBox::Exclamation));
+        }
+        QCOMPARE(w.document().propertyText(squad::Property::Name), name);
+        QVERIFY(!w.document().modified());
     }
 
     void fileWithoutMembersLeavesTheMemberBoxesLocked() {

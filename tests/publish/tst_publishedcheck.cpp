@@ -139,6 +139,8 @@ private Q_SLOTS:
         QVERIFY(
             m_server->stage("cutshort", withSquad(squadFile.left(squadFile.indexOf("</squad")))));
         QVERIFY(m_server->stage("stall", withSquad(squadFile), "squad.xml stall\n"));
+        QVERIFY(m_server->stage("unreadable", withSquad(QByteArray(squadFile).insert(
+                                                  squadFile.indexOf("</name>"), 1, '\x01'))));
         squad::SquadData upward = referenceSquad();
         upward.properties[int(squad::Property::Picture)] = "..";
         QVERIFY(m_server->stage("upward", withSquad(squad::fileContents(upward))));
@@ -263,6 +265,10 @@ private Q_SLOTS:
         QTest::newRow("stored cut short")
             << "http://localhost/cutshort/squad.xml" << true << false << 10000
             << QStringList{"ends before the end of the squad"} << QStringList{} << true << 5;
+        QTest::newRow("a character that cannot be read")
+            << "http://localhost/unreadable/squad.xml" << true << false << 10000
+            << QStringList{"holds 1 character that cannot be read, the first on line 7"}
+            << QStringList{} << true << 5;
         QTest::newRow("html content type")
             << "http://localhost/html/squad.xml" << true << true << 10000
             << QStringList{"as \"text/html\", not as XML"} << QStringList{} << true << 5;

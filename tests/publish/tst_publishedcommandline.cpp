@@ -47,12 +47,20 @@ private Q_SLOTS:
         squad::SquadData twoLines = owls();
         twoLines.mmbdata.append({"9", "Cid\nLee", "", "", "", ""});
         QVERIFY(testweb::writeFile(m_dir.filePath("twolines.xml"), squad::fileContents(twoLines)));
-        // A served picture name that would erase the lines above and retitle the terminal.
+        // A served picture name that would erase the lines above (CSI as one C1 character) and
+        // turn the text around.
         QVERIFY(m_server->stage(
             "controls",
             {{"squad.xml", QByteArrayLiteral("<?xml version=\"1.0\"?>\n<squad nick=\"OWL\">"
+                                             "<picture>\xc2\x9b"
+                                             "2K\xc2\x9b"
+                                             "1A\x7f\xe2\x80\xaeg.paa</picture></squad>\n")}}));
+        // ESC and BEL, which XML cannot carry: left out when the file is read, and said to be.
+        QVERIFY(m_server->stage(
+            "escapes",
+            {{"squad.xml", QByteArrayLiteral("<?xml version=\"1.0\"?>\n<squad nick=\"OWL\">"
                                              "<picture>\x1b[2K\x1b[1A\x1b]0;x\x07"
-                                             "\xe2\x80\xaeg.paa</picture></squad>\n")}}));
+                                             "g.paa</picture></squad>\n")}}));
     }
 
     void cleanupTestCase() { m_server.reset(); }
@@ -75,7 +83,10 @@ private Q_SLOTS:
             << "twolines.xml" << 2 << "Cid\\nLee (ID 9) is missing";
         QTest::newRow("control characters from the server")
             << "/controls/squad.xml"
-            << "" << 2 << "The picture \"\\x1B[2K\\x1B[1A\\x1B]0;x\\x07\\u{202E}g.paa\" is missing";
+            << "" << 2 << "The picture \"\\u{009B}2K\\u{009B}1A\\x7F\\u{202E}g.paa\" is missing";
+        QTest::newRow("characters from the server that XML cannot carry")
+            << "/escapes/squad.xml"
+            << "" << 2 << "holds 4 characters that cannot be read, the first on line 2";
         QTest::newRow("a problem") << "/html/squad.xml"
                                    << "" << 2
                                    << "/html/squad.xml: problem: The server sends the squad "

@@ -1,0 +1,35 @@
+// The scanner of squad files: finds the squad's and the members' values in the text.
+#pragma once
+
+#include "codepage.h"
+#include "squaddocument.h"
+#include "squadreader.h"
+
+#include <QString>
+
+#include <atomic>
+
+namespace squad::reading {
+
+struct ScanFailure {
+    ReadFailure kind = ReadFailure::None;
+    const char *at = nullptr; // where in the text
+    QString what;
+};
+
+struct Scanned {
+    bool ok = false;
+    bool truncated = false;   // the text ends before the squad's end tag or inside a tag or value
+    ScanFailure failure;      // when !ok
+    qsizetype unreadable = 0; // characters of the values replaced or left out
+    const char *firstUnreadable = nullptr;
+};
+
+// Reads the squad from the text into `data`, which is left empty on a failure. With
+// `writersMembers` the members as the writer writes them are read on a straight path, which
+// gives the same result as the general one; `sharedBlock` is the value store's choice. When
+// `cancelled` is given and becomes true, scanning stops soon and fails.
+Scanned scan(const ScanText &text, bool writersMembers, bool sharedBlock,
+             const std::atomic<bool> *cancelled, SquadData &data);
+
+} // namespace squad::reading
