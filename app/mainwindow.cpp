@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "companionscommand.h"
+#include "filejob.h"
 #include "picturewindow.h"
 #include "publishedcheckwindow.h"
 #include "squadfile.h"
@@ -58,18 +59,15 @@ void label(QWidget *parent, const char *name, const QString &caption, QRect geom
     l->setBuddy(buddy);
 }
 
-// The warning about a file whose head is not the one the program writes; the file still loads.
-void showHeaderWarning(QWidget *parent) {
-    ui::MessageBox::show(parent, QStringLiteral("XML-Header is corrupt!"),
-                         ui::MessageBox::Exclamation, QStringLiteral("Error in XML-Header"));
-}
-
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
     , m_document(new squad::SquadDocument(this))
-    , m_cdb(new ui::CommonDialog(this)) {
+    , m_cdb(new ui::CommonDialog(this))
+    , m_fileJob(new FileJob(this))
+    // About a third of a second's work on the slower code pages and disks.
+    , m_backgroundFileSize(qint64(8) << 20) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Troopbook - Morvane"));
     createControls();
@@ -332,12 +330,14 @@ void MainWindow::mnuToolsCheck_Click() {
 }
 
 void MainWindow::mnuToolsCompanions_Click() {
+    const auto writeCompanions = [this] {
+        writeCompanionsBeside(this, m_filePath);
+        if (m_checkWindow)
+            m_checkWindow->recheckFiles();
+    };
     // They belong beside the squad file, so a squad that has none is saved first.
-    if (m_filePath.isEmpty() && !mnuFileSave_Click())
-        return;
-    writeCompanionsBeside(this, m_filePath);
-    if (m_checkWindow)
-        m_checkWindow->recheckFiles();
+    if (!m_filePath.isEmpty() || save(writeCompanions) == Outcome::Done)
+        writeCompanions();
 }
 
 void MainWindow::focusProperty(Property property) {
@@ -357,7 +357,9 @@ void MainWindow::mnuToolsPicture_Click() {
         m_pictureWindow = new PictureWindow(*m_document, this);
         m_pictureWindow->setAttribute(Qt::WA_DeleteOnClose);
         m_pictureWindow->setFilePath(m_filePath);
-        m_pictureWindow->setSaveSquad([this] { return mnuFileSave_Click(); });
+        // A save that goes on in the background is not waited for: the picture is then made
+        // once the user asks again.
+        m_pictureWindow->setSaveSquad([this] { return save({}) == Outcome::Done; });
         connect(this, &MainWindow::filePathChanged, m_pictureWindow, &PictureWindow::setFilePath);
         connect(m_pictureWindow, &PictureWindow::pictureMade, this, &MainWindow::setPictureName);
         connect(m_pictureWindow, &PictureWindow::findingActivated, this, &MainWindow::showFinding);
@@ -406,103 +408,6 @@ QString MainWindow::aboutText() {
 
 void MainWindow::mnuHelpAbout_Click() {
     ui::MessageBox::show(this, aboutText(), ui::MessageBox::Information, QStringLiteral("About"));
-}
-
-bool MainWindow::settleUnsavedChanges() {
-    if (!m_document->modified())
-        return true;
-    switch (ui::MessageBox::show(this, QStringLiteral("File was modified !\r\nSave it now?"),
-                                 ui::MessageBox::YesNoCancel | ui::MessageBox::Question,
-                                 QStringLiteral("Warning"))) {
-    case ui::MessageBox::Yes:
-        return mnuFileSave_Click();
-    case ui::MessageBox::No:
-        return true;
-    default:
-        return false;
-    }
-}
-
-void MainWindow::mnuFileNew_Click() {
-    if (!settleUnsavedChanges())
-        return;
-    clear();
-    m_document->setModified(false);
-    setFilePath({});
-}
-
-void MainWindow::mnuFileOpen_Click() {
-    if (!settleUnsavedChanges())
-        return;
-    m_cdb->setInitDir(m_cdb->fileName());
-    m_cdb->setFlags(ui::CommonDialog::FileMustExist);
-    m_cdb->setFileName(QStringLiteral("Squad.xml"));
-    if (!m_cdb->showOpen(this))
-        return;
-    openFile(m_cdb->fileName());
-}
-
-bool MainWindow::openFile(const QString &path) {
-    SquadFileRead read = readSquadFile(path);
-    if (read.headerCorrupt)
-        showHeaderWarning(this);
-    if (!read.ok) {
-        ui::MessageBox::show(this, read.error, ui::MessageBox::Critical);
-        return false;
-    }
-    m_document->setLoading(true);
-    const auto loaded = qScopeGuard([this] { m_document->setLoading(false); });
-    m_document->load(std::move(read.data));
-    if (m_document->memberCount() > 0)
-        setListIndex(0);
-    m_document->setModified(false);
-    setFilePath(path);
-    if (read.truncated || read.unreadable > 0) {
-        // After the file is open: the boxes wait for the user, who then has the document.
-        m_document->setLoading(false);
-        if (read.truncated)
-            ui::MessageBox::show(this, truncatedWarning(path, m_document->memberCount()),
-                                 ui::MessageBox::Exclamation);
-        if (read.unreadable > 0)
-            ui::MessageBox::show(this,
-                                 unreadableWarning(path, read.unreadable, read.unreadableLine),
-                                 ui::MessageBox::Exclamation);
-    }
-    return true;
-}
-
-bool MainWindow::openAtStart(const QString &path) {
-    const QString absolute = QFileInfo(path).absoluteFilePath();
-    if (!openFile(absolute))
-        return false;
-    // The next dialog starts where this file is, as after opening it through the dialog.
-    m_cdb->setFileName(absolute);
-    return true;
-}
-
-bool MainWindow::mnuFileSave_Click() {
-    // The file holds the document as it is when Save is chosen.
-    const QByteArray contents = squad::fileContents(m_document->content());
-    m_cdb->setInitDir(m_cdb->fileName());
-    m_cdb->setFlags(ui::CommonDialog::OverwritePrompt);
-    m_cdb->setFileName(QStringLiteral("Squad.xml"));
-    if (!m_cdb->showSave(this))
-        return false;
-    const QString failure = writeSquadFile(m_cdb->fileName(), contents);
-    if (!failure.isEmpty()) {
-        ui::MessageBox::show(this, failure, ui::MessageBox::Critical);
-        return false;
-    }
-    m_document->setModified(false);
-    setFilePath(m_cdb->fileName());
-    return true;
-}
-
-void MainWindow::setFilePath(const QString &path) {
-    if (m_filePath == path)
-        return;
-    m_filePath = path;
-    Q_EMIT filePathChanged(path);
 }
 
 void MainWindow::mnuFileUpload_Click() {
@@ -566,31 +471,6 @@ void MainWindow::checkPublishedAgain() {
     m_publishedCheckWindow->show();
     m_publishedCheckWindow->raise();
     m_publishedCheckWindow->activateWindow();
-}
-
-void MainWindow::mnuFileExit_Click() {
-    // The run ends with this window; whether it may close is decided in one place for the menu
-    // and the window's close button alike.
-    close();
-}
-
-void MainWindow::closeEvent(QCloseEvent *event) {
-    event->setAccepted(Form_Unload());
-}
-
-bool MainWindow::Form_Unload() {
-    if (!settleUnsavedChanges())
-        return false;
-    if (m_uploadWindow) {
-        // A transfer must not outlive the program half-done in the background.
-        m_uploadWindow->cancelUpload();
-        m_uploadWindow->hide();
-    }
-    if (m_checkWindow)
-        m_checkWindow->close();
-    if (m_publishedCheckWindow)
-        m_publishedCheckWindow->close();
-    return true;
 }
 
 } // namespace app

@@ -32,6 +32,9 @@ class WebFetcher;
 
 namespace app {
 
+class FileJob;
+struct SquadFileRead;
+
 // The editor window `Form1`: it owns the squad document for the whole run. Every text box
 // hands each change to the document at once; the member list is a view over the document.
 class MainWindow : public QMainWindow {
@@ -47,8 +50,15 @@ public:
     app::UploadWindow *uploadWindow() const { return m_uploadWindow; }
 
     // Opens a file named on the command line as Open does after its dialog: a file that cannot
-    // be read leaves the empty document and says why.
+    // be read leaves the empty document and says why. False when it could not be read; a large
+    // file is read on in the background.
     bool openAtStart(const QString &path);
+
+    // Files of this many bytes and more are read and written off the GUI thread (reading or
+    // writing them may take longer than a third of a second); the tests lower it.
+    void setBackgroundFileSize(qint64 bytes) { m_backgroundFileSize = bytes; }
+    // The open or save running in the background, if any.
+    FileJob &fileJob() { return *m_fileJob; }
 
     // The selected member's position (the list's ListIndex), -1 when none is selected.
     int listIndex() const;
@@ -89,18 +99,29 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // How far a command that may go on in the background got: done (and it may go on), stopped,
+    // or still running, when what follows it is left to run once it is done.
+    enum class Outcome { Done, Stopped, Running };
+
     void mnuFileNew_Click();
     void mnuFileOpen_Click();
-    // True when the document was saved.
-    bool mnuFileSave_Click();
+    void mnuFileSave_Click();
+    // Saves through the save dialog. When the writing runs in the background, `afterSaved` runs
+    // once the file is saved.
+    Outcome save(const std::function<void()> &afterSaved);
     void mnuFileUpload_Click();
     void mnuFileExit_Click();
     // True when the window may close: unsaved work is settled and the upload window is put away.
     bool Form_Unload();
-    // Asks about unsaved changes. True when the command may go on: nothing to save, the user
-    // said No, or said Yes and the save succeeded.
-    bool settleUnsavedChanges();
-    bool openFile(const QString &path);
+    // Asks about unsaved changes. Done when the command may go on: nothing to save, the user
+    // said No, or said Yes and the save succeeded; when the save runs in the background, `then`
+    // runs once it has succeeded.
+    Outcome settleUnsavedChanges(const std::function<void()> &then);
+    // Opens the file, in the background when it is large; `afterOpened` runs once it is open.
+    // False when it could not be read.
+    bool openFile(const QString &path, const std::function<void()> &afterOpened = {});
+    bool showOpened(const QString &path, SquadFileRead &read);
+    bool showSaved(const QString &path, const QString &failure);
     void setFilePath(const QString &path);
 
     void mmbshow(int index);
@@ -138,6 +159,10 @@ private:
     // The published squad's address, kept for the rest of the run once given.
     QString m_publishedAddress;
     std::optional<app::UploadWindow::StoredSquad> m_lastStoredSquad;
+    FileJob *m_fileJob;
+    qint64 m_backgroundFileSize;
+    // The unsaved changes were settled for closing while a save ran in the background.
+    bool m_closeSettled = false;
     // While the program itself fills the boxes or moves the selection, the change handling
     // must not take the texts for the user's edits.
     bool m_displaying = false;

@@ -14,15 +14,12 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace app {
 namespace {
-
-// Far above real use (a million members take about 190 MB), low enough that reading never
-// exhausts memory or freezes the window for long.
-constexpr qint64 largestSquadFile = qint64(1) << 30;
 
 QString openFailure(const QString &path, const QString &reason) {
     return QStringLiteral("Could not open \"%1\":\n%2").arg(QDir::toNativeSeparators(path), reason);
@@ -64,9 +61,13 @@ QString notAnOrdinaryFile(const QString &kind) {
     return QStringLiteral("It is %1, not an ordinary file.").arg(kind);
 }
 
+// In bytes as well: a file just over the limit rounds to the limit itself.
 QString tooBig(qint64 size) {
-    return QStringLiteral("The file is %1, too large: squad files over 1 GiB are not read.")
-        .arg(QLocale::c().formattedDataSize(size));
+    const QLocale english(QLocale::English, QLocale::UnitedStates);
+    return QStringLiteral("The file is %1 bytes (%2), too large: squad files over 1 GiB (%3 "
+                          "bytes) are not read.")
+        .arg(english.toString(size), english.formattedDataSize(size),
+             english.toString(largestSquadFile));
 }
 
 // Empty when the status is that of an ordinary file of a size that may be read.
@@ -86,11 +87,19 @@ QString cutShort(int error) {
     return QStringLiteral("The write was cut short: %1.").arg(systemError(error));
 }
 
-bool writeAll(int fd, const QByteArray &contents) {
+// False with errno set when the write failed, or with ECANCELED when it was canceled.
+bool writeAll(int fd, const QByteArray &contents, const Canceled &canceled = {}) {
+    // In pieces, so that a cancel is noticed while a slow disk takes them.
+    constexpr qsizetype piece = qsizetype(64) << 20;
     qsizetype written = 0;
     while (written < contents.size()) {
-        const ssize_t n = ::pwrite(fd, contents.constData() + written,
-                                   size_t(contents.size() - written), off_t(written));
+        if (canceled && canceled()) {
+            errno = ECANCELED;
+            return false;
+        }
+        const ssize_t n =
+            ::pwrite(fd, contents.constData() + written,
+                     size_t(std::min(contents.size() - written, piece)), off_t(written));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -101,6 +110,20 @@ bool writeAll(int fd, const QByteArray &contents) {
         written += n;
     }
     return true;
+}
+
+// The new copy becomes the file that `old` describes: the same owner and group where this user
+// may give them (root always, others a group they belong to), then the same mode, set-user and
+// set-group bits included, which changing the owner clears. A set-id bit stays only with the
+// owner or group it was given for.
+void takeOverOwnership(int fd, const struct stat &old) {
+    mode_t mode = old.st_mode & 07777;
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+        mode &= ~mode_t(S_ISUID);
+        if (::fchown(fd, uid_t(-1), old.st_gid) != 0)
+            mode &= ~mode_t(S_ISGID);
+    }
+    (void)::fchmod(fd, mode);
 }
 
 // Whether the folder QSaveFile would write its new copy into refuses new files to this user.
@@ -116,6 +139,35 @@ bool folderTakesNoNewFiles(const QString &path) {
         return false;
     }
     return errno == EACCES || errno == EPERM;
+}
+
+// Reads the whole file into `bytes`, sized once from `size`: one byte more than that, so that a
+// file still growing is noticed and read on, up to the limit. Empty on success, else why not.
+QString readAll(int fd, qint64 size, const Canceled &canceled, QByteArray &bytes) {
+    // In pieces, so that a cancel is noticed while a slow disk delivers.
+    constexpr qsizetype piece = qsizetype(64) << 20;
+    bytes = QByteArray(qsizetype(size) + 1, Qt::Uninitialized);
+    qsizetype used = 0;
+    for (;;) {
+        if (canceled && canceled())
+            return {};
+        if (used == bytes.size()) {
+            if (used > largestSquadFile)
+                return tooBig(used);
+            bytes.resize(qsizetype(std::min(qint64(used) * 2 + 65536, largestSquadFile + 1)));
+        }
+        const ssize_t n =
+            ::read(fd, bytes.data() + used, size_t(std::min(bytes.size() - used, piece)));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return systemError(errno);
+        if (n == 0)
+            break;
+        used += n;
+    }
+    bytes.truncate(used);
+    return {};
 }
 
 // The safe save writes a new copy beside the file and renames it over the old one; in a folder
@@ -151,7 +203,7 @@ QString writeInPlace(const QString &path, const QByteArray &contents) {
 
 } // namespace
 
-SquadFileRead readSquadFile(const QString &path) {
+SquadFileRead readSquadFile(const QString &path, const Canceled &canceled, FileAccess access) {
     SquadFileRead read;
     const base::RegularFile file = base::openRegularFile(path);
     if (file.error != 0) {
@@ -168,31 +220,31 @@ SquadFileRead readSquadFile(const QString &path) {
         read.error = openFailure(path, refusal);
         return read;
     }
-    // One byte more than the size found, so that a file still growing is noticed and read on,
-    // up to the limit.
-    QByteArray bytes(qsizetype(status.st_size) + 1, Qt::Uninitialized);
-    qsizetype used = 0;
-    for (;;) {
-        if (used == bytes.size()) {
-            if (used > largestSquadFile) {
-                read.error = openFailure(path, tooBig(used));
-                return read;
-            }
-            bytes.resize(qsizetype(std::min(qint64(used) * 2 + 65536, largestSquadFile + 1)));
-        }
-        const ssize_t n = ::read(fd, bytes.data() + used, size_t(bytes.size() - used));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            read.error = openFailure(path, systemError(errno));
+    QByteArray bytes;
+    void *mapped = MAP_FAILED;
+    const auto unmap = qScopeGuard([&] {
+        if (mapped != MAP_FAILED)
+            ::munmap(mapped, size_t(status.st_size));
+    });
+    if (access == FileAccess::Map && status.st_size > 0) {
+        // The page cache's own pages: no copy, and no fresh memory to be cleared first.
+        mapped =
+            ::mmap(nullptr, size_t(status.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+        if (mapped != MAP_FAILED)
+            bytes = QByteArray::fromRawData(static_cast<const char *>(mapped),
+                                            qsizetype(status.st_size));
+    }
+    if (mapped == MAP_FAILED) {
+        if (const QString failure = readAll(fd, status.st_size, canceled, bytes);
+            !failure.isEmpty()) {
+            read.error = openFailure(path, failure);
             return read;
         }
-        if (n == 0)
-            break;
-        used += n;
     }
-    bytes.truncate(used);
-    squad::DecodeResult decoded = squad::decode(bytes);
+    if (canceled && canceled())
+        return read;
+    squad::DecodeResult decoded =
+        mapped != MAP_FAILED ? squad::decodeMapped(bytes) : squad::decode(bytes);
     read.headerCorrupt = decoded.headerCorrupt;
     if (!decoded.ok) {
         const QString reason =
@@ -226,7 +278,7 @@ QString unreadableWarning(const QString &path, qsizetype count, int line) {
              QString::number(line));
 }
 
-QString writeSquadFile(const QString &path, const QByteArray &contents) {
+QString writeSquadFile(const QString &path, const QByteArray &contents, const Canceled &canceled) {
     // Only an ordinary file is replaced: saving over a FIFO, a device or a folder would put a
     // plain file in its place (or write into the device), and report success.
     struct stat status {};
@@ -241,13 +293,19 @@ QString writeSquadFile(const QString &path, const QByteArray &contents) {
             return writeInPlace(path, contents);
         return saveFailure(path, file.errorString());
     }
+    if (exists)
+        takeOverOwnership(file.handle(), status);
     // Written past QIODevice's buffer, so that a write cut short (a full disk, a size limit) is
     // seen here with its cause; commit() would otherwise put the truncated file in place of the
     // old one.
-    if (!writeAll(file.handle(), contents)) {
+    if (!writeAll(file.handle(), contents, canceled)) {
         const int error = errno;
         file.cancelWriting();
-        return saveFailure(path, cutShort(error));
+        return error == ECANCELED ? QString() : saveFailure(path, cutShort(error));
+    }
+    if (canceled && canceled()) {
+        file.cancelWriting();
+        return {};
     }
     if (!file.commit())
         return saveFailure(path, file.errorString());

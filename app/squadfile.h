@@ -5,7 +5,13 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 namespace app {
+
+// Far above real use (a million members take about 190 MB), low enough that reading never
+// exhausts memory or freezes the window for long.
+inline constexpr qint64 largestSquadFile = qint64(1) << 30;
 
 struct SquadFileRead {
     bool ok = false;
@@ -23,9 +29,23 @@ struct SquadFileRead {
     QString error;
 };
 
+// Asked now and then while a file is read or written: true when the work is no longer wanted.
+using Canceled = std::function<bool()>;
+
+enum class FileAccess {
+    // Into memory of the program's own: another program cutting the file short meanwhile does
+    // no harm.
+    Read,
+    // Mapped: faster and lighter, for a run that ends after reading (another program cutting
+    // the file short meanwhile ends it).
+    Map,
+};
+
 // Reads a squad file the way Open does, without touching any document. Anything but an ordinary
 // file of up to 1 GiB is refused without being read, and nothing waits on a FIFO or device.
-SquadFileRead readSquadFile(const QString &path);
+// Once `canceled` says so, it ends early with neither `ok` nor an error.
+SquadFileRead readSquadFile(const QString &path, const Canceled &canceled = {},
+                            FileAccess access = FileAccess::Read);
 
 // The warning for a file that was read but is cut short: it names the file and the members read.
 QString truncatedWarning(const QString &path, int members);
@@ -33,10 +53,12 @@ QString truncatedWarning(const QString &path, int members);
 // many there were and the line of the first.
 QString unreadableWarning(const QString &path, qsizetype count, int line);
 
-// Replaces the file with `contents` as a whole or not at all, keeping its mode; where its folder
-// takes no new files, a writable file is rewritten in place instead. A target that exists but is
-// not an ordinary file is refused. Returns the message for the user when that failed, naming the
-// file and the reason; an empty string on success.
-QString writeSquadFile(const QString &path, const QByteArray &contents);
+// Replaces the file with `contents` as a whole or not at all, keeping its owner, group and mode;
+// where its folder takes no new files, a writable file is rewritten in place instead. A target
+// that exists but is not an ordinary file is refused. Returns the message for the user when that
+// failed, naming the file and the reason; an empty string on success, and also when `canceled`
+// said so before the new file took the old one's place (which is then left as it was).
+QString writeSquadFile(const QString &path, const QByteArray &contents,
+                       const Canceled &canceled = {});
 
 } // namespace app

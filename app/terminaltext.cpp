@@ -1,5 +1,7 @@
 #include "terminaltext.h"
 
+#include <algorithm>
+
 namespace app {
 namespace {
 
@@ -19,6 +21,12 @@ void appendHex(QString &out, unsigned value, int digits) {
 } // namespace
 
 QString escapeForTerminal(QStringView text) {
+    // Most lines hold nothing to escape: --check may print millions of them.
+    if (std::none_of(text.begin(), text.end(), [](QChar c) {
+            const char16_t u = c.unicode();
+            return u < 0x20 || u == 0x7F || u == u'\\' || needsBraces(u) || QChar::isSurrogate(u);
+        }))
+        return text.toString();
     QString out;
     out.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {

@@ -9,8 +9,11 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -119,16 +122,11 @@ constexpr struct {
                     {"x-sjis"sv, "CP932"},    {"ms_kanji"sv, "CP932"},  {"csshiftjis"sv, "CP932"},
                     {"gb2312"sv, "GBK"},      {"csgb2312"sv, "GBK"}};
 
-// The text converted from the declared code page to UTF-8 by the system's converter (iconv), or
-// nothing when it does not know the name or the bytes are not all valid in it. The text up to
-// `declarationEnd` must come out as it went in: that rules out the code pages in which the
-// declaration itself would read as other characters (UTF-16 and UTF-32 without a byte-order
-// mark, EBCDIC), which the file cannot mean.
-std::optional<QByteArray> transcodeToUtf8(const char *begin, const char *end,
-                                          std::string_view declared, const char *declarationEnd) {
-    // Only names as XML writes them, a letter and then letters, digits, ".", "_" or "-": no
-    // "//IGNORE" or "//TRANSLIT" that would pass invalid bytes, nothing the converter would
-    // take apart in other ways.
+// The name under which the system's converter (iconv) knows a declared code page, or nothing
+// for a name that XML would not write: a letter and then letters, digits, ".", "_" or "-", so
+// no "//IGNORE" or "//TRANSLIT" that would pass invalid bytes, nothing the converter would take
+// apart in other ways.
+std::optional<std::string> converterName(std::string_view declared) {
     const auto isLetter = [](char c) {
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
     };
@@ -142,14 +140,80 @@ std::optional<QByteArray> transcodeToUtf8(const char *begin, const char *end,
         if (equalsIgnoringCase(declared, form.declared))
             name = form.converter;
     }
+    return name;
+}
+
+// Marks a byte that the code page leaves undefined.
+constexpr char16_t undefinedByte = 0xFFFF;
+using HighTable = std::array<char16_t, 128>;
+
+// The characters of bytes 0x80 to 0xFF when the converter reads the code page one byte a
+// character, each byte on its own, and keeps ASCII; otherwise nothing. (Code pages of several
+// bytes a character leave a lead byte incomplete; those that combine a letter with the accent
+// behind it hold a byte back until the next: a table cannot read either.)
+std::optional<HighTable> buildHighTable(const std::string &name) {
+    const iconv_t converter = iconv_open("UTF-32LE", name.c_str());
+    if (converter == iconv_t(-1))
+        return std::nullopt;
+    const auto closeConverter = qScopeGuard([converter] { iconv_close(converter); });
+    HighTable table{};
+    for (int byte = 0; byte < 256; ++byte) {
+        iconv(converter, nullptr, nullptr, nullptr, nullptr);
+        char in = char(byte);
+        char *from = &in;
+        size_t inLeft = 1;
+        char32_t code[2] = {};
+        char *to = reinterpret_cast<char *>(code);
+        size_t toLeft = sizeof code;
+        const size_t converted = iconv(converter, &from, &inLeft, &to, &toLeft);
+        const size_t written = sizeof code - toLeft;
+        if (converted == size_t(-1) && errno == EILSEQ && byte >= 0x80) {
+            table[size_t(byte - 0x80)] = undefinedByte;
+            continue;
+        }
+        if (converted == size_t(-1) || written != sizeof(char32_t) ||
+            (byte < 0x80 && code[0] != char32_t(byte)) || code[0] > 0xFFFF ||
+            code[0] == undefinedByte)
+            return std::nullopt;
+        if (byte >= 0x80)
+            table[size_t(byte - 0x80)] = char16_t(code[0]);
+    }
+    return table;
+}
+
+// The table of a code page, made once per run; null for a code page that has none.
+const char16_t *highTable(const std::string &name) {
+    static std::mutex guard;
+    static std::map<std::string, std::optional<HighTable>> tables;
+    const std::lock_guard lock(guard);
+    auto it = tables.find(name);
+    if (it == tables.end())
+        it = tables.emplace(name, buildHighTable(name)).first;
+    return it->second ? it->second->data() : nullptr;
+}
+
+bool allDefined(const char *begin, const char *end, const char16_t *high) {
+    return std::none_of(begin, end, [high](char c) {
+        return static_cast<unsigned char>(c) >= 0x80 &&
+               high[static_cast<unsigned char>(c) - 0x80] == undefinedByte;
+    });
+}
+
+// The text converted from the declared code page to UTF-8 by the system's converter (iconv), or
+// nothing when it does not know the name or the bytes are not all valid in it. The text up to
+// `declarationEnd` must come out as it went in: that rules out the code pages in which the
+// declaration itself would read as other characters (UTF-16 and UTF-32 without a byte-order
+// mark, EBCDIC), which the file cannot mean.
+std::optional<QByteArray> transcodeToUtf8(const char *begin, const char *end,
+                                          const std::string &name, const char *declarationEnd) {
     const iconv_t converter = iconv_open("UTF-8", name.c_str());
     if (converter == iconv_t(-1))
         return std::nullopt;
     const auto closeConverter = qScopeGuard([converter] { iconv_close(converter); });
 
-    QByteArray out;
-    // Markup and most values are ASCII, one byte in either; more room is made as needed.
-    out.resize((end - begin) + (end - begin) / 2 + 64);
+    // Room for the most a byte can become, three bytes of UTF-8, claimed once: what is not
+    // written to is never given memory.
+    QByteArray out((end - begin) * 3 + 64, Qt::Uninitialized);
     char *in = const_cast<char *>(begin); // iconv's signature; it does not write to the input
     size_t inLeft = size_t(end - begin);
     qsizetype written = 0;
@@ -234,10 +298,14 @@ ScanText scanText(const QByteArray &fileBytes) {
                     chosen = Charset::Utf8;
                 else if (known == QStringConverter::Latin1)
                     chosen = Charset::Latin1;
-            } else {
+            } else if (const std::optional<std::string> name = converterName(declared)) {
                 const char *declarationEnd = declared.data() + declared.size() + 1;
-                if (std::optional<QByteArray> utf8 =
-                        transcodeToUtf8(begin, end, declared, declarationEnd)) {
+                if (const char16_t *high = highTable(*name); high && allDefined(begin, end, high)) {
+                    chosen = Charset::SingleByte;
+                    result.high = high;
+                    result.encoding = QString::fromLatin1(declared.data(), declared.size());
+                } else if (std::optional<QByteArray> utf8 =
+                               transcodeToUtf8(begin, end, *name, declarationEnd)) {
                     transcoded = std::move(*utf8);
                     begin = transcoded.constData();
                     end = begin + transcoded.size();

@@ -10,7 +10,14 @@ namespace squad::reading {
 // are found in the bytes whatever the code page; UTF-16 and UTF-32 texts, and texts in the other
 // code pages a file may declare, are turned into UTF-8 first. (In some of those a character's
 // bytes may hold a "<" or "&", as in ISO-2022-JP, so the bytes cannot be scanned as they are.)
-enum class Charset { Utf8, Latin1, Windows1252 };
+enum class Charset {
+    Utf8,
+    Latin1,
+    Windows1252,
+    // A code page of one byte a character that keeps ASCII: `ScanText::high` holds the
+    // characters of bytes 0x80 to 0xFF.
+    SingleByte,
+};
 
 // Bytes 0x80 to 0x9F of windows-1252. The five bytes it leaves undefined map to the C1 control
 // of the same number, as Windows itself converts them.
@@ -24,6 +31,7 @@ struct ScanText {
     const char *begin = nullptr;
     const char *end = nullptr;
     Charset charset = Charset::Utf8;
+    const char16_t *high = nullptr; // for Charset::SingleByte
     // The code page the file was read in: "UTF-8", "UTF-16", "UTF-32", "ISO-8859-1",
     // "windows-1252" or the name that the XML declaration gives, as written there.
     QString encoding;
@@ -32,7 +40,9 @@ struct ScanText {
 };
 
 // A byte-order mark (UTF-8, UTF-16 or UTF-32) decides; otherwise the encoding named in the XML
-// declaration if the system's converter (iconv) knows it and the bytes are all valid in it;
+// declaration if the system's converter (iconv) knows it and the bytes are all valid in it (a
+// code page of one byte a character is read through a table of its characters, made once per
+// run from the converter);
 // otherwise valid UTF-8 is read as UTF-8 and anything else as windows-1252. The result points
 // into `fileBytes` or into its own `converted`.
 ScanText scanText(const QByteArray &fileBytes);

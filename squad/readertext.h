@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -105,8 +106,9 @@ inline bool startsWith(const char *p, const char *end, const char (&literal)[N])
 // own would make every span larger); the scanner has made sure that each of them ends inside
 // the span.
 struct Span {
-    qsizetype offset = 0;
-    qsizetype size = 0;
+    // Eight bytes, as there are six for each member: the scanner reads texts of up to 2 GiB.
+    std::int32_t offset = 0; // negative for an attribute's value: ~offset
+    std::int32_t size = 0;
 };
 
 // The markup that may stand inside a value, and its name for a message.

@@ -36,7 +36,10 @@ DecodeResult decode(const QByteArray &fileBytes, DecodeWay way,
                            head.find(fileheader::stylesheetLine) == std::string_view::npos;
 
     const reading::Scanned scanned =
-        reading::scan(text, way.writersMembers, way.sharedBlock, cancelled, result.data);
+        reading::scan(text,
+                      {way.writersMembers, way.sharedBlock, way.memberBudget,
+                       way.mappedFile && text.converted.isNull(), cancelled},
+                      result.data);
     if (!scanned.ok) {
         result.failure = scanned.failure.kind;
         result.error = scanned.failure.what;
@@ -59,6 +62,10 @@ DecodeResult decodeGeneral(const QByteArray &fileBytes) {
 
 DecodeResult decode(const QByteArray &fileBytes, const std::atomic<bool> *cancelled) {
     return detail::decode(fileBytes, detail::DecodeWay{}, cancelled);
+}
+
+DecodeResult decodeMapped(const QByteArray &mappedFile) {
+    return detail::decode(mappedFile, detail::DecodeWay{.mappedFile = true});
 }
 
 } // namespace squad

@@ -15,9 +15,14 @@ enum class ReadFailure {
     NoSquad,           // neither a <squad> nor a <member> tag
     UnclosedAttribute, // an attribute's closing quote is missing before the next tag
     UnclosedMarkup,    // a comment, processing instruction or CDATA section has no end
-    TooLarge,          // more values than the reader can count
+    TooLarge,          // more values than the reader can count, or a text over 2 GiB
+    TooManyMembers,    // more members than `memberBudget`
     Cancelled,         // the caller asked reading to stop
 };
+
+// The most members a squad file may hold: far above any real squad, low enough that reading a
+// file or a server's body of tiny members stays within memory. Beyond it decode fails at once.
+inline constexpr int memberBudget = 4'000'000;
 
 struct DecodeResult {
     bool ok = false;            // false: nothing usable; the caller keeps its current document
@@ -55,14 +60,14 @@ struct DecodeResult {
 // Characters that XML cannot carry are replaced by U+FFFD (a byte that is none of the code
 // page's) or left out (control characters, references to no character), and counted.
 //
-// The only failures: an attribute value whose closing quote is missing before the next tag; a
-// comment, processing instruction or CDATA section without its end, which would hide the rest
-// of the text; and a text with neither a `<squad` nor a `<member` tag. Then `ok` is false and
-// `data` is empty; the caller's document is never touched. A text that ends before the squad's
-// end tag (`</squad`, its ">" may be missing), or inside a tag or a value, is read as far as it
-// goes, the value cut off as far as it goes, with `truncated` set. `headerCorrupt` is set
-// whenever the text does not start with the writer's XML declaration or lacks its document type
-// or style sheet line, also for a failing text.
+// The only failures: more members than `memberBudget`; an attribute value whose closing quote is
+// missing before the next tag; a comment, processing instruction or CDATA section without its end,
+// which would hide the rest of the text; and a text with neither a `<squad` nor a `<member` tag.
+// Then `ok` is false and `data` is empty; the caller's document is never touched. A text that ends
+// before the squad's end tag (`</squad`, its ">" may be missing), or inside a tag or a value, is
+// read as far as it goes, the value cut off as far as it goes, with `truncated` set.
+// `headerCorrupt` is set whenever the text does not start with the writer's XML declaration or
+// lacks its document type or style sheet line, also for a failing text.
 //
 // The code page: a byte-order mark (UTF-8, UTF-16 or UTF-32) decides, then a UTF-16 or UTF-32
 // text that starts with "<?"; otherwise the encoding named in the XML declaration if the
@@ -74,12 +79,19 @@ struct DecodeResult {
 // and fails.
 DecodeResult decode(const QByteArray &fileBytes, const std::atomic<bool> *cancelled = nullptr);
 
+// The same for the bytes of a file mapped privately and read-only (mmap): the pages already read
+// are handed back to the system while the values are converted, so that the file and the
+// squad's strings never take memory in full at once. Other bytes must not be given to it.
+DecodeResult decodeMapped(const QByteArray &mappedFile);
+
 namespace detail {
 // The ways decode can take to the same result, for the tests, the fuzz target and the benchmark,
 // which check that every way gives the same result and what each costs.
 struct DecodeWay {
     bool writersMembers = true; // the members the writer writes are read on a straight path
     bool sharedBlock = true;    // all values in one block (only on the Qt versions that allow it)
+    int memberBudget = squad::memberBudget; // the tests try it on small texts
+    bool mappedFile = false;                // see decodeMapped
 };
 DecodeResult decode(const QByteArray &fileBytes, DecodeWay way,
                     const std::atomic<bool> *cancelled = nullptr);

@@ -3,9 +3,13 @@
 #include "readertext.h"
 #include "valuestore.h"
 
+#include <QLocale>
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <memory>
+#include <utility>
 #include <vector>
 
 namespace squad::reading {
@@ -143,22 +147,62 @@ bool readStartTag(const char *p, const char *limit, const char *textEnd, StartTa
     }
 }
 
+// The members' spans as they are found, in blocks: no block is copied to grow, and each is
+// freed once its members are converted, so that the spans never stand beside a copy of
+// themselves nor beside all the strings made of them.
+class MemberList {
+public:
+    size_t size() const { return m_size; }
+
+    MemberSpans &emplace_back() {
+        if (m_size % blockSize == 0)
+            m_blocks.push_back(std::make_unique<MemberSpans[]>(blockSize));
+        return m_blocks.back()[m_size++ % blockSize];
+    }
+    void push_back(const MemberSpans &spans) { emplace_back() = spans; }
+
+    // Calls `take` for every member in order and empties the list.
+    template <typename Take> void drain(Take take) {
+        for (size_t b = 0; b < m_blocks.size(); ++b) {
+            const size_t count = std::min(blockSize, m_size - b * blockSize);
+            for (size_t i = 0; i < count; ++i)
+                take(std::as_const(m_blocks[b][i]));
+            m_blocks[b].reset();
+        }
+        m_blocks.clear();
+        m_size = 0;
+    }
+
+private:
+    static constexpr size_t blockSize = 4096;
+    std::vector<std::unique_ptr<MemberSpans[]>> m_blocks;
+    size_t m_size = 0;
+};
+
 class Scanner {
 public:
-    Scanner(const ScanText &text, bool straightPath, bool sharedBlock)
+    Scanner(const ScanText &text, const ScanWay &way)
         : m_begin(text.begin)
         , m_end(text.end)
-        , m_straightPath(straightPath)
-        , m_store(text.charset, text.begin, text.end, sharedBlock) {}
+        , m_straightPath(way.writersMembers)
+        , m_memberBudget(way.memberBudget)
+        , m_cancelled(way.cancelled)
+        , m_store(text.charset, text.high, text.begin, text.end, way.sharedBlock) {
+        if (way.releaseRead)
+            m_store.releaseRead();
+    }
 
-    // Fills `data`; returns false with `failure` set when the text cannot be read or `cancelled`
-    // became true.
-    bool run(SquadData &data, const std::atomic<bool> *cancelled) {
-        // The writer's members take at least 99 bytes; hand-made ones rarely fewer.
-        m_members.reserve(size_t(std::min<qsizetype>((m_end - m_begin) / 100, 1 << 20)));
+    // Fills `data`; returns false with `failure` set when a value has no end.
+    bool run(SquadData &data) {
+        if (m_end - m_begin > INT32_MAX) { // a span's size
+            m_failure.kind = ReadFailure::TooLarge;
+            m_failure.at = m_begin;
+            m_failure.what = QStringLiteral("The file is too large to be read.");
+            return false;
+        }
         const char *p = m_begin;
         const auto stopped = [&] {
-            if (!cancelled || !cancelled->load(std::memory_order_relaxed))
+            if (!m_cancelled || !m_cancelled->load(std::memory_order_relaxed))
                 return false;
             m_failure.kind = ReadFailure::Cancelled;
             m_failure.at = m_begin;
@@ -198,11 +242,11 @@ public:
         members.reserve(qsizetype(m_members.size()) + 1); // room for the spare column
         members.resize(qsizetype(m_members.size()));
         Member *member = members.data();
-        for (const MemberSpans &spans : m_members) {
+        m_members.drain([&](const MemberSpans &spans) {
             for (int f = 0; f < FieldCount; ++f)
                 (*member)[f] = m_store.take(spans[f]);
             ++member;
-        }
+        });
         m_store.commit();
         data.mmbdata.assign(std::move(members));
         return true;
@@ -250,6 +294,8 @@ private:
         case Tag::Other:
             return p;
         case Tag::Member:
+            if (m_members.size() + (m_inMember ? 1 : 0) >= size_t(m_memberBudget))
+                return tooManyMembers(lt);
             if (m_straightPath) {
                 if (const char *behind = writersMember(lt))
                     return behind;
@@ -449,6 +495,24 @@ private:
         return start.behind;
     }
 
+    // Refuses the text at the member at `lt`, the first beyond the budget, before it holds
+    // more memory: the message names how many member tags the text has.
+    const char *tooManyMembers(const char *lt) {
+        qsizetype count = m_memberBudget;
+        for (const char *p = lt; (p = find(p, m_end, '<')); ++p) {
+            const char *behind = nullptr;
+            if (p + 1 < m_end && knownTag(p + 1, m_end, behind) == Tag::Member)
+                ++count;
+        }
+        const QLocale english(QLocale::English, QLocale::UnitedStates);
+        m_failure.kind = ReadFailure::TooManyMembers;
+        m_failure.at = lt;
+        m_failure.what = QStringLiteral("The file has %1 <member> tags, more than the %2 "
+                                        "members that a squad may have here: it is not read.")
+                             .arg(english.toString(count), english.toString(m_memberBudget));
+        return nullptr;
+    }
+
     void closeMember() {
         if (!m_inMember)
             return;
@@ -476,6 +540,8 @@ private:
     const char *const m_begin;
     const char *const m_end;
     const bool m_straightPath; // writersMember is tried first
+    const int m_memberBudget;
+    const std::atomic<bool> *const m_cancelled;
     ValueStore m_store;
     ScanFailure m_failure;
 
@@ -491,16 +557,15 @@ private:
     unsigned m_memberFound = 0; // bit per field of the current member already read
     std::array<Span, PropertyCount> m_squad;
     MemberSpans m_member;
-    std::vector<MemberSpans> m_members;
+    MemberList m_members;
 };
 
 } // namespace
 
-Scanned scan(const ScanText &text, bool writersMembers, bool sharedBlock,
-             const std::atomic<bool> *cancelled, SquadData &data) {
-    Scanner scanner(text, writersMembers, sharedBlock);
+Scanned scan(const ScanText &text, const ScanWay &way, SquadData &data) {
+    Scanner scanner(text, way);
     Scanned scanned;
-    scanned.ok = scanner.run(data, cancelled);
+    scanned.ok = scanner.run(data);
     if (!scanned.ok) {
         data = SquadData{};
         scanned.failure = scanner.failure();

@@ -25,11 +25,20 @@ struct Scanned {
     const char *firstUnreadable = nullptr;
 };
 
-// Reads the squad from the text into `data`, which is left empty on a failure. With
-// `writersMembers` the members as the writer writes them are read on a straight path, which
-// gives the same result as the general one; `sharedBlock` is the value store's choice. When
-// `cancelled` is given and becomes true, scanning stops soon and fails.
-Scanned scan(const ScanText &text, bool writersMembers, bool sharedBlock,
-             const std::atomic<bool> *cancelled, SquadData &data);
+struct ScanWay {
+    // The members as the writer writes them are read on a straight path, which gives the same
+    // result as the general one.
+    bool writersMembers = true;
+    bool sharedBlock = true; // the value store's choice
+    int memberBudget = 0;    // more members fail
+    // The text is a private read-only mapping of a file, whose pages may be handed back once
+    // read.
+    bool releaseRead = false;
+    // Stops the reading soon, as a failure, once it becomes true.
+    const std::atomic<bool> *cancelled = nullptr;
+};
+
+// Reads the squad from the text into `data`, which is left empty on a failure.
+Scanned scan(const ScanText &text, const ScanWay &way, SquadData &data);
 
 } // namespace squad::reading

@@ -1,6 +1,19 @@
 #include "valuestore.h"
 
+#include <cstdint>
+#include <sys/mman.h>
+#include <unistd.h>
+
 namespace squad::reading {
+
+void ValueStore::release(const unsigned char *upTo) {
+    const auto page = std::uintptr_t(::sysconf(_SC_PAGESIZE));
+    const std::uintptr_t from = (std::uintptr_t(m_released) + page - 1) & ~(page - 1);
+    const std::uintptr_t to = std::uintptr_t(upTo) & ~(page - 1);
+    if (to > from)
+        ::madvise(reinterpret_cast<void *>(from), to - from, MADV_DONTNEED);
+    m_released = upTo;
+}
 
 char16_t *ValueStore::convertAround(const unsigned char *p, const unsigned char *end,
                                     char16_t *out) {

@@ -43,8 +43,11 @@ enum class ValueKind { Text, TextWithMarkup, Attribute };
 
 class ValueStore {
 public:
-    ValueStore(Charset charset, const char *text, const char *textEnd, bool sharedBlock)
+    // `high`: the characters of bytes 0x80 to 0xFF for Charset::SingleByte.
+    ValueStore(Charset charset, const char16_t *high, const char *text, const char *textEnd,
+               bool sharedBlock)
         : m_charset(charset)
+        , m_high(high)
         , m_text(text)
         , m_textEnd(reinterpret_cast<const unsigned char *>(textEnd))
         , m_shared(sharedBlock && TROOPBOOK_SHARED_VALUE_BLOCK) {}
@@ -56,9 +59,9 @@ public:
         m_capacity += (end - begin) + 1;
         m_largest = std::max<qsizetype>(m_largest, end - begin);
         ++m_noted;
-        const qsizetype offset = begin - m_text;
+        const auto offset = std::int32_t(begin - m_text);
         return Span{kind == ValueKind::Attribute ? ~offset : offset,
-                    kind == ValueKind::TextWithMarkup ? begin - end : end - begin};
+                    std::int32_t(kind == ValueKind::TextWithMarkup ? begin - end : end - begin)};
     }
 
     qsizetype notedCount() const { return m_noted; }
@@ -68,6 +71,10 @@ public:
     const char *firstUnreadable() const {
         return reinterpret_cast<const char *>(m_firstUnreadable);
     }
+
+    // The text is a private read-only mapping of a file: values are taken in the order of the
+    // text, so the pages in front of a value taken are not read again and go back to the system.
+    void releaseRead() { m_releaseRead = true; }
 
     // Allocates the block, or the buffer each value is converted in: call after the last note,
     // before the first take. convert may write up to 16 units ahead of where it stands.
@@ -83,6 +90,8 @@ public:
         const bool attribute = span.offset < 0;
         const auto *bytes = reinterpret_cast<const unsigned char *>(
             m_text + (attribute ? ~span.offset : span.offset));
+        if (m_releaseRead && bytes - m_released >= releaseStep)
+            release(bytes);
         char16_t *const start = m_base + m_used;
         char16_t *const stop = span.size < 0 ? convertAround(bytes, bytes - span.size, start)
                                : attribute   ? convert<true, true>(bytes, bytes + span.size, start)
@@ -175,6 +184,10 @@ private:
                 *out++ = c < 0xA0 ? windows1252High[c - 0x80] : char16_t(c);
                 ++p;
                 continue;
+            case Charset::SingleByte:
+                *out++ = m_high[c - 0x80];
+                ++p;
+                continue;
             case Charset::Utf8:
                 break;
             }
@@ -254,7 +267,11 @@ private:
     // characters it stands for.
     static const char *reference(const char *amp, const char *end, char32_t &code);
 
+    static constexpr qsizetype releaseStep = qsizetype(16) << 20;
+    void release(const unsigned char *upTo);
+
     const Charset m_charset;
+    const char16_t *const m_high;
     const char *const m_text;
     const unsigned char *const m_textEnd;
     const bool m_shared;
@@ -267,6 +284,8 @@ private:
     qsizetype m_taken = 0;
     qsizetype m_unreadable = 0;
     const unsigned char *m_firstUnreadable = nullptr;
+    bool m_releaseRead = false;
+    const unsigned char *m_released = reinterpret_cast<const unsigned char *>(m_text);
 };
 
 } // namespace squad::reading

@@ -2,6 +2,8 @@
 // dialog and the message boxes answered through their wrappers.
 #include "editorhelpers.h"
 
+#include "app/filejob.h"
+
 #include "squad/squadreader.h"
 #include "squad/squadwriter.h"
 #include "ui/commondialog.h"
@@ -11,6 +13,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <csignal>
@@ -183,38 +186,50 @@ private Q_SLOTS:
         QCOMPARE(MessageBox::takeShown().size(), 1); // the question, no message after a cancel
     }
 
+    // Open offers "Squad.xml" where the dialog was used last; Save offers the file the squad was
+    // last opened from or saved to, and "Squad.xml" only for a squad that has no file yet.
     void dialogCarriesItsSettingsFromUseToUse() {
         Shown s;
         app::MainWindow &w = s.window;
         QTemporaryDir other;
-        const QString first = path("first.xml");
+        const QString first = path("squad.xml");
         const QString second = other.filePath("second.xml");
         writeBytes(first, squad::fileContents(hardSquad()));
 
+        CommonDialog::setNextPath(QString());
+        QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
         CommonDialog::setNextPath(first);
         QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
         CommonDialog::setNextPath(second);
         QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
         CommonDialog::setNextPath(QString());
         QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+        CommonDialog::setNextPath(QString());
+        QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
         // The upload window's picker leaves its choice in the shared dialog.
         w.cdb().setFlags(CommonDialog::FileMustExist);
         w.cdb().setFileName(path("picked.xml"));
         CommonDialog::setNextPath(QString());
+        QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+        QTest::keyClick(&w, Qt::Key_N, Qt::ControlModifier);
+        CommonDialog::setNextPath(QString());
         QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
 
         const auto uses = CommonDialog::takeUses();
-        QCOMPARE(uses.size(), 4);
-        const auto expect = [&](int i, bool save, const QString &initDir) {
+        QCOMPARE(uses.size(), 7);
+        const auto expect = [&](int i, bool save, const QString &fileName, const QString &initDir) {
             QCOMPARE(uses[i].save, save);
-            QCOMPARE(uses[i].fileName, QString("Squad.xml"));
+            QCOMPARE(uses[i].fileName, fileName);
             QCOMPARE(uses[i].initDir, initDir);
             QCOMPARE(uses[i].flags, save ? 2 : 4096);
         };
-        expect(0, false, QString());
-        expect(1, true, first);
-        expect(2, false, second);
-        expect(3, true, path("picked.xml"));
+        expect(0, true, "Squad.xml", QString());
+        expect(1, false, "Squad.xml", QString());
+        expect(2, true, "squad.xml", first);
+        expect(3, false, "Squad.xml", second);
+        expect(4, true, "second.xml", second);
+        expect(5, false, "Squad.xml", path("picked.xml"));
+        expect(6, true, "Squad.xml", second);
         QCOMPARE(w.cdb().filter(), CommonDialog::squadFilter);
     }
 
@@ -483,9 +498,12 @@ private Q_SLOTS:
                                    << "It is a character device" << true;
         QTest::newRow("30 GiB sparse file")
             << "30 GiB"
-            << "30.00 GiB, too large: squad files over 1 GiB" << false;
-        QTest::newRow("1 GiB and a byte") << "1 GiB+1"
-                                          << "1.00 GiB, too large" << false;
+            << "(30.00 GiB), too large: squad files over 1 GiB" << false;
+        QTest::newRow("1 GiB and a byte")
+            << "1 GiB+1"
+            << "1,073,741,825 bytes (1.00 GiB), too large: squad files over 1 GiB "
+               "(1,073,741,824 bytes)"
+            << false;
     }
     void specialFilesAreRefused() {
         QFETCH(QString, kind);
@@ -575,30 +593,39 @@ private Q_SLOTS:
         QCOMPARE(beside(), besideBefore);
     }
 
-    // Save replaces the file as a whole and keeps its mode; where the folder takes no new
-    // files it writes the file in place. A write cut short says so and leaves the old file.
+    // Save replaces the file as a whole and keeps its owner, group and mode; where the folder
+    // takes no new files it writes the file in place. A write cut short says so and leaves the
+    // old file.
     void saveOverAnExistingFile_data() {
         QTest::addColumn<bool>("lockedFolder");
         QTest::addColumn<bool>("newName");
         QTest::addColumn<bool>("cutShort");
+        QTest::addColumn<bool>("othersFile"); // another user's, with set-user and set-group bits
         QTest::addColumn<QString>("failure");
-        QTest::newRow("ordinary folder") << false << false << false << "";
+        QTest::newRow("ordinary folder") << false << false << false << false << "";
+        QTest::newRow("ordinary folder, another user's set-id file")
+            << false << false << false << true << "";
         QTest::newRow("ordinary folder, write cut short")
-            << false << false << true << "The write was cut short: File too large.";
-        QTest::newRow("locked folder") << true << false << false << "";
+            << false << false << true << false << "The write was cut short: File too large.";
+        QTest::newRow("locked folder") << true << false << false << false << "";
         QTest::newRow("locked folder, write cut short")
-            << true << false << true << "The write was cut short: File too large.";
-        QTest::newRow("locked folder, new name") << true << true << false << "Permission denied";
+            << true << false << true << false << "The write was cut short: File too large.";
+        QTest::newRow("locked folder, new name")
+            << true << true << false << false << "Permission denied";
     }
     void saveOverAnExistingFile() {
         QFETCH(bool, lockedFolder);
         QFETCH(bool, newName);
         QFETCH(bool, cutShort);
+        QFETCH(bool, othersFile);
         QFETCH(QString, failure);
         // Root writes into any folder; with another file system user it is held by folder
         // modes like everyone else. That uid is the thread's own and can be given back.
         const bool root = ::geteuid() == 0;
         const uid_t nobody = 65534;
+        if (othersFile && !root)
+            QSKIP("only root can give a file to another user");
+        const mode_t mode = othersFile ? 06750 : 0640;
         QTemporaryDir area;
         QVERIFY(area.isValid());
         QVERIFY(QFile::setPermissions(area.path(), QFile::ReadOwner | QFile::WriteOwner |
@@ -611,9 +638,9 @@ private Q_SLOTS:
                                         : squad::fileContents(squadOf({"A", "B", "C", "D", "E"}));
         if (!newName) {
             writeBytes(file, old);
-            QCOMPARE(::chmod(QFile::encodeName(file), 0640), 0);
-            if (root && lockedFolder)
+            if (root && (lockedFolder || othersFile))
                 QCOMPARE(::chown(QFile::encodeName(file), nobody, nobody), 0);
+            QCOMPARE(::chmod(QFile::encodeName(file), mode), 0);
         }
         struct stat before {};
         ::stat(QFile::encodeName(file), &before);
@@ -668,8 +695,9 @@ private Q_SLOTS:
         if (failure.isEmpty()) {
             QCOMPARE(shown.size(), 0);
             QCOMPARE(readAll(file), contents);
-            QCOMPARE(after.st_mode & 07777, mode_t(0640));
+            QCOMPARE(after.st_mode & 07777, mode);
             QCOMPARE(after.st_uid, before.st_uid);
+            QCOMPARE(after.st_gid, before.st_gid);
             // In place only where the folder left no other way.
             QCOMPARE(after.st_ino == before.st_ino, lockedFolder);
             QVERIFY(!w.document().modified());
@@ -684,6 +712,81 @@ private Q_SLOTS:
         if (exists)
             QCOMPARE(readAll(file), old);
         QVERIFY(w.document().modified());
+    }
+
+    // A large file is read and written on a worker thread while the window goes on; Cancel
+    // leaves the squad as it was and the document still unsaved. (Every file counts as large
+    // here.)
+    void largeFilesOpenAndSaveInTheBackground_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("open") << "open" << false;
+        QTest::newRow("open, canceled") << "open" << true;
+        QTest::newRow("save") << "save" << false;
+        QTest::newRow("save, canceled") << "save" << true;
+        QTest::newRow("exit, saved first") << "exit" << false;
+    }
+    void largeFilesOpenAndSaveInTheBackground() {
+        QFETCH(QString, command);
+        QFETCH(bool, cancel);
+        const QString file = path("background.xml");
+        const SquadData onDisk = squadOf({"Mudskipper", "Goose"});
+        writeBytes(file, squad::fileContents(onDisk));
+        Shown s;
+        app::MainWindow &w = s.window;
+        w.setBackgroundFileSize(1);
+        editedDocument(w, hardSquad());
+        const SquadData edited = w.document().content();
+
+        if (command == "open") {
+            MessageBox::setNextAnswer(MessageBox::No);
+            CommonDialog::setNextPath(file);
+            QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+        } else if (command == "save") {
+            CommonDialog::setNextPath(file);
+            QTest::keyClick(&w, Qt::Key_S, Qt::ControlModifier);
+        } else {
+            MessageBox::setNextAnswer(MessageBox::Yes);
+            CommonDialog::setNextPath(file);
+            action(w, "mnuFileExit")->trigger();
+        }
+        // The command returned while the file is still being worked on.
+        QVERIFY(w.fileJob().isRunning());
+        QCOMPARE(w.document().content(), edited);
+        QVERIFY(w.isVisible());
+        if (cancel) {
+            w.fileJob().cancel();
+            QVERIFY(!w.fileJob().isRunning());
+            // Whatever the worker still delivers is dropped.
+            QVERIFY(QThreadPool::globalInstance()->waitForDone(20000));
+            QCoreApplication::processEvents();
+            QCOMPARE(w.document().content(), edited);
+            QVERIFY(w.document().modified());
+            QCOMPARE(w.filePath(), QString());
+            const QByteArray left = readAll(file);
+            // A save canceled after its last step has replaced the file; never part of it.
+            QVERIFY(left == squad::fileContents(onDisk) ||
+                    (command == "save" && left == squad::fileContents(edited)));
+            QCOMPARE(QDir(m_dir.path()).entryList({"background.xml*"}, QDir::Files | QDir::Hidden),
+                     QStringList{"background.xml"});
+            return;
+        }
+        QTRY_VERIFY(!w.fileJob().isRunning());
+        QVERIFY(MessageBox::takeShown().size() == (command == "save" ? 0 : 1));
+        QVERIFY(!w.document().modified());
+        if (command == "exit") {
+            QTRY_VERIFY(!w.isVisible());
+            QCOMPARE(readAll(file), squad::fileContents(edited));
+            return;
+        }
+        QCOMPARE(w.filePath(), file);
+        if (command == "open") {
+            QCOMPARE(w.document().content(), onDisk);
+            QCOMPARE(w.listIndex(), 0);
+            QCOMPARE(shownMember(w), onDisk.mmbdata.column(0));
+        } else {
+            QCOMPARE(readAll(file), squad::fileContents(edited));
+        }
     }
 
     // Qt's text boxes cut values at 32,767 characters unless told otherwise.

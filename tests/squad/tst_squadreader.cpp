@@ -2,9 +2,12 @@
 #include "squad/squadwriter.h"
 
 #include <QFile>
+#include <QScopeGuard>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <random>
+#include <sys/mman.h>
 
 using namespace squad;
 
@@ -836,6 +839,11 @@ private Q_SLOTS:
         QTest::newRow("iso-8859-15")
             << declaring("ISO-8859-15", "\xa4\x20\x35\x30\x20\xbc\x75\x76\x72\x65") << "ISO-8859-15"
             << u("€ 50 Œuvre") << 0 << 0;
+        QTest::newRow("cp437: box drawing")
+            << declaring("CP437", "\xc9\xcd\xbb \x81") << "CP437" << u("╔═╗ ü") << 0 << 0;
+        // The converter composes a letter with the point behind it, which no table can.
+        QTest::newRow("windows-1255: a letter and its point")
+            << declaring("windows-1255", "\xe9\xc4") << "windows-1255" << u("\ufb1d") << 0 << 0;
         QTest::newRow("shift_jis")
             << declaring("Shift_JIS", "\x96\xe9\x82\xcc\x83\x74\x83\x4e\x83\x8d\x83\x45")
             << "Shift_JIS" << u("夜のフクロウ") << 0 << 0;
@@ -1029,6 +1037,87 @@ private Q_SLOTS:
         QCOMPARE(r.errorLine, line);
         QVERIFY2(r.error.contains(what), qPrintable(r.error));
         QVERIFY(sameSquad(r.data, SquadData{}));
+    }
+
+    // A text of more members than the budget is refused at the first member beyond it, naming
+    // how many the text holds; here the budget is three.
+    void memberBudget_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("line"); // 0: read
+        QTest::addColumn<QString>("what");
+        const auto members = [](int n) {
+            SquadData d;
+            for (int i = 0; i < n; ++i)
+                d.mmbdata.append(Member{QString::number(i), "N", "", "", "", ""});
+            return fileContents(d);
+        };
+        const QByteArray five = members(5);
+        QTest::newRow("as many as the budget") << members(3) << 0 << QString();
+        QTest::newRow("the writer's members, two too many")
+            << five << int(five.left(five.indexOf("<member id=\"3\"")).count('\n')) + 1
+            << "The file has 5 <member> tags, more than the 3 members that a squad may have here";
+        QTest::newRow("tiny members, one in a comment")
+            << QByteArray("<squad nick=\"T\">\n<member/><member/>\n<member/><member/><!-- "
+                          "<member/> --><member/>\n<member/></squad>")
+            << 3 << "has 7 <member> tags, more than the 3";
+        QTest::newRow("members without an end tag")
+            << QByteArray("<member id=\"1\"><member id=\"2\"><member id=\"3\">\n<member>") << 2
+            << "has 4 <member> tags";
+    }
+    void memberBudget() {
+        QFETCH(QByteArray, text);
+        QFETCH(int, line);
+        QFETCH(QString, what);
+        for (const bool writersMembers : {true, false}) {
+            const DecodeResult r = detail::decode(
+                text, detail::DecodeWay{.writersMembers = writersMembers, .memberBudget = 3});
+            QCOMPARE(r.ok, line == 0);
+            QCOMPARE(r.errorLine, line);
+            QVERIFY2(r.error.contains(what), qPrintable(r.error));
+            QCOMPARE(r.data.mmbdata.memberCount(), line == 0 ? 3 : 0);
+        }
+    }
+
+    // A mapped file gives back the pages read while its values are converted (every 16 MB):
+    // what is read again, as a member whose remark stands before its name, comes from the file.
+    void mappedFileReadsLikeItsBytes() {
+        QByteArray text = "<squad nick=\"M\"><name>Mapped</name>\n";
+        for (int i = 0; text.size() < (40 << 20); ++i) {
+            const QByteArray n = QByteArray::number(i);
+            text += "<member id=\"" + n + "\" nick=\"N" + n + "\"><remark>remark " + n +
+                    QByteArray(100, 'r') + "</remark><name>name " + n +
+                    "</name><email>x</email></member>\n";
+        }
+        text += "</squad>\n";
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        QCOMPARE(file.write(text), text.size());
+        QVERIFY(file.flush());
+        void *mapped =
+            ::mmap(nullptr, size_t(text.size()), PROT_READ, MAP_PRIVATE, file.handle(), 0);
+        QVERIFY(mapped != MAP_FAILED);
+        const auto unmap = qScopeGuard([&] { ::munmap(mapped, size_t(text.size())); });
+        const DecodeResult fromMapping =
+            decodeMapped(QByteArray::fromRawData(static_cast<const char *>(mapped), text.size()));
+        const DecodeResult fromBytes = decode(text);
+        QVERIFY(fromBytes.ok && fromMapping.ok);
+        QVERIFY(fromBytes.data.mmbdata.memberCount() > 100000);
+        QVERIFY(fromMapping.data == fromBytes.data);
+        QCOMPARE(fromMapping.data.mmbdata.cell(Field::Name, 100000), QString("name 100000"));
+        // The pages read were given back: most of the file no longer counts for this process.
+        QFile smaps("/proc/self/smaps");
+        QVERIFY(smaps.open(QIODevice::ReadOnly));
+        const QByteArray start = QByteArray::number(quintptr(mapped), 16) + '-';
+        qint64 residentKiB = -1;
+        bool inMapping = false;
+        for (const QByteArray &line : smaps.readAll().split('\n')) {
+            if (!line.isEmpty() && line.at(0) != ' ' && line.contains('-') && line.contains(' '))
+                inMapping = line.startsWith(start);
+            if (inMapping && line.startsWith("Rss:"))
+                residentKiB = line.mid(4).trimmed().split(' ').first().toLongLong();
+        }
+        QVERIFY(residentKiB >= 0);
+        QVERIFY2(residentKiB * 1024 < text.size() / 2, qPrintable(QString::number(residentKiB)));
     }
 
     void cancelledReadingFails() {
