@@ -4,11 +4,11 @@
 #include "mainwindow.h"
 #include "squadfile.h"
 
+#include "app/uploadwindow.h"
 #include "squad/squadreader.h"
 #include "squad/squadwriter.h"
 #include "ui/commondialog.h"
 #include "ui/messagebox.h"
-#include "upload/uploadwindow.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>
