@@ -3,6 +3,7 @@
 #include "app/picturecommandline.h"
 #include "app/squadfile.h"
 #include "app/terminaltext.h"
+#include "app/uploadcommandline.h"
 #include "base/wording.h"
 #include "picture/picturecheck.h"
 #include "publish/publishedcheck.h"
@@ -86,6 +87,7 @@ void describe(QCommandLineParser &parser, const Options &options) {
     parser.addOption(options.makePicture);
     parser.addOption(options.pictureSize);
     parser.addOption(options.exportPicture);
+    app::addUploadOptions(parser);
     parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The squad file to open."),
                                  QStringLiteral("[file]"));
 }
@@ -131,8 +133,8 @@ std::unique_ptr<QCoreApplication> createApplication(int &argc, char **argv) {
         parser.isSet(options.checkPublished) || parser.isSet(options.writeCompanions) ||
         parser.isSet(options.force) || parser.isSet(options.makePicture) ||
         parser.isSet(options.pictureSize) || parser.isSet(options.exportPicture) ||
-        parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")) ||
-        parser.isSet(QStringLiteral("version")))
+        app::isUploadCommand(parser) || parser.isSet(QStringLiteral("help")) ||
+        parser.isSet(QStringLiteral("help-all")) || parser.isSet(QStringLiteral("version")))
         return std::make_unique<QCoreApplication>(argc, argv);
     return std::make_unique<QApplication>(argc, argv);
 }
@@ -311,6 +313,8 @@ int main(int argc, char *argv[]) {
     if (parser.isSet(options.writeCompanions))
         return writeCompanions(parser.value(options.writeCompanions), parser.isSet(options.force),
                                parser.positionalArguments());
+    if (app::isUploadCommand(parser))
+        return app::uploadCommand(parser);
     const QStringList files = parser.positionalArguments();
     if (parser.isSet(options.makePicture) || parser.isSet(options.exportPicture)) {
         if (parser.isSet(options.makePicture) == parser.isSet(options.exportPicture)) {

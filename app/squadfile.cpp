@@ -2,6 +2,8 @@
 
 #include "base/regularfile.h"
 #include "base/wording.h"
+#include "picture/picturecheck.h"
+#include "squad/squadcheck.h"
 #include "squad/squadreader.h"
 
 #include <QDir>
@@ -310,6 +312,41 @@ QString writeSquadFile(const QString &path, const QByteArray &contents, const Ca
     if (!file.commit())
         return saveFailure(path, file.errorString());
     return {};
+}
+
+QList<squad::Finding> checkSquadFile(const SquadFileRead &read, const QString &path) {
+    QList<squad::Finding> findings = squad::checkSquad(
+        read.data, {QFileInfo(path).absoluteFilePath(), false, &picture::paaInspector()});
+    if (read.unreadable > 0) {
+        findings.prepend(
+            {squad::Finding::Kind::Problem, -1, std::nullopt, std::nullopt,
+             QStringLiteral("%1 of the values cannot be read, the first on line %2, "
+                            "so a game's XML parser would refuse the file: open it, "
+                            "check those values and save it.")
+                 .arg(read.unreadable == 1 ? QStringLiteral("1 character")
+                                           : QStringLiteral("%1 characters").arg(read.unreadable),
+                      QString::number(read.unreadableLine))});
+    }
+    if (read.truncated) {
+        findings.prepend({squad::Finding::Kind::Problem, -1, std::nullopt, std::nullopt,
+                          QStringLiteral("The text ends before the end of the squad, so the file "
+                                         "may be incomplete and a game cannot read it: open it, "
+                                         "check the members and save it whole.")});
+    }
+    return findings;
+}
+
+QString findingLine(const QString &path, const squad::Finding &finding,
+                    const squad::SquadData &squad) {
+    const QString concerns = finding.member < 0
+                                 ? QStringLiteral("squad")
+                                 : QStringLiteral("member %1 \"%2\"")
+                                       .arg(QString::number(finding.member + 1),
+                                            squad.mmbdata.cell(squad::Field::Nick, finding.member));
+    const bool problem = finding.kind == squad::Finding::Kind::Problem;
+    return QStringLiteral("%1: %2: %3: %4")
+        .arg(path, concerns, problem ? QStringLiteral("problem") : QStringLiteral("hint"),
+             finding.message);
 }
 
 } // namespace app

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "squad/finding.h"
 #include "squad/squaddocument.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -52,6 +54,14 @@ QString truncatedWarning(const QString &path, int members);
 // The warning for a file that was read with characters that could not be: it names the file, how
 // many there were and the line of the first.
 QString unreadableWarning(const QString &path, qsizetype count, int line);
+
+// What the squad check finds in a squad file that was read, a text cut short first: a game's XML
+// parser refuses the whole file, whatever members it still holds.
+QList<squad::Finding> checkSquadFile(const SquadFileRead &read, const QString &path);
+
+// A finding as --check prints it: "squad.xml: member 3 \"Ann\": problem: ...".
+QString findingLine(const QString &path, const squad::Finding &finding,
+                    const squad::SquadData &squad);
 
 // Replaces the file with `contents` as a whole or not at all, keeping its owner, group and mode;
 // where its folder takes no new files, a writable file is rewritten in place instead. A target

@@ -4,6 +4,7 @@
 
 #include "ui/commondialog.h"
 #include "ui/geometry.h"
+#include "ui/inputbox.h"
 #include "ui/messagebox.h"
 
 #include <QCloseEvent>
@@ -215,6 +216,7 @@ void UploadWindow::Command1_Click() {
     connect(m_worker, &UploadWorker::stateChanged, this, &UploadWindow::Inet1_StateChanged);
     connect(m_worker, &UploadWorker::notice, this, &UploadWindow::showNotice);
     connect(m_worker, &UploadWorker::hostKeyQuestion, this, &UploadWindow::askHostKey);
+    connect(m_worker, &UploadWorker::passphraseQuestion, this, &UploadWindow::askPassphrase);
     connect(m_worker, &UploadWorker::finished, this, &UploadWindow::finishUpload);
     Command1->setEnabled(false);
     m_worker->start();
@@ -243,6 +245,27 @@ void UploadWindow::askHostKey(const UnknownHostKey &key) {
     // or abandoned and no longer this window's.
     if (worker && worker == m_worker)
         worker->answerHostKey(trusted);
+}
+
+QString UploadWindow::passphrasePrompt(const KeyPassphrase &key) {
+    const QString lead =
+        key.again ? QStringLiteral("That passphrase did not open the key. ") : QString();
+    return lead + QStringLiteral("The key %1 is protected by a passphrase. Type it to log in with "
+                                 "this key, or Cancel to go on without it:")
+                      .arg(key.keyFile);
+}
+
+void UploadWindow::askPassphrase(const KeyPassphrase &key) {
+    const QPointer<UploadWorker> worker(m_worker);
+    std::optional<QString> typed =
+        ui::InputBox::askSecret(this, QStringLiteral("Key passphrase"), passphrasePrompt(key));
+    std::optional<QByteArray> passphrase;
+    if (typed) {
+        passphrase = typed->toUtf8();
+        typed->fill(u'\0');
+    }
+    if (worker && worker == m_worker)
+        worker->answerPassphrase(std::move(passphrase));
 }
 
 void UploadWindow::showMessage(const UploadMessage &message) {

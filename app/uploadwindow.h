@@ -43,6 +43,8 @@ public:
 
     // The question put to the user about a server whose host key is not recorded yet.
     static QString hostKeyQuestion(const upload::UnknownHostKey &key);
+    // What the box that asks for a key's passphrase says.
+    static QString passphrasePrompt(const upload::KeyPassphrase &key);
 
     QString locfile() const { return m_locfile; }
 
@@ -74,6 +76,7 @@ private:
     void openPickerOnce();
     void finishUpload();
     void askHostKey(const upload::UnknownHostKey &key);
+    void askPassphrase(const upload::KeyPassphrase &key);
     void showMessage(const upload::UploadMessage &message);
     void showNotice(const QString &notice);
 

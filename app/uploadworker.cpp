@@ -14,6 +14,8 @@ UploadWorker::UploadWorker(upload::UploadRequest request, std::unique_ptr<upload
         [this](const QString &text) { post([this, text] { Q_EMIT notice(text); }); });
     m_session->setHostKeyQuestion(
         [this](const upload::UnknownHostKey &key) { return askHostKey(key); });
+    m_session->setPassphraseQuestion(
+        [this](const upload::KeyPassphrase &key) { return askPassphrase(key); });
 }
 
 UploadWorker::~UploadWorker() {
@@ -37,16 +39,44 @@ void UploadWorker::answerHostKey(bool trusted) {
     m_answered.notify_all();
 }
 
+void UploadWorker::answerPassphrase(std::optional<QByteArray> passphrase) {
+    {
+        std::lock_guard lock(m_answerMutex);
+        m_passphrase = std::move(passphrase);
+    }
+    m_answered.notify_all();
+}
+
+void UploadWorker::waitForAnswer(const std::function<void()> &ask,
+                                 const std::function<bool()> &answered) {
+    post(ask);
+    // The GUI thread answers through a queued call; a cancel or a closed window wakes us too.
+    std::unique_lock lock(m_answerMutex);
+    m_answered.wait(lock, [&] { return answered() || m_cancelled; });
+}
+
 bool UploadWorker::askHostKey(const upload::UnknownHostKey &key) {
     {
         std::lock_guard lock(m_answerMutex);
         m_answer.reset();
     }
-    post([this, key] { Q_EMIT hostKeyQuestion(key); });
-    // The GUI thread answers through a queued call; a cancel or a closed window wakes us too.
-    std::unique_lock lock(m_answerMutex);
-    m_answered.wait(lock, [this] { return m_answer.has_value() || m_cancelled; });
+    waitForAnswer([this, key] { Q_EMIT hostKeyQuestion(key); },
+                  [this] { return m_answer.has_value(); });
+    std::lock_guard lock(m_answerMutex);
     return !m_cancelled && *m_answer;
+}
+
+std::optional<QByteArray> UploadWorker::askPassphrase(const upload::KeyPassphrase &key) {
+    {
+        std::lock_guard lock(m_answerMutex);
+        m_passphrase.reset();
+    }
+    waitForAnswer([this, key] { Q_EMIT passphraseQuestion(key); },
+                  [this] { return m_passphrase.has_value(); });
+    std::lock_guard lock(m_answerMutex);
+    if (m_cancelled || !m_passphrase)
+        return std::nullopt;
+    return std::exchange(m_passphrase, std::nullopt).value();
 }
 
 void UploadWorker::run() {

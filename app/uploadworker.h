@@ -5,6 +5,7 @@
 #include "upload/uploadsequence.h"
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -24,6 +25,8 @@ public:
     void cancel() override;
     // The user's answer to hostKeyQuestion(); the run waits for it.
     void answerHostKey(bool trusted);
+    // The user's answer to passphraseQuestion(): the passphrase, or nullopt to skip the key.
+    void answerPassphrase(std::optional<QByteArray> passphrase);
     // Valid once finished.
     const upload::UploadOutcome &outcome() const { return m_outcome; }
 
@@ -32,12 +35,17 @@ Q_SIGNALS:
     void notice(const QString &text);
     // The run waits until answerHostKey() or cancel() is called.
     void hostKeyQuestion(const upload::UnknownHostKey &key);
+    // The run waits until answerPassphrase() or cancel() is called.
+    void passphraseQuestion(const upload::KeyPassphrase &key);
 
 protected:
     void run() override;
 
 private:
     bool askHostKey(const upload::UnknownHostKey &key);
+    std::optional<QByteArray> askPassphrase(const upload::KeyPassphrase &key);
+    // Posts `ask` to the GUI thread and waits until `answered` or a cancel.
+    void waitForAnswer(const std::function<void()> &ask, const std::function<bool()> &answered);
 
     const upload::UploadRequest m_request;
     const std::unique_ptr<upload::Transfer> m_session;
@@ -46,6 +54,7 @@ private:
     std::mutex m_answerMutex;
     std::condition_variable m_answered;
     std::optional<bool> m_answer;
+    std::optional<std::optional<QByteArray>> m_passphrase;
     bool m_cancelled = false;
 };
 

@@ -6,7 +6,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 RUN_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libqt6svg6 libcurl4-openssl-dev libssl-dev libssh-dev ca-certificates
     libsquish-dev liblzo2-dev qt6-image-formats-plugins)
 TEST_PACKAGES=(libbenchmark-dev libpugixml-dev clang libclang-rt-14-dev python3 python3-pyftpdlib python3-asyncssh libxml2-utils xsltproc
-    proftpd-core proftpd-mod-crypto openssl curl lintian appstream dpkg-dev file
+    proftpd-core proftpd-mod-crypto openssl openssh-client curl lintian appstream dpkg-dev file
     desktop-file-utils)
 # What scripts/package needs besides RUN_PACKAGES: dpkg-buildflags, dpkg-shlibdeps and file.
 PACKAGE_PACKAGES=(dpkg-dev file)

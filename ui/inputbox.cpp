@@ -16,10 +16,8 @@ QList<InputBox::Asked> &askedBoxes() {
     return asked;
 }
 
-} // namespace
-
-std::optional<QString> InputBox::ask(QWidget *parent, const QString &title, const QString &prompt,
-                                     const QString &text) {
+std::optional<QString> askFor(QWidget *parent, const QString &title, const QString &prompt,
+                              const QString &text, QLineEdit::EchoMode echo) {
     askedBoxes().append({title, prompt, text});
     if (!queuedAnswers().isEmpty())
         return queuedAnswers().takeFirst();
@@ -28,11 +26,24 @@ std::optional<QString> InputBox::ask(QWidget *parent, const QString &title, cons
     box.setLabelText(prompt);
     box.setTextValue(text);
     box.setInputMode(QInputDialog::TextInput);
+    box.setTextEchoMode(echo);
     // Room for a whole address without scrolling.
     box.resize(box.fontMetrics().averageCharWidth() * 70, box.sizeHint().height());
     if (box.exec() != QDialog::Accepted)
         return std::nullopt;
     return box.textValue();
+}
+
+} // namespace
+
+std::optional<QString> InputBox::ask(QWidget *parent, const QString &title, const QString &prompt,
+                                     const QString &text) {
+    return askFor(parent, title, prompt, text, QLineEdit::Normal);
+}
+
+std::optional<QString> InputBox::askSecret(QWidget *parent, const QString &title,
+                                           const QString &prompt) {
+    return askFor(parent, title, prompt, QString(), QLineEdit::Password);
 }
 
 void InputBox::setNextAnswer(std::optional<QString> answer) {

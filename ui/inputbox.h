@@ -21,6 +21,9 @@ public:
     // The text the user confirmed, or nullopt when the box was cancelled.
     static std::optional<QString> ask(QWidget *parent, const QString &title, const QString &prompt,
                                       const QString &text);
+    // The same for a secret: what is typed shows as dots, and the box offers nothing.
+    static std::optional<QString> askSecret(QWidget *parent, const QString &title,
+                                            const QString &prompt);
 
     // For tests: the next ask() returns `answer` at once, without a box (nullopt cancels).
     // Answers queue up.

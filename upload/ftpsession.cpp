@@ -52,8 +52,11 @@ struct CurlCallbacks {
         return 0;
     }
 
-    static int progress(void *userp, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-        return static_cast<FtpSession *>(userp)->m_cancelled ? 1 : 0;
+    static int progress(void *userp, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) {
+        auto *session = static_cast<FtpSession *>(userp);
+        if (!session->m_sendingName.isEmpty())
+            session->reportProgress(session->m_sendingName, sent, session->m_sendingSize);
+        return session->m_cancelled ? 1 : 0;
     }
 
     static curl_socket_t openSocket(void *userp, curlsocktype, curl_sockaddr *address) {
@@ -179,7 +182,10 @@ CommandResult FtpSession::put(const QString &localPath, const QString &remotePat
     curl_easy_setopt(curl, CURLOPT_READFUNCTION, &CurlCallbacks::read);
     curl_easy_setopt(curl, CURLOPT_READDATA, &file);
     curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(file.size()));
+    m_sendingName = remotePath.mid(remotePath.lastIndexOf(u'/') + 1);
+    m_sendingSize = file.size();
     const int code = perform();
+    m_sendingName.clear();
     if (code == CURLE_OK) {
         reportState(ResponseCompleted);
         return {CommandResult::Done, m_lastReply};

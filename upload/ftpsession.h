@@ -72,6 +72,10 @@ private:
     int m_tlsConnections = 0;
     bool m_passiveReplyPending = false;
 
+    // The file put() is sending, for the progress handler.
+    QString m_sendingName;
+    qint64 m_sendingSize = 0;
+
     QByteArray m_partialLine;
     QString m_lastReply;
 };

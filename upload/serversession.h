@@ -52,6 +52,9 @@ public:
     // Replaces the system's name lookup, for tests.
     void setNameLookup(NameLookup::Function lookup) { m_nameLookup.setFunction(std::move(lookup)); }
     void setStateHandler(StateHandler handler) override { m_stateHandler = std::move(handler); }
+    void setProgressHandler(ProgressHandler handler) override {
+        m_progressHandler = std::move(handler);
+    }
 
     // Sessions that wait on something else besides the name lookup wake it too.
     void cancel() override;
@@ -64,6 +67,10 @@ protected:
     std::optional<QStringList> lookUpHost(QString *problem);
     // Tells the state handler, once for each change.
     void reportState(TransferState state);
+    void reportProgress(const QString &name, qint64 sent, qint64 total) const {
+        if (m_progressHandler)
+            m_progressHandler(name, sent, total);
+    }
     // Replies are the server's words; a confused server could echo what it was sent.
     QString masked(QString text) const;
     // The time-out in whole seconds, at least one, and as words: "1 second", "20 seconds".
@@ -78,6 +85,7 @@ protected:
     const QByteArray m_password;
     std::chrono::milliseconds m_timeout = defaultTimeout;
     StateHandler m_stateHandler;
+    ProgressHandler m_progressHandler;
     NameLookup m_nameLookup;
     std::atomic<bool> m_cancelled{false};
 

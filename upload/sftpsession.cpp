@@ -118,6 +118,13 @@ void SftpSession::cancel() {
     m_cancelEvent.wake();
 }
 
+void SftpSession::cancelTidily() {
+    m_stopRequested = true;
+    // A store that began just now sees the request at its first write.
+    if (!m_storing)
+        cancel();
+}
+
 CommandResult SftpSession::open() {
     m_opened = true;
     const CommandResult result = establish(m_connection, true);
@@ -275,59 +282,6 @@ CommandResult SftpSession::trustHostKey(const Connection &connection, bool mayAs
         return failed(QStringLiteral("The server's host key could not be recorded in %1: %2")
                           .arg(knownHosts, error));
     return {};
-}
-
-CommandResult SftpSession::logIn(const Connection &connection) {
-    const ssh_session ssh = connection.ssh;
-    reportState(RequestSent);
-    int status = ssh_userauth_none(ssh, nullptr);
-    if (status == SSH_AUTH_SUCCESS)
-        return {};
-    if (status == SSH_AUTH_DENIED || status == SSH_AUTH_PARTIAL) {
-        const int methods = ssh_userauth_list(ssh, nullptr);
-        if (methods & SSH_AUTH_METHOD_PASSWORD)
-            status = ssh_userauth_password(ssh, nullptr, m_password.constData());
-        else if (methods & SSH_AUTH_METHOD_INTERACTIVE)
-            status = keyboardInteractive(connection);
-        else
-            return failed(QStringLiteral("The SFTP server does not take a password to log in."));
-    }
-    switch (status) {
-    case SSH_AUTH_SUCCESS:
-        return {};
-    case SSH_AUTH_DENIED: {
-        char *user = nullptr;
-        ssh_options_get(ssh, SSH_OPTIONS_USER, &user);
-        const QString name = QString::fromUtf8(user);
-        ssh_string_free_char(user);
-        return failed(QStringLiteral("The server refused the login of \"%1\": the user name or "
-                                     "the password is wrong.")
-                          .arg(name));
-    }
-    case SSH_AUTH_PARTIAL:
-        return failed(QStringLiteral(
-            "The SFTP server asks for more than the password to log in, which Troopbook cannot "
-            "give."));
-    default:
-        return failed(alive(&connection) ? serverText(&connection) : brokenText(&connection));
-    }
-}
-
-int SftpSession::keyboardInteractive(const Connection &connection) {
-    const ssh_session ssh = connection.ssh;
-    int status = ssh_userauth_kbdint(ssh, nullptr, nullptr);
-    // Servers that take the password this way ask for it at a hidden prompt; prompts shown as
-    // typed are answered empty, and a server that keeps asking is given up on.
-    for (int round = 0; status == SSH_AUTH_INFO && round < 8; ++round) {
-        const int prompts = ssh_userauth_kbdint_getnprompts(ssh);
-        for (int i = 0; i < prompts; ++i) {
-            char echo = 0;
-            ssh_userauth_kbdint_getprompt(ssh, unsigned(i), &echo);
-            ssh_userauth_kbdint_setanswer(ssh, unsigned(i), echo ? "" : m_password.constData());
-        }
-        status = ssh_userauth_kbdint(ssh, nullptr, nullptr);
-    }
-    return status == SSH_AUTH_INFO ? int(SSH_AUTH_DENIED) : status;
 }
 
 void SftpSession::close(bool polite) {

@@ -32,6 +32,9 @@ public:
         m_hostKeyQuestion = std::move(question);
     }
     void setNoticeHandler(NoticeHandler handler) override { m_noticeHandler = std::move(handler); }
+    void setPassphraseQuestion(PassphraseQuestion question) override {
+        m_passphraseQuestion = std::move(question);
+    }
 
     CommandResult changeDirectory(const QString &directory) override;
     CommandResult printDirectory() override;
@@ -39,6 +42,9 @@ public:
     void quit() override;
     void drop() override;
     void cancel() override;
+    // Between two writes of a file, ends the run and removes the temporary copy; anywhere else
+    // the same as cancel().
+    void cancelTidily() override;
 
     // The status line's words after a file was replaced by removing the old one first.
     static const QString notAtomicNotice;
@@ -61,8 +67,14 @@ private:
     CommandResult open();
     CommandResult connectSocket(int *socketFd);
     CommandResult trustHostKey(const Connection &connection, bool mayAsk);
+
+    // Logging in (sftplogin.cpp): the agent's keys, the key files, then the password.
+    struct LoginAttempt;
     CommandResult logIn(const Connection &connection);
+    int logInWithKeys(const Connection &connection, LoginAttempt &attempt);
+    int logInWithKeyFile(const Connection &connection, const QString &path, LoginAttempt &attempt);
     int keyboardInteractive(const Connection &connection);
+    CommandResult loginRefused(int methods, const LoginAttempt &attempt);
     CommandResult establish(std::unique_ptr<Connection> &connection, bool mayAsk);
     void close(bool polite);
     QString knownHostsText() const;
@@ -74,6 +86,8 @@ private:
     void removeLeftover(const QString &temporary, CommandResult &result);
 
     CommandResult failed(const QString &text);
+    // What cancelTidily() ends a store with.
+    CommandResult stopped();
     CommandResult lost(const QString &during);
     CommandResult refused(const QString &text);
     bool alive(const Connection *connection) const;
@@ -85,6 +99,7 @@ private:
     QString m_globalKnownHostsFile;
     HostKeyQuestion m_hostKeyQuestion;
     NoticeHandler m_noticeHandler;
+    PassphraseQuestion m_passphraseQuestion;
 
     std::unique_ptr<Connection> m_connection;
     QString m_loginDirectory;
@@ -94,8 +109,12 @@ private:
     QStringList m_addresses;
 
     // cancel() may run on another thread: it touches only m_cancelled, the name lookup, the
-    // cancel event and, under m_cancelMutex, the open sockets, which it shuts down.
+    // cancel event, m_stopRequested and m_storing and, under m_cancelMutex, the open sockets, which
+    // it shuts down.
     CancelEvent m_cancelEvent;
+    // cancelTidily() asked for an end, and a file is being written.
+    std::atomic<bool> m_stopRequested{false};
+    std::atomic<bool> m_storing{false};
     std::mutex m_cancelMutex;
     // Every connection's socket while it is open: the session's own, and the short second one
     // that removes a temporary copy left by a broken one.

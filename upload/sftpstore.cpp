@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 
 #include <fcntl.h>
 
@@ -38,8 +39,17 @@ CommandResult SftpSession::put(const QString &localPath, const QString &remotePa
     const QString tag =
         QString::number(QRandomGenerator::global()->generate(), 16).rightJustified(8, u'0');
     const Watch watch(*this);
+    m_storing = true;
+    const auto stored = qScopeGuard([this] { m_storing = false; });
+    if (m_stopRequested)
+        return stopped();
     target = followLinks(target);
     return storeFile(local, name, target, temporaryPath(target, tag));
+}
+
+CommandResult SftpSession::stopped() {
+    reportState(RemoteError);
+    return {CommandResult::Failed, QStringLiteral("The upload was cancelled."), true};
 }
 
 QString SftpSession::followLinks(const QString &remotePath) {
@@ -92,7 +102,14 @@ CommandResult SftpSession::storeFile(QFile &local, const QString &name, const QS
 
     CommandResult result;
     QByteArray buffer(chunkSize, Qt::Uninitialized);
+    const qint64 size = local.size();
+    qint64 sent = 0;
+    reportProgress(name, 0, size);
     for (bool done = false; !done && result.ok();) {
+        if (m_stopRequested) {
+            result = stopped();
+            break;
+        }
         const qint64 count = local.read(buffer.data(), chunkSize);
         if (count < 0) {
             result = {
@@ -111,6 +128,9 @@ CommandResult SftpSession::storeFile(QFile &local, const QString &name, const QS
             written += n;
             touch();
         }
+        sent += count;
+        if (count > 0)
+            reportProgress(name, sent, size);
     }
     if (sftp_close(file) != 0 && result.ok())
         result = alive(m_connection.get()) ? refused(sftpErrorText()) : lost(name);

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 namespace upload {
 
@@ -54,6 +56,14 @@ struct UnknownHostKey {
     QString fingerprint;
 };
 
+// A key file protected by a passphrase, met while logging in to an SFTP server.
+struct KeyPassphrase {
+    // As the user knows it: ~/.ssh/id_ed25519.
+    QString keyFile;
+    // The passphrase given for this key before did not open it.
+    bool again = false;
+};
+
 // One session with a server, driven one command at a time from a worker thread. The first
 // command opens the connection; every later one goes over the same connection.
 class Transfer {
@@ -63,14 +73,23 @@ public:
     using HostKeyQuestion = std::function<bool(const UnknownHostKey &key)>;
     // Something the status line should keep showing after the run, in a few words.
     using NoticeHandler = std::function<void(const QString &notice)>;
+    // Asked on the session's thread; the passphrase, or nullopt to go on without that key.
+    using PassphraseQuestion = std::function<std::optional<QByteArray>(const KeyPassphrase &key)>;
+    // How much of the file being stored has gone: its name, the bytes sent and its size.
+    using ProgressHandler = std::function<void(const QString &name, qint64 sent, qint64 total)>;
 
     virtual ~Transfer() = default;
     // Called on the session's thread whenever the state number changes.
     virtual void setStateHandler(StateHandler) {}
     virtual void setHostKeyQuestion(HostKeyQuestion) {}
     virtual void setNoticeHandler(NoticeHandler) {}
+    virtual void setPassphraseQuestion(PassphraseQuestion) {}
+    virtual void setProgressHandler(ProgressHandler) {}
     // May be called from any other thread and makes the running command end promptly.
     virtual void cancel() {}
+    // Like cancel(), but a file being written under a temporary name is removed from the server
+    // first where the connection allows; the caller may follow with cancel() if it takes too long.
+    virtual void cancelTidily() { cancel(); }
 
     // An empty directory leaves the session in the login directory.
     virtual CommandResult changeDirectory(const QString &directory) = 0;

@@ -124,15 +124,24 @@ UploadOutcome runUpload(const UploadRequest &request, Transfer &transfer) {
         }
 
         QStringList notStored;
-        for (const auto &[name, skipped] : files) {
+        for (qsizetype i = 0; i < files.size(); ++i) {
+            const auto &[name, skipped] = files[i];
             if (!skipped.isEmpty()) {
                 notStored << name + QStringLiteral(": ") + skipped;
+                outcome.files.append({name, QString(), false, skipped});
                 continue;
             }
             const QString remote = reply + u'/' + name;
             result = transfer.put(localPath(request.localDirectory, name), remote);
-            if (result.outcome == CommandResult::Failed)
+            outcome.files.append(
+                {name, remote, result.ok(), result.ok() ? QString() : result.text});
+            if (result.outcome == CommandResult::Failed) {
+                for (const auto &[left, why] : files.mid(i + 1))
+                    outcome.files.append(
+                        {left, QString(), false,
+                         why.isEmpty() ? QStringLiteral("the upload ended before it") : why});
                 return abandon(result);
+            }
             if (result.outcome == CommandResult::Refused)
                 notStored << name + QStringLiteral(": ") + result.text;
             else

@@ -36,12 +36,24 @@ struct UploadMessage {
 // that is no server address.
 std::optional<UploadMessage> checkFields(const UploadRequest &request);
 
+// One file of the run, once the remote directory was found: whether it was stored, and why not.
+struct FileOutcome {
+    // Its name in the local directory.
+    QString name;
+    // Where it went, or was to go; empty when it was never sent.
+    QString remotePath;
+    bool stored = false;
+    QString reason;
+};
+
 struct UploadOutcome {
     // Shown one after the other once the run is over.
     QList<UploadMessage> messages;
     // The remote paths of the files the server accepted.
     QStringList stored;
     bool cancelled = false;
+    // In the order sent, the squad file first; empty when the run ended before sending.
+    QList<FileOutcome> files;
 };
 
 // The squad file's name; the one the game looks for when none was picked.

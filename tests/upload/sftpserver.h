@@ -18,6 +18,12 @@ struct SftpOptions {
     bool refusePosixRename = false;
     // Asks for the password at a keyboard-interactive prompt instead.
     bool keyboardInteractive = false;
+    // Takes the public keys in this file as well (OpenSSH's authorized_keys format).
+    QString authorizedKeys = QString();
+    // Takes a key only, no password.
+    bool keysOnly = false;
+    // Answers each write into a file a twentieth of a second late.
+    bool slowWrites = false;
     // Once: "drop-in-write", "drop-in-rename" or "stall-in-write" (see sftpserver.py).
     QString fault = QString();
 };
@@ -32,6 +38,12 @@ public:
             arguments << QStringLiteral("--home") << options.home;
         if (options.keyboardInteractive)
             arguments << QStringLiteral("--keyboard-interactive");
+        if (!options.authorizedKeys.isEmpty())
+            arguments << QStringLiteral("--authorized-keys") << options.authorizedKeys;
+        if (options.slowWrites)
+            arguments << QStringLiteral("--slow-writes");
+        if (options.keysOnly)
+            arguments << QStringLiteral("--keys-only");
         if (options.refusePosixRename)
             arguments << QStringLiteral("--refuse-posix-rename");
         if (options.noPosixRename)

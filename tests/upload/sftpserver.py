@@ -30,6 +30,12 @@ def main():
     p.add_argument("--home", default="", help="login directory, below the root")
     p.add_argument("--keyboard-interactive", action="store_true",
                    help="take the password at a keyboard-interactive prompt only")
+    p.add_argument("--authorized-keys", default="",
+                   help="take the public keys in this file too (OpenSSH's format)")
+    p.add_argument("--keys-only", action="store_true",
+                   help="take no password, only a key")
+    p.add_argument("--slow-writes", action="store_true",
+                   help="answer each write into a file a twentieth of a second late")
     p.add_argument("--no-posix-rename", action="store_true",
                    help="offer only the plain rename, which never replaces a file")
     p.add_argument("--refuse-posix-rename", action="store_true",
@@ -64,7 +70,16 @@ def main():
             return True
 
         def password_auth_supported(self):
-            return not args.keyboard_interactive
+            return not args.keyboard_interactive and not args.keys_only
+
+        def public_key_auth_supported(self):
+            return bool(args.authorized_keys)
+
+        def validate_public_key(self, username, key):
+            known = [k.public_data for k in asyncssh.read_public_key_list(args.authorized_keys)]
+            ok = username == args.user and key.public_data in known
+            log.write("PUBLICKEY %s %s\n" % (username, "ok" if ok else "refused"))
+            return ok
 
         def validate_password(self, username, password):
             ok = username == args.user and password == args.password
@@ -72,7 +87,7 @@ def main():
             return ok
 
         def kbdint_auth_supported(self):
-            return args.keyboard_interactive
+            return args.keyboard_interactive and not args.keys_only
 
         def get_kbdint_challenge(self, username, lang, submethods):
             return "", "", "", [("Your clan name: ", True), ("Password: ", False)]
@@ -105,6 +120,13 @@ def main():
                 return None
             if strikes("stall-in-write"):
                 return asyncio.get_event_loop().create_future()
+            if args.slow_writes:
+                write = super().write
+
+                async def later():
+                    await asyncio.sleep(0.05)
+                    return write(file_obj, offset, data)
+                return later()
             return super().write(file_obj, offset, data)
 
         def rename(self, oldpath, newpath):
