@@ -179,11 +179,8 @@ int checkFile(const QString &path) {
         return 1;
     }
     const int members = read.data.mmbdata.memberCount();
-    // One arg() for all three, so that a "%" in the path is not taken for a place holder.
-    app::printLine(stdout,
-                   QStringLiteral("%1: %2 %3")
-                       .arg(path, QString::number(members),
-                            members == 1 ? QStringLiteral("member") : QStringLiteral("members")));
+    app::printLine(
+        stdout, QString(path + QStringLiteral(": ") + base::countOf(members, "member", "members")));
     squad::SquadDocument document;
     document.load(std::move(read.data));
     squad::SquadChecker checker(document);

@@ -278,9 +278,12 @@ void UploadWindow::showMessage(const UploadMessage &message) {
 void UploadWindow::showNotice(const QString &notice) {
     m_notice = notice;
     Status->setText(notice);
-    Status->setToolTip(QStringLiteral(
-        "The server cannot rename a file over an existing one: each old file was removed just "
-        "before its new copy took its name."));
+    Status->setToolTip(
+        notice == ServerSession::inPlaceNotice
+            ? QStringLiteral("The server renames no files: each file was written over the old "
+                             "one, so for a moment the server held it only in part.")
+            : QStringLiteral("The server cannot rename a file over an existing one: each old "
+                             "file was removed just before its new copy took its name."));
 }
 
 void UploadWindow::finishUpload() {

@@ -68,9 +68,17 @@ struct CurlCallbacks {
             std::lock_guard lock(session->m_socketMutex);
             if (session->m_everConnected && session->m_controlSocket == CURL_SOCKET_BAD) {
                 // The control connection is gone; a new one would log in afresh and lose the
-                // directory, so the session ends here instead.
-                session->m_refusedReconnect = true;
-                return CURL_SOCKET_BAD;
+                // directory, so the session ends here instead, unless a refusal that ends only
+                // one file closed it (the paths sent are absolute).
+                if (!session->m_reconnecting) {
+                    if (!std::exchange(session->m_mayReconnect, false)) {
+                        session->m_refusedReconnect = true;
+                        return CURL_SOCKET_BAD;
+                    }
+                    // Its data connections resume the new connection's TLS session.
+                    session->m_reconnecting = true;
+                    session->m_tlsConnections = 0;
+                }
             }
             opensSession = !session->m_everConnected;
         }
@@ -119,7 +127,7 @@ struct CurlCallbacks {
     }
 
     static size_t read(char *buffer, size_t size, size_t count, void *userp) {
-        const qint64 n = static_cast<QFile *>(userp)->read(buffer, qint64(size * count));
+        const qint64 n = static_cast<SendingFile *>(userp)->read(buffer, qint64(size * count));
         return n < 0 ? CURL_READFUNC_ABORT : size_t(n);
     }
 };
@@ -169,12 +177,7 @@ CommandResult FtpSession::printDirectory() {
     return result;
 }
 
-CommandResult FtpSession::put(const QString &localPath, const QString &remotePath) {
-    if (!ensureHandle())
-        return failure(CURLE_FAILED_INIT);
-    QFile file;
-    if (const QString problem = openForSending(localPath, file); !problem.isEmpty())
-        return {CommandResult::Refused, problem};
+CommandResult FtpSession::store(SendingFile &file, const QString &name, const QString &remotePath) {
     reportState(SendingRequest);
     prepare(remotePath);
     CURL *curl = m_curl;
@@ -186,18 +189,45 @@ CommandResult FtpSession::put(const QString &localPath, const QString &remotePat
     m_sendingSize = file.size();
     const int code = perform();
     m_sendingName.clear();
+    if (m_cancelled)
+        return failure(code);
+    // A file cut short while it was read ends the transfer early, which libcurl counts as a
+    // failure of its own; the change is what the user needs to know.
+    if (const QString changed = file.problem();
+        !changed.isEmpty() &&
+        (code == CURLE_OK || code == CURLE_PARTIAL_FILE || code == CURLE_ABORTED_BY_CALLBACK)) {
+        if (code != CURLE_OK && !controlConnectionOpen()) {
+            std::lock_guard lock(m_socketMutex);
+            m_mayReconnect = true;
+        }
+        reportState(RemoteError);
+        return {CommandResult::Refused,
+                changed + QStringLiteral("; the file on the server was left as it was")};
+    }
     if (code == CURLE_OK) {
         reportState(ResponseCompleted);
         return {CommandResult::Done, m_lastReply};
     }
-    return refusedOrFailed(code);
+    CommandResult result = refusedOrFailed(code);
+    if (result.outcome == CommandResult::Failed)
+        result = lostWhile(result, QStringLiteral("while sending %1").arg(name));
+    return result;
 }
 
 void FtpSession::quit() {
     if (!m_curl)
         return;
     reportState(Disconnecting);
-    closeSession(true);
+    // Everything is done by now: a server that never answers the goodbye is not waited for.
+    if (controlConnectionOpen()) {
+        const auto timeout = std::exchange(m_timeout, std::min(m_timeout, quitTimeout));
+        const auto states = std::exchange(m_stateHandler, nullptr);
+        quoteCommand("QUIT");
+        m_stateHandler = states;
+        m_timeout = timeout;
+    }
+    closeSession(false);
+    reportState(Disconnected);
 }
 
 void FtpSession::drop() {
@@ -217,12 +247,32 @@ void FtpSession::cancel() {
         curl_multi_wakeup(m_multi);
 }
 
+bool FtpSession::controlConnectionOpen() {
+    std::lock_guard lock(m_socketMutex);
+    return m_controlSocket != CURL_SOCKET_BAD;
+}
+
 bool FtpSession::everConnected() {
     std::lock_guard lock(m_socketMutex);
     return m_everConnected;
 }
 
 bool FtpSession::ensureHandle() {
+    if (m_curl && std::exchange(m_renewHandles, false)) {
+        CURLM *multi = nullptr;
+        {
+            std::lock_guard lock(m_socketMutex);
+            for (const int fd : m_sockets)
+                ::shutdown(fd, SHUT_RDWR);
+            multi = std::exchange(m_multi, nullptr);
+        }
+        curl_multi_cleanup(multi);
+        curl_easy_cleanup(std::exchange(m_curl, nullptr));
+        std::lock_guard lock(m_socketMutex);
+        m_controlSocket = CURL_SOCKET_BAD;
+        m_mayReconnect = true;
+        m_reconnecting = false;
+    }
     if (!m_curl && !m_closed) {
         m_curl = curl_easy_init();
         // The control connection waits in the multi handle's cache between commands.
@@ -296,12 +346,14 @@ int FtpSession::perform() {
     const int code = curlsupport::run(multi, m_cancelled, [this] {
         return std::exchange(m_passiveReplyPending, false) ? 0 : 1000;
     });
-    if (!everConnected() && code == CURLE_OK) {
+    if (code == CURLE_OK && !controlConnectionOpen()) {
+        // Logged in, for the first time or afresh.
         curl_socket_t control = CURL_SOCKET_BAD;
         curl_easy_getinfo(m_curl, CURLINFO_ACTIVESOCKET, &control);
         std::lock_guard lock(m_socketMutex);
         m_controlSocket = control;
-        m_everConnected = control != CURL_SOCKET_BAD;
+        m_everConnected = m_everConnected || control != CURL_SOCKET_BAD;
+        m_reconnecting = false;
     }
     curl_multi_remove_handle(multi, m_curl);
     return code;
@@ -345,12 +397,17 @@ CommandResult FtpSession::quoteCommand(const QByteArray &command) {
     curl_slist_free_all(quote);
     if (code != CURLE_OK)
         return failure(code);
-    if (!command.isEmpty() && !m_lastReply.startsWith(u'2')) {
+    // 3xx: RNFR's "ready for the new name".
+    if (!command.isEmpty() && !m_lastReply.startsWith(u'2') && !m_lastReply.startsWith(u'3')) {
         reportState(RemoteError);
         return {CommandResult::Refused, masked(m_lastReply)};
     }
     reportState(ResponseCompleted);
     return {CommandResult::Done, m_lastReply};
+}
+
+CommandResult FtpSession::quoteCommand(const char *verb, const QString &path) {
+    return quoteCommand(QByteArray(verb) + ' ' + path.toUtf8());
 }
 
 CommandResult FtpSession::refusedOrFailed(int code) {
@@ -361,17 +418,22 @@ CommandResult FtpSession::refusedOrFailed(int code) {
     case CURLE_REMOTE_DISK_FULL:
     case CURLE_FILESIZE_EXCEEDED:
     case CURLE_PARTIAL_FILE: {
-        bool sessionAlive = false;
-        {
-            std::lock_guard lock(m_socketMutex);
-            sessionAlive = m_controlSocket != CURL_SOCKET_BAD;
-        }
-        if (sessionAlive && !m_cancelled && isErrorReply(m_lastReply)) {
+        if (controlConnectionOpen() && !m_cancelled && isErrorReply(m_lastReply)) {
             reportState(RemoteError);
             return {CommandResult::Refused, masked(m_lastReply)};
         }
         break;
     }
+    case CURLE_FTP_WEIRD_PASV_REPLY:
+        // libcurl 7.88 over TLS takes a refused STOR for a broken passive-mode reply, after
+        // which its replies no longer match its commands: the refusal is the file's, and the
+        // next command starts from new handles and logs in afresh.
+        if (!m_cancelled && m_lastReply.startsWith(u'5')) {
+            m_renewHandles = true;
+            reportState(RemoteError);
+            return {CommandResult::Refused, masked(m_lastReply)};
+        }
+        break;
     default:
         break;
     }
@@ -384,8 +446,10 @@ CommandResult FtpSession::failure(int code) {
     const QString detail = curlsupport::errorDetail(m_errorBuffer, code);
     if (m_cancelled) {
         result.text = QStringLiteral("The upload was cancelled.");
-    } else if (m_refusedReconnect) {
-        result.text = QStringLiteral("The server closed the connection.");
+    } else if (m_refusedReconnect || code == CURLE_GOT_NOTHING || code == CURLE_RECV_ERROR ||
+               code == CURLE_SEND_ERROR) {
+        // libcurl's detail ("response reading failed (errno: 115)") tells a user nothing more.
+        result.text = QStringLiteral("The connection to the server was lost.");
     } else if (const QString common = curlsupport::failureText(code, detail); !common.isEmpty()) {
         result.text = common;
     } else if (code == CURLE_LOGIN_DENIED) {

@@ -13,9 +13,16 @@
 
 namespace upload {
 
-// The FTP session on libcurl. The time-out counts whole seconds for all but the connect.
+class SendingFile;
+
+// The FTP session on libcurl. The time-out counts whole seconds for all but the connect. Every
+// file is stored under a temporary name beside its target, its size checked where the server
+// tells it, and then renamed over the target, so the old file is replaced whole.
 class FtpSession : public ServerSession {
 public:
+    // How long a new login that only removes a temporary copy may take.
+    static constexpr std::chrono::milliseconds cleanupTimeout{10000};
+
     FtpSession(const ServerAddress &server, const QString &user, const QString &password);
     ~FtpSession() override;
 
@@ -25,6 +32,7 @@ public:
     CommandResult changeDirectory(const QString &directory) override;
     CommandResult printDirectory() override;
     CommandResult put(const QString &localPath, const QString &remotePath) override;
+    void setNoticeHandler(NoticeHandler handler) override { m_noticeHandler = std::move(handler); }
     void quit() override;
     void drop() override;
 
@@ -37,6 +45,17 @@ private:
     friend struct CurlCallbacks;
 
     CommandResult quoteCommand(const QByteArray &command);
+    CommandResult quoteCommand(const char *verb, const QString &path);
+
+    // Storing files (ftpstore.cpp).
+    CommandResult store(SendingFile &file, const QString &name, const QString &remotePath);
+    CommandResult checkStoredSize(const SendingFile &file, const QString &remotePath);
+    CommandResult replace(const QString &temporary, const QString &target, const QString &name);
+    CommandResult storeInPlace(SendingFile &file, const QString &name, const QString &target);
+    void removeTemporary(const QString &temporary, CommandResult &result);
+    CommandResult lostWhile(CommandResult result, const QString &what);
+    void notice(const QString &text);
+    bool controlConnectionOpen();
     bool ensureHandle();
     bool everConnected();
     int resolveHost();
@@ -71,6 +90,16 @@ private:
     bool m_closed = false;
     int m_tlsConnections = 0;
     bool m_passiveReplyPending = false;
+    // The next command may log in afresh: libcurl closed the control connection on a refusal
+    // that ends only one file. Under m_socketMutex.
+    bool m_mayReconnect = false;
+    // Logging in afresh: the data connections of that command may open too.
+    bool m_reconnecting = false;
+    bool m_renewHandles = false;
+    // What the server has shown it does not do.
+    bool m_renames = true;
+    bool m_tellsSize = true;
+    NoticeHandler m_noticeHandler;
 
     // The file put() is sending, for the progress handler.
     QString m_sendingName;

@@ -15,7 +15,9 @@ struct HostKeyCheck {
         Unknown,
         // Another key is recorded for this server.
         Changed,
-        // The files could not be read; `error` says why.
+        // The key is marked @revoked: never to be trusted.
+        Revoked,
+        // The files could not be read whole; `error` says why.
         Failed,
     };
     Status status = Failed;
@@ -25,6 +27,11 @@ struct HostKeyCheck {
     QString error;
 };
 
+// Beyond what libssh checks: a known-hosts file that cannot be read whole (a folder, unreadable,
+// larger than this) fails the check rather than leave a recorded key unseen, and a key marked
+// @revoked is refused whatever else is recorded. (@cert-authority lines record no host's key,
+// and libssh takes them for none.)
+constexpr qint64 largestKnownHostsFile = 16 * 1024 * 1024;
 HostKeyCheck checkHostKey(ssh_session ssh);
 
 // Records the server's key in the session's known-hosts file; empty, else why not.

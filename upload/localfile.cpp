@@ -4,6 +4,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,6 +59,43 @@ QString openForSending(const QString &path, QFile &file) {
         ::close(found.fd);
         return unreadable(EBADF);
     }
+    return {};
+}
+
+QString SendingFile::open(const QString &path) {
+    if (QString problem = openForSending(path, m_file); !problem.isEmpty())
+        return problem;
+    return restart()
+               ? QString()
+               : QStringLiteral("the local file cannot be read (%1)").arg(m_file.errorString());
+}
+
+bool SendingFile::restart() {
+    m_read = 0;
+    m_readError.clear();
+    return m_file.seek(0) && ::fstat(m_file.handle(), &m_start) == 0;
+}
+
+qint64 SendingFile::read(char *data, qint64 max) {
+    const qint64 count = m_file.read(data, std::min(max, size() - m_read));
+    if (count < 0) {
+        m_readError = m_file.errorString();
+        return -1;
+    }
+    m_read += count;
+    return count;
+}
+
+QString SendingFile::problem() const {
+    if (!m_readError.isEmpty())
+        return QStringLiteral("the local file cannot be read (%1)").arg(m_readError);
+    struct stat now {};
+    const bool unchanged = ::fstat(m_file.handle(), &now) == 0 && now.st_size == m_start.st_size &&
+                           now.st_mtim.tv_sec == m_start.st_mtim.tv_sec &&
+                           now.st_mtim.tv_nsec == m_start.st_mtim.tv_nsec;
+    if (!unchanged || m_read != size())
+        return QStringLiteral("the local file changed while it was sent (another program was "
+                              "writing to it), so it was not stored");
     return {};
 }
 

@@ -2,6 +2,7 @@
 
 #include "base/wording.h"
 
+#include <QRandomGenerator>
 #include <QUrl>
 
 #include <algorithm>
@@ -57,6 +58,26 @@ std::optional<ServerAddress> ServerAddress::parse(const QString &text, QString *
     if (url.port() > 0)
         address.port = url.port();
     return address;
+}
+
+const QString ServerSession::notAtomicNotice = QStringLiteral("Replaced, not atomically");
+const QString ServerSession::inPlaceNotice = QStringLiteral("Written in place, not atomically");
+
+QString ServerSession::temporaryPath(const QString &remotePath, const QString &tag) {
+    const qsizetype cut = remotePath.lastIndexOf(u'/');
+    // A leading dot keeps it out of most listings while it is written.
+    return remotePath.left(cut + 1) + u'.' + remotePath.mid(cut + 1) +
+           QStringLiteral(".troopbook-") + tag;
+}
+
+QString ServerSession::randomTag() {
+    return QString::number(QRandomGenerator::global()->generate(), 16).rightJustified(8, u'0');
+}
+
+QString ServerSession::storedSizeProblem(qint64 stored, qint64 sent) {
+    return QStringLiteral("the server kept %1 of the %2 sent, so it was not stored; the file "
+                          "on the server was left as it was")
+        .arg(base::countOf(stored, "byte", "bytes"), base::countOf(sent, "byte", "bytes"));
 }
 
 ServerSession::ServerSession(const ServerAddress &server, const QString &user,

@@ -41,6 +41,8 @@ struct ServerAddress {
 class ServerSession : public Transfer {
 public:
     static constexpr std::chrono::milliseconds defaultTimeout{60000};
+    // How long the goodbye may take once everything is done.
+    static constexpr std::chrono::milliseconds quitTimeout{2000};
 
     ServerSession(const ServerAddress &server, const QString &user, const QString &password);
     ServerSession(const ServerSession &) = delete;
@@ -55,6 +57,17 @@ public:
     void setProgressHandler(ProgressHandler handler) override {
         m_progressHandler = std::move(handler);
     }
+
+    // The status line's words after a file was replaced by removing the old one first, and
+    // after one was written over the old one because the server renames nothing.
+    static const QString notAtomicNotice;
+    static const QString inPlaceNotice;
+    // The temporary name a file is written under, beside its target, before it takes the
+    // target's place; `tag` keeps two runs apart.
+    static QString temporaryPath(const QString &remotePath, const QString &tag);
+    static QString randomTag();
+    // Why a file the server kept at another size than was sent is not stored.
+    static QString storedSizeProblem(qint64 stored, qint64 sent);
 
     // Sessions that wait on something else besides the name lookup wake it too.
     void cancel() override;

@@ -6,7 +6,10 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <chrono>
 #include <cstring>
+
+#include <poll.h>
 
 namespace upload {
 namespace {
@@ -92,6 +95,8 @@ CommandResult SftpSession::logIn(const Connection &connection) {
         status = ssh_userauth_password(ssh, nullptr, m_password.constData());
     else
         status = keyboardInteractive(connection);
+    if (!m_loginQuestion.isEmpty())
+        return failed(std::exchange(m_loginQuestion, QString()));
     switch (status) {
     case SSH_AUTH_SUCCESS:
         return {};
@@ -232,21 +237,76 @@ CommandResult SftpSession::loginRefused(int methods, const LoginAttempt &attempt
         QStringLiteral("The server takes %1; %2%3.").arg(methodNames(methods), reasons, last));
 }
 
+int SftpSession::keyboardInteractiveStep(const Connection &connection) {
+    const ssh_session ssh = connection.ssh;
+    // libssh drops a request it will not take (more than 256 prompts, a packet too large) with
+    // an error of its own and goes on waiting for the time-out; asked without blocking, it
+    // shows that error at once.
+    const QByteArray earlier = ssh_get_error(ssh);
+    const auto deadline = std::chrono::steady_clock::now() + m_timeout;
+    ssh_set_blocking(ssh, 0);
+    int status = SSH_AUTH_AGAIN;
+    while ((status = ssh_userauth_kbdint(ssh, nullptr, nullptr)) == SSH_AUTH_AGAIN) {
+        if (const QByteArray error = ssh_get_error(ssh); error != earlier && !error.isEmpty()) {
+            m_loginQuestion = QStringLiteral("The SFTP server asked for more than the password to "
+                                             "log in, which Troopbook cannot answer (%1).")
+                                  .arg(QString::fromUtf8(error));
+            status = SSH_AUTH_ERROR;
+            break;
+        }
+        if (m_cancelled || std::chrono::steady_clock::now() > deadline) {
+            status = SSH_AUTH_ERROR;
+            break;
+        }
+        pollfd ready{ssh_get_fd(ssh), POLLIN, 0};
+        ::poll(&ready, 1, 100);
+    }
+    ssh_set_blocking(ssh, 1);
+    return status;
+}
+
 int SftpSession::keyboardInteractive(const Connection &connection) {
     const ssh_session ssh = connection.ssh;
-    int status = ssh_userauth_kbdint(ssh, nullptr, nullptr);
-    // Servers that take the password this way ask for it at a hidden prompt; prompts shown as
-    // typed are answered empty, and a server that keeps asking is given up on.
-    for (int round = 0; status == SSH_AUTH_INFO && round < 8; ++round) {
+    int status = keyboardInteractiveStep(connection);
+    // The password is given once, at the one hidden prompt a server asks it at. Anything else
+    // (questions shown as typed, several at once, the password asked again) ends the login at
+    // once with what was asked: Troopbook has nothing else to answer, and a server that keeps
+    // asking would hold the login until the time-out.
+    bool answered = false;
+    for (int messages = 0; status == SSH_AUTH_INFO;) {
         const int prompts = ssh_userauth_kbdint_getnprompts(ssh);
-        for (int i = 0; i < prompts; ++i) {
-            char echo = 0;
-            ssh_userauth_kbdint_getprompt(ssh, unsigned(i), &echo);
-            ssh_userauth_kbdint_setanswer(ssh, unsigned(i), echo ? "" : m_password.constData());
+        if (prompts == 0 && ++messages <= 4) {
+            status = keyboardInteractiveStep(connection);
+            continue;
         }
-        status = ssh_userauth_kbdint(ssh, nullptr, nullptr);
+        char echo = 0;
+        const QString first = prompts > 0
+                                  ? QString::fromUtf8(ssh_userauth_kbdint_getprompt(ssh, 0, &echo))
+                                  : QString();
+        QString shown = first.simplified();
+        if (shown.size() > 60)
+            shown = shown.left(57) + QStringLiteral("...");
+        if (prompts == 1 && !echo && !answered) {
+            ssh_userauth_kbdint_setanswer(ssh, 0, m_password.constData());
+            answered = true;
+            status = keyboardInteractiveStep(connection);
+            continue;
+        }
+        if (prompts == 1 && !echo)
+            m_loginQuestion = QStringLiteral("The SFTP server asked for the password again after "
+                                             "it was given (\"%1\"): the user name or the "
+                                             "password may be wrong.")
+                                  .arg(shown);
+        else
+            m_loginQuestion =
+                QStringLiteral("The SFTP server asked for more than the password to log in, "
+                               "which Troopbook cannot answer: %1 (\"%2\"%3).")
+                    .arg(prompts == 1 ? QStringLiteral("a question shown as it is typed")
+                                      : QStringLiteral("%1 questions at once").arg(prompts),
+                         shown, prompts > 1 ? QStringLiteral(", ...") : QString());
+        return SSH_AUTH_ERROR;
     }
-    return status == SSH_AUTH_INFO ? int(SSH_AUTH_DENIED) : status;
+    return status;
 }
 
 } // namespace upload

@@ -103,9 +103,11 @@ CommandResult SftpSession::printDirectory() {
 }
 
 void SftpSession::quit() {
-    // Closing the channel politely waits for the server, which may never answer.
-    const Watch watch(*this);
+    // Closing the channel politely waits for the server, which may never answer; everything is
+    // done by now, so the goodbye gets a short limit of its own.
+    m_watchdog.touch(std::min(m_timeout, quitTimeout));
     close(true);
+    m_watchdog.pause();
 }
 
 void SftpSession::drop() {
@@ -261,6 +263,11 @@ CommandResult SftpSession::trustHostKey(const Connection &connection, bool mayAs
                            "Key offered: %3 %4\r\n\r\nIf the server's key was changed on "
                            "purpose, remove its old line from %2.")
                 .arg(server, knownHosts, check.keyType, check.fingerprint));
+    case HostKeyCheck::Revoked:
+        return failed(QStringLiteral("The host key of the SFTP server %1 is marked as revoked in "
+                                     "%2: it must never be trusted again. Troopbook did not log "
+                                     "in and sent nothing.\r\n\r\nKey offered: %3 %4")
+                          .arg(server, knownHosts, check.keyType, check.fingerprint));
     case HostKeyCheck::Unknown:
         break;
     }
@@ -368,6 +375,9 @@ QString SftpSession::sftpErrorText() const {
         return QStringLiteral("the name is taken");
     case SSH_FX_OP_UNSUPPORTED:
         return QStringLiteral("the server does not support this");
+    case SSH_FX_FAILURE:
+        // libssh's error text may still be an earlier request's.
+        return QStringLiteral("the server reported a failure");
     default: {
         const QString text = serverText(m_connection.get());
         return text.isEmpty() ? QStringLiteral("the server reported a failure") : text;

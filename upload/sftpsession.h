@@ -12,9 +12,9 @@
 #include <mutex>
 #include <vector>
 
-class QFile;
-
 namespace upload {
+
+class SendingFile;
 
 // The SFTP session on libssh, over one SSH connection. Every file is written under a temporary
 // name beside its target and then renamed over it, so the old file is replaced whole.
@@ -46,11 +46,6 @@ public:
     // the same as cancel().
     void cancelTidily() override;
 
-    // The status line's words after a file was replaced by removing the old one first.
-    static const QString notAtomicNotice;
-    // The temporary name a file is written under before it replaces `remotePath`.
-    static QString temporaryPath(const QString &remotePath, const QString &tag);
-
 private:
     struct Connection;
     // Keeps the watchdog armed while a command runs.
@@ -74,6 +69,7 @@ private:
     int logInWithKeys(const Connection &connection, LoginAttempt &attempt);
     int logInWithKeyFile(const Connection &connection, const QString &path, LoginAttempt &attempt);
     int keyboardInteractive(const Connection &connection);
+    int keyboardInteractiveStep(const Connection &connection);
     CommandResult loginRefused(int methods, const LoginAttempt &attempt);
     CommandResult establish(std::unique_ptr<Connection> &connection, bool mayAsk);
     void close(bool polite);
@@ -81,8 +77,9 @@ private:
 
     // Storing files (sftpstore.cpp).
     QString followLinks(const QString &remotePath);
-    CommandResult storeFile(QFile &local, const QString &name, const QString &target,
+    CommandResult storeFile(SendingFile &local, const QString &name, const QString &target,
                             const QString &temporary);
+    CommandResult checkStoredSize(const QByteArray &path, qint64 expected, const QString &name);
     void removeLeftover(const QString &temporary, CommandResult &result);
 
     CommandResult failed(const QString &text);
@@ -95,6 +92,8 @@ private:
     QString brokenText(const Connection *connection) const;
     QString sftpErrorText() const;
 
+    // What a keyboard-interactive login asked that Troopbook cannot answer, for the user.
+    QString m_loginQuestion;
     QString m_knownHostsFile;
     QString m_globalKnownHostsFile;
     HostKeyQuestion m_hostKeyQuestion;

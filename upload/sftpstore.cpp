@@ -4,7 +4,6 @@
 #include "sftpextensions.h"
 
 #include <QFile>
-#include <QRandomGenerator>
 #include <QScopeGuard>
 
 #include <fcntl.h>
@@ -17,34 +16,23 @@ constexpr size_t chunkSize = 32768;
 
 } // namespace
 
-const QString SftpSession::notAtomicNotice = QStringLiteral("Replaced, not atomically");
-
-QString SftpSession::temporaryPath(const QString &remotePath, const QString &tag) {
-    const qsizetype cut = remotePath.lastIndexOf(u'/');
-    // A leading dot keeps it out of most listings while it is written.
-    return remotePath.left(cut + 1) + u'.' + remotePath.mid(cut + 1) +
-           QStringLiteral(".troopbook-") + tag;
-}
-
 CommandResult SftpSession::put(const QString &localPath, const QString &remotePath) {
     if (!m_connection)
         return failed(QStringLiteral("The connection to the server is closed."));
-    QFile local;
-    if (const QString problem = openForSending(localPath, local); !problem.isEmpty())
+    SendingFile local;
+    if (const QString problem = local.open(localPath); !problem.isEmpty())
         return {CommandResult::Refused, problem};
     QString target = remotePath;
     while (target.startsWith(QStringLiteral("//")))
         target.remove(0, 1);
     const QString name = target.mid(target.lastIndexOf(u'/') + 1);
-    const QString tag =
-        QString::number(QRandomGenerator::global()->generate(), 16).rightJustified(8, u'0');
     const Watch watch(*this);
     m_storing = true;
     const auto stored = qScopeGuard([this] { m_storing = false; });
     if (m_stopRequested)
         return stopped();
     target = followLinks(target);
-    return storeFile(local, name, target, temporaryPath(target, tag));
+    return storeFile(local, name, target, temporaryPath(target, randomTag()));
 }
 
 CommandResult SftpSession::stopped() {
@@ -73,7 +61,7 @@ QString SftpSession::followLinks(const QString &remotePath) {
     return path;
 }
 
-CommandResult SftpSession::storeFile(QFile &local, const QString &name, const QString &target,
+CommandResult SftpSession::storeFile(SendingFile &local, const QString &name, const QString &target,
                                      const QString &temporary) {
     const sftp_session sftp = m_connection->sftp;
     const QByteArray targetPath = target.toUtf8();
@@ -112,9 +100,7 @@ CommandResult SftpSession::storeFile(QFile &local, const QString &name, const QS
         }
         const qint64 count = local.read(buffer.data(), chunkSize);
         if (count < 0) {
-            result = {
-                CommandResult::Refused,
-                QStringLiteral("the local file cannot be read (%1)").arg(local.errorString())};
+            result = {CommandResult::Refused, local.problem()};
             break;
         }
         done = count == 0;
@@ -134,6 +120,14 @@ CommandResult SftpSession::storeFile(QFile &local, const QString &name, const QS
     }
     if (sftp_close(file) != 0 && result.ok())
         result = alive(m_connection.get()) ? refused(sftpErrorText()) : lost(name);
+    if (result.ok()) {
+        if (const QString changed = local.problem(); !changed.isEmpty())
+            result =
+                refused(changed + QStringLiteral("; the file on the server was left as it was"));
+    }
+    // A server may acknowledge every write and still keep less.
+    if (result.ok())
+        result = checkStoredSize(temporaryName, local.size(), name);
     if (!result.ok()) {
         removeLeftover(temporary, result);
         return result;
@@ -200,9 +194,24 @@ CommandResult SftpSession::storeFile(QFile &local, const QString &name, const QS
         }
         why = sftpErrorText();
     }
-    result = refused(QStringLiteral("the new copy could not replace the old file (%1)").arg(why));
+    result = refused(
+        replaces ? QStringLiteral("the new copy could not replace the old file (%1)").arg(why)
+                 : QStringLiteral("the new file could not be given its name (%1)").arg(why));
     removeLeftover(temporary, result);
     return result;
+}
+
+CommandResult SftpSession::checkStoredSize(const QByteArray &path, qint64 expected,
+                                           const QString &name) {
+    const sftp_attributes attributes = sftp_stat(m_connection->sftp, path.constData());
+    if (!attributes)
+        return alive(m_connection.get()) ? refused(sftpErrorText()) : lost(name);
+    const bool known = attributes->flags & SSH_FILEXFER_ATTR_SIZE;
+    const qint64 stored = qint64(attributes->size);
+    sftp_attributes_free(attributes);
+    if (!known || stored == expected)
+        return {};
+    return refused(storedSizeProblem(stored, expected));
 }
 
 void SftpSession::removeLeftover(const QString &temporary, CommandResult &result) {

@@ -53,17 +53,27 @@ QString localPath(const QString &localDirectory, const QString &name) {
     return localDirectory + u'/' + name;
 }
 
+QString reportedDirectory(const QString &reply, bool changedInto) {
+    if (changedInto && reply.size() > 1 && reply.endsWith(u'/'))
+        return reply.chopped(1);
+    return reply;
+}
+
 bool directoryMatches(const QString &remoteDirectory, const QString &reply, bool changedInto) {
     if (remoteDirectory.isEmpty())
         return true;
     QString wanted = remoteDirectory;
     if (wanted.size() > 1 && wanted.endsWith(u'/'))
         wanted.chop(1);
-    if (reply == u'/' + wanted || reply == wanted)
+    // A server that entered the directory may name it in its own case: it takes names in any
+    // case, or the change would have been refused. Only after a successful change: a refused
+    // one leaves the session where it was, which may happen to bear a similar name.
+    const Qt::CaseSensitivity cs = changedInto ? Qt::CaseInsensitive : Qt::CaseSensitive;
+    const QString reported = reportedDirectory(reply, changedInto);
+    if (reported.compare(u'/' + wanted, cs) == 0 || reported.compare(wanted, cs) == 0)
         return true;
-    // Relative to a login directory other than the root. Only after a successful change: a
-    // refused one leaves the session where it was, which may happen to end in that name.
-    return changedInto && !wanted.startsWith(u'/') && reply.endsWith(u'/' + wanted);
+    // Relative to a login directory other than the root.
+    return changedInto && !wanted.startsWith(u'/') && reported.endsWith(u'/' + wanted, cs);
 }
 
 UploadOutcome runUpload(const UploadRequest &request, Transfer &transfer) {
@@ -87,7 +97,7 @@ UploadOutcome runUpload(const UploadRequest &request, Transfer &transfer) {
             QStringLiteral("The server did not tell its current directory: %1").arg(result.text)};
     if (result.outcome == CommandResult::Failed)
         return abandon(result);
-    const QString reply = result.text;
+    const QString reply = reportedDirectory(result.text, changedInto);
 
     if (directoryMatches(request.remoteDirectory, reply, changedInto)) {
         // Each file with why it is not sent, if it is not.
@@ -124,6 +134,13 @@ UploadOutcome runUpload(const UploadRequest &request, Transfer &transfer) {
         }
 
         QStringList notStored;
+        QStringList storedNames;
+        const auto listNotStored = [&] {
+            if (!notStored.isEmpty())
+                outcome.messages.append(
+                    {QStringLiteral("These files were not stored on the server:\r\n") +
+                     notStored.join(QStringLiteral("\r\n"))});
+        };
         for (qsizetype i = 0; i < files.size(); ++i) {
             const auto &[name, skipped] = files[i];
             if (!skipped.isEmpty()) {
@@ -140,17 +157,30 @@ UploadOutcome runUpload(const UploadRequest &request, Transfer &transfer) {
                     outcome.files.append(
                         {left, QString(), false,
                          why.isEmpty() ? QStringLiteral("the upload ended before it") : why});
-                return abandon(result);
+                if (!result.cancelled) {
+                    // What the server holds now, file by file, since the run ends here.
+                    QStringList untried;
+                    for (qsizetype j = i; j < files.size(); ++j)
+                        untried << files[j].first;
+                    result.text += storedNames.isEmpty()
+                                       ? QStringLiteral("\r\n\r\nNo file was stored.")
+                                       : QStringLiteral("\r\n\r\nStored: %1")
+                                             .arg(storedNames.join(QStringLiteral(", ")));
+                    result.text += QStringLiteral("\r\nNot stored: %1")
+                                       .arg(untried.join(QStringLiteral(", ")));
+                }
+                abandon(result);
+                listNotStored();
+                return outcome;
             }
-            if (result.outcome == CommandResult::Refused)
+            if (result.outcome == CommandResult::Refused) {
                 notStored << name + QStringLiteral(": ") + result.text;
-            else
+            } else {
                 outcome.stored << remote;
+                storedNames << name;
+            }
         }
-        if (!notStored.isEmpty())
-            outcome.messages.append(
-                {QStringLiteral("These files were not stored on the server:\r\n") +
-                 notStored.join(QStringLiteral("\r\n"))});
+        listNotStored();
     } else {
         outcome.messages.append({directoryMissing});
     }

@@ -60,9 +60,12 @@ struct UploadOutcome {
 QString squadFileName(const UploadRequest &request);
 // The local path of a file in the local directory, with or without its trailing separator.
 QString localPath(const QString &localDirectory, const QString &name);
+// The directory the server reports after the change, without a trailing "/" if it entered it.
+QString reportedDirectory(const QString &reply, bool changedInto);
 // Whether the directory the server reports is the one asked for: with or without its leading
 // "/"; any directory when none was asked for; for a relative one that the server changed into,
-// also a reply that ends in "/" and that directory.
+// also a reply that ends in "/" and that directory. After a successful change a trailing "/"
+// and the letters' case do not count.
 bool directoryMatches(const QString &remoteDirectory, const QString &reply, bool changedInto);
 
 // One whole upload over `transfer`, on the calling thread.

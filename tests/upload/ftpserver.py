@@ -10,7 +10,8 @@ import sys
 import threading
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.filesystems import AbstractedFS
+from pyftpdlib.handlers import DTPHandler, FTPHandler, ThrottledDTPHandler
 from pyftpdlib.servers import FTPServer
 
 
@@ -22,7 +23,21 @@ def main():
     p.add_argument("--password", default="secret")
     p.add_argument("--home", default="", help="login directory, below the root")
     p.add_argument("--read-only", action="store_true")
-    p.add_argument("--fault", default="", choices=["", "close-in-stor", "stall-pwd", "stall-auth", "no-epsv"])
+    p.add_argument("--fault", default="", choices=[
+        "", "close-in-stor", "stall-pwd", "stall-auth", "no-epsv",
+        # keeps 10 bytes of every file and still answers 226
+        "keep-part",
+        # a PWD reply with a trailing slash; a server that takes names in any case and tells
+        # them in capitals
+        "pwd-trailing-slash", "case-insensitive",
+        # no rename at all; no rename onto an existing name; no SIZE
+        "no-rename", "no-rename-over", "no-size",
+        # hangs up once the first file has taken its name
+        "close-after-rename",
+        # never answers QUIT
+        "ignore-quit",
+        # takes files at 100 kB/s
+        "slow-stor"])
     p.add_argument("--lifetime", type=float, default=120.0)
     args = p.parse_args()
 
@@ -31,10 +46,17 @@ def main():
                         perm="elr" if args.read_only else "elradfmwMT")
     log = open(args.log, "a", buffering=1)
 
-    class ClosingDTPHandler(DTPHandler):
+    base_dtp = ThrottledDTPHandler if args.fault == "slow-stor" else DTPHandler
+    ThrottledDTPHandler.read_limit = 100 * 1024
+
+    class CaseInsensitiveFS(AbstractedFS):
+        def ftp2fs(self, ftppath):
+            return AbstractedFS.ftp2fs(self, ftppath.lower())
+
+    class ClosingDTPHandler(base_dtp):
         # Hangs up the whole session once the first piece of an upload has arrived.
         def handle_read(self):
-            DTPHandler.handle_read(self)
+            base_dtp.handle_read(self)
             if args.fault == "close-in-stor" and self.receive:
                 self.cmd_channel.close()
 
@@ -48,8 +70,38 @@ def main():
             if args.home:
                 self.fs.cwd = "/" + args.home
 
+        abstracted_fs = CaseInsensitiveFS if args.fault == "case-insensitive" else AbstractedFS
+
+        def on_file_received(self, file):
+            if args.fault == "keep-part":
+                with open(file, "r+b") as f:
+                    f.truncate(10)
+
+        def ftp_PWD(self, line):
+            if args.fault == "pwd-trailing-slash" and self.fs.cwd != "/":
+                self.respond('257 "%s/" is the current directory.' % self.fs.cwd)
+            elif args.fault == "case-insensitive":
+                self.respond('257 "%s" is the current directory.' % self.fs.cwd.upper())
+            else:
+                FTPHandler.ftp_PWD(self, line)
+
+        def ftp_RNTO(self, path):
+            if args.fault == "no-rename-over" and os.path.exists(path):
+                self._rnfr = None
+                self.respond("550 Rename onto an existing file refused.")
+                return
+            FTPHandler.ftp_RNTO(self, path)
+            if args.fault == "close-after-rename":
+                self.close_when_done()
+
         def pre_process_command(self, line, cmd, arg):
             log.write("%s %s\n" % (cmd, "******" if cmd == "PASS" else arg or ""))
+            if (args.fault == "no-rename" and cmd in ("RNFR", "RNTO")) or (
+                    args.fault == "no-size" and cmd == "SIZE"):
+                self.respond("502 Command not implemented.")
+                return
+            if args.fault == "ignore-quit" and cmd == "QUIT":
+                return
             if args.fault == "stall-pwd" and cmd == "PWD":
                 return  # never answers
             if args.fault == "stall-auth" and cmd == "AUTH":

@@ -190,10 +190,11 @@ public:
 };
 
 // FTP over TLS by ProFTPD, with a certificate made for 127.0.0.1 and localhost; user "clan",
-// password "secret".
+// password "secret". ProFTPD's own default holds: AllowOverwrite off, so a STOR over an
+// existing file is refused. `tlsRequired` off takes plain FTP as well.
 class ProFtpServer {
 public:
-    explicit ProFtpServer(bool implicitTls) {
+    explicit ProFtpServer(bool implicitTls, bool tlsRequired = true) {
         const QString dir = m_dir.path();
         QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                        QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
@@ -251,8 +252,8 @@ public:
                             "TLSProtocol TLSv1.2 TLSv1.3\n"
                             "TLSRSACertificateFile @/cert.pem\n"
                             "TLSRSACertificateKeyFile @/key.pem\n"
-                            "TLSRequired on\n"
                             "TLSVerifyClient off\n";
+        config += tlsRequired ? "TLSRequired on\n" : "TLSRequired off\n";
         if (implicitTls)
             config += "TLSOptions UseImplicitSSL\n";
         config.replace('@', QFile::encodeName(dir));

@@ -26,6 +26,9 @@ struct SftpOptions {
     bool slowWrites = false;
     // Once: "drop-in-write", "drop-in-rename" or "stall-in-write" (see sftpserver.py).
     QString fault = QString();
+    // Always: "drop-writes", "fail-posix-rename", "many-prompts", "huge-prompt", "many-rounds"
+    // or "visible-prompt" (see sftpserver.py).
+    QString misbehave = QString();
 };
 
 class SftpServer : public ScriptServer {
@@ -50,6 +53,8 @@ public:
             arguments << QStringLiteral("--no-posix-rename");
         if (!options.fault.isEmpty())
             arguments << QStringLiteral("--fault") << options.fault;
+        if (!options.misbehave.isEmpty())
+            arguments << QStringLiteral("--misbehave") << options.misbehave;
         start("sftpserver.py", arguments, [this](const QByteArray &line) {
             if (line.startsWith("KEY "))
                 m_key = QString::fromLatin1(line.mid(4));

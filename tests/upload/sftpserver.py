@@ -44,6 +44,12 @@ def main():
                    choices=["", "drop-in-write", "drop-in-rename", "stall-in-write"],
                    help="once: drop the connection at the first write into a file or at the "
                    "first rename, or never answer the first write")
+    p.add_argument("--misbehave", default="",
+                   choices=["", "drop-writes", "fail-posix-rename",
+                            "many-prompts", "huge-prompt", "many-rounds", "visible-prompt"],
+                   help="always: acknowledge writes but keep nothing; answer posix-rename "
+                   "with a failure; ask 1,000 questions, one of 1 MB, one password prompt "
+                   "after another, or a prompt shown as typed")
     p.add_argument("--lifetime", type=float, default=120.0)
     args = p.parse_args()
 
@@ -90,10 +96,20 @@ def main():
             return args.keyboard_interactive and not args.keys_only
 
         def get_kbdint_challenge(self, username, lang, submethods):
-            return "", "", "", [("Your clan name: ", True), ("Password: ", False)]
+            log.write("CHALLENGE\n")
+            if args.misbehave == "many-prompts":
+                return "", "", "", [("Question %d: " % i, False) for i in range(1000)]
+            if args.misbehave == "huge-prompt":
+                return "", "", "", [("x" * (1 << 20), False)]
+            if args.misbehave == "visible-prompt":
+                return "", "", "", [("Your clan name: ", True), ("Password: ", False)]
+            return "", "", "", [("Password: ", False)]
 
         def validate_kbdint_response(self, username, responses):
-            return self.validate_password(username, responses[1]) and responses[0] == ""
+            if args.misbehave == "many-rounds":
+                log.write("ANSWERED\n")
+                return "", "", "", [("Password: ", False)]
+            return len(responses) == 1 and self.validate_password(username, responses[0])
 
     class Sftp(asyncssh.SFTPServer):
         def __init__(self, chan):
@@ -114,19 +130,16 @@ def main():
             log.write("OPEN %s\n" % path.decode())
             return super().open(path, pflags, attrs)
 
-        def write(self, file_obj, offset, data):
+        async def write(self, file_obj, offset, data):
+            if args.misbehave == "drop-writes":
+                return None
             if strikes("drop-in-write"):
                 self._conn.abort()
                 return None
             if strikes("stall-in-write"):
-                return asyncio.get_event_loop().create_future()
+                await asyncio.get_event_loop().create_future()
             if args.slow_writes:
-                write = super().write
-
-                async def later():
-                    await asyncio.sleep(0.05)
-                    return write(file_obj, offset, data)
-                return later()
+                await asyncio.sleep(0.05)
             return super().write(file_obj, offset, data)
 
         def rename(self, oldpath, newpath):
@@ -143,6 +156,8 @@ def main():
                 return None
             if args.refuse_posix_rename:
                 raise asyncssh.SFTPOpUnsupported("not on this file system")
+            if args.misbehave == "fail-posix-rename":
+                raise asyncssh.SFTPFailure("disk trouble")
             return super().posix_rename(oldpath, newpath)
 
         def remove(self, path):

@@ -4,6 +4,7 @@
 #include "upload/ftpsession.h"
 #include "upload/uploadsequence.h"
 
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace upload;
@@ -16,13 +17,15 @@ class TestFtps : public QObject {
     QTemporaryDir m_local;
     std::unique_ptr<ProFtpServer> m_explicit;
     std::unique_ptr<ProFtpServer> m_implicit;
+    std::unique_ptr<ProFtpServer> m_plain;
 
     UploadOutcome uploadTo(const QString &host, const QString &trusted,
-                           const QString &password = QStringLiteral("secret")) {
+                           const QString &password = QStringLiteral("secret"),
+                           const QString &remote = QString(), QStringList *notices = nullptr) {
         UploadRequest request{host,
                               QStringLiteral("clan"),
                               password,
-                              QString(),
+                              remote,
                               m_local.path() + u'/',
                               QStringLiteral("squad.xml"),
                               QStringLiteral("logo.paa")};
@@ -32,12 +35,14 @@ class TestFtps : public QObject {
         session.setTimeout(20s);
         if (!trusted.isEmpty())
             session.setTrustedCertificates(trusted);
+        if (notices)
+            session.setNoticeHandler([notices](const QString &text) { *notices << text; });
         return runUpload(request, session);
     }
 
     static void clearRoot(const ProFtpServer &server) {
         const QDir root(server.root());
-        for (const QString &name : root.entryList(QDir::Files))
+        for (const QString &name : root.entryList(QDir::Files | QDir::Hidden))
             QVERIFY(QFile::remove(root.filePath(name)));
     }
 
@@ -67,13 +72,73 @@ private Q_SLOTS:
         QVERIFY(testftp::writeFile(m_local.filePath("logo.paa"), picture));
         m_explicit = std::make_unique<ProFtpServer>(false);
         m_implicit = std::make_unique<ProFtpServer>(true);
+        m_plain = std::make_unique<ProFtpServer>(false, false);
         QVERIFY(m_explicit->isRunning());
         QVERIFY(m_implicit->isRunning());
+        QVERIFY(m_plain->isRunning());
     }
 
     void cleanupTestCase() {
         m_explicit.reset();
         m_implicit.reset();
+        m_plain.reset();
+    }
+
+    // ProFTPD refuses to store over an existing file (AllowOverwrite off), as after any first
+    // upload, and refuses every file in a folder it may not write to. Over TLS, libcurl takes
+    // such a refusal for a broken passive-mode reply and closes the connection: still only
+    // that file is not stored, and the others are tried.
+    void refusalsEndOnlyTheirFile_data() {
+        QTest::addColumn<QString>("scheme");
+        QTest::addColumn<bool>("writable");
+        for (const char *scheme : {"ftpes", "ftps", "ftp"}) {
+            QTest::addRow("%s, over old files", scheme) << QString(scheme) << true;
+            QTest::addRow("%s, a folder it may not write to", scheme) << QString(scheme) << false;
+        }
+    }
+    void refusalsEndOnlyTheirFile() {
+        QFETCH(QString, scheme);
+        QFETCH(bool, writable);
+        const ProFtpServer &server = scheme == "ftps"    ? *m_implicit
+                                     : scheme == "ftpes" ? *m_explicit
+                                                         : *m_plain;
+        clearRoot(server);
+        const QStringList names{"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"};
+        const QString folder = writable ? QString() : QStringLiteral("locked");
+        const QString directory = server.root() + u'/' + folder;
+        QVERIFY(QDir().mkpath(directory));
+        for (const QString &name : names)
+            QVERIFY(testftp::writeFile(directory + u'/' + name, "old " + name.toUtf8()));
+        // The server works as "nobody": a folder of root's is closed to it.
+        if (!writable)
+            QVERIFY(QFile::setPermissions(directory, QFile::ReadOwner | QFile::WriteOwner |
+                                                         QFile::ExeOwner | QFile::ReadOther |
+                                                         QFile::ExeOther));
+        const auto before = server.commands().size();
+        QStringList notices;
+        const UploadOutcome outcome =
+            uploadTo(QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(server.port()),
+                     server.certificate(), QStringLiteral("secret"), folder, &notices);
+        const QStringList commands = server.commands().mid(before);
+        QVERIFY2(commands.filter(QRegularExpression("^STOR ")).size() == 4,
+                 qPrintable(commands.join(", ") + " / " +
+                            (outcome.messages.isEmpty() ? QString() : outcome.messages[0].text)));
+        if (writable) {
+            verifyStored(server, outcome);
+            QCOMPARE(notices, QStringList(4, FtpSession::notAtomicNotice));
+        } else {
+            QCOMPARE(outcome.messages.size(), 1);
+            const QString text = outcome.messages[0].text;
+            QVERIFY2(text.startsWith("These files were not stored on the server:"),
+                     qPrintable(text));
+            for (const QString &name : names) {
+                QVERIFY2(text.contains("\r\n" + name + ": 550 "), qPrintable(text));
+                QCOMPARE(testftp::readAll(directory + u'/' + name), "old " + name.toUtf8());
+            }
+            QVERIFY(outcome.stored.isEmpty());
+            QCOMPARE(QDir(directory).entryList(QDir::Files | QDir::Hidden).size(), 4);
+            QVERIFY(QDir(directory).removeRecursively());
+        }
     }
 
     void explicitTlsWithATrustedCertificate() {

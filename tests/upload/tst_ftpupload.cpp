@@ -5,11 +5,13 @@
 #include "upload/uploadsequence.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTest>
 
 #include <memory>
 #include <optional>
+#include <thread>
 
 using namespace upload;
 using namespace std::chrono_literals;
@@ -21,7 +23,15 @@ namespace {
 struct Run {
     UploadOutcome outcome;
     QList<int> states;
+    QStringList notices;
 };
+
+const QStringList allFour{"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"};
+
+// Every file of a directory, hidden ones included: a temporary copy left behind shows here.
+QStringList entries(const QString &directory) {
+    return QDir(directory).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
 
 Run uploadTo(const UploadRequest &request, std::chrono::milliseconds timeout = 20s,
              NameLookup::Function lookup = {}) {
@@ -32,6 +42,7 @@ Run uploadTo(const UploadRequest &request, std::chrono::milliseconds timeout = 2
     if (lookup)
         session.setNameLookup(std::move(lookup));
     session.setStateHandler([&run](int state) { run.states << state; });
+    session.setNoticeHandler([&run](const QString &notice) { run.notices << notice; });
     run.outcome = runUpload(request, session);
     return run;
 }
@@ -74,19 +85,32 @@ private Q_SLOTS:
         const Run run = uploadTo(request(server, remote));
         QCOMPARE(messageTexts(run.outcome), QStringList());
         verifyStored(server.root() + "/squad", {"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"});
-        // Login (libcurl asks PWD as part of it), CWD, PWD, TYPE once, then one passive-mode
-        // command and one STOR per file, QUIT: nothing more.
-        const QStringList expected{
-            "USER squad", "PASS ******",
-            "PWD",        "CWD " + remote,
-            "PWD",        "EPSV",
-            "TYPE I",     "STOR /squad/squad.xml",
-            "EPSV",       "STOR /squad/squad.dtd",
-            "EPSV",       "STOR /squad/squad.xsl",
-            "EPSV",       "STOR /squad/logo.paa",
-            "QUIT",
-        };
-        QCOMPARE(server.commands(), expected);
+        // Login (libcurl asks PWD as part of it), CWD, PWD, TYPE once, then for each file one
+        // passive-mode command, a STOR under a hidden name of its own, SIZE to check what
+        // arrived and the rename over the target; QUIT: nothing more.
+        QStringList expected{"USER squad", "PASS ******", "PWD", "CWD " + remote, "PWD"};
+        for (const QString name : {"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"}) {
+            const QString temporary = "/squad/." + name + ".troopbook-";
+            expected << "EPSV";
+            if (name == "squad.xml")
+                expected << "TYPE I";
+            expected << "STOR " + temporary << "SIZE " + temporary << "RNFR " + temporary
+                     << "RNTO /squad/" + name;
+        }
+        expected << "QUIT";
+        const QStringList commands = server.commands();
+        // The temporary names end in a tag of eight hexadecimal digits, one for each file.
+        QStringList seen = commands;
+        const QRegularExpression tag("(\\.troopbook-)[0-9a-f]{8}$");
+        for (QString &command : seen)
+            command.replace(tag, "\\1");
+        QCOMPARE(seen, expected);
+        for (qsizetype i = 0; i < commands.size(); ++i) {
+            if (commands[i].startsWith("STOR ")) {
+                QCOMPARE(commands[i + 1].mid(5), commands[i].mid(5));
+                QCOMPARE(commands[i + 2].mid(5), commands[i].mid(5));
+            }
+        }
         QCOMPARE(run.states.first(), int(ResolvingHost));
         QCOMPARE(run.states.last(), int(Disconnected));
         for (int state : {HostResolved, Connecting, Connected, SendingRequest, RequestSent,
@@ -103,7 +127,7 @@ private Q_SLOTS:
         verifyStored(server.root(), {"squad.xml", "squad.dtd", "squad.xsl", "logo.paa"});
         const QStringList commands = server.commands();
         QVERIFY(!commands.join(u',').contains("CWD"));
-        QVERIFY(commands.contains("STOR //squad.xml"));
+        QVERIFY(commands.contains("RNTO //squad.xml"));
         QCOMPARE(commands.last(), QString("QUIT"));
     }
 
@@ -222,7 +246,7 @@ private Q_SLOTS:
         QCOMPARE(testftp::readAll(remote + "our squad.xml"), m_local.bytes("squad.xml"));
         QCOMPARE(testftp::readAll(remote + "squad.dtd"), m_local.bytes("squad.dtd"));
         QCOMPARE(testftp::readAll(remote + "clan logo.paa"), m_local.bytes("logo.paa"));
-        QVERIFY(server.commands().contains("STOR /the squad/clan logo.paa"));
+        QVERIFY(server.commands().contains("RNTO /the squad/clan logo.paa"));
     }
 
     void unreachableOrMisspokenServers_data() {
@@ -370,6 +394,152 @@ private Q_SLOTS:
             QVERIFY(!commands.join(u',').contains("CWD"));
             QCOMPARE(run.states.last(), int(RemoteError));
         }
+    }
+
+    // Servers that keep less than they were sent, hang up, rename nothing or not over an
+    // existing file, or never answer the goodbye: the server holds each file old or new, whole,
+    // no temporary copy is left, and the user reads which is which.
+    void misbehavingServersLeaveTheOldFileOrTheNew_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("oldFiles");
+        QTest::addColumn<QStringList>("stored"); // the files the server holds new
+        QTest::addColumn<QStringList>("mentions");
+        QTest::addColumn<QStringList>("notices");
+        QTest::addColumn<int>("logins");
+        const QStringList none;
+        const QString cutShort = ": the server kept 10 bytes of the ";
+        QTest::newRow("keeps part and answers 226, over old files")
+            << "keep-part" << true << none
+            << QStringList{"squad.xml" + cutShort, "logo.paa" + cutShort} << none << 1;
+        QTest::newRow("keeps part and answers 226, new files")
+            << "keep-part" << false << none << QStringList{"squad.dtd" + cutShort} << none << 1;
+        // A second, short login removes the copy the first connection left.
+        QTest::newRow("hangs up mid-file")
+            << "close-in-stor" << true << none
+            << QStringList{"lost while sending squad.xml; the file on the server was left as it "
+                           "was.",
+                           "No file was stored.\r\nNot stored: squad.xml, squad.dtd, squad.xsl, "
+                           "logo.paa"}
+            << none << 2;
+        QTest::newRow("hangs up once the first file took its name")
+            << "close-after-rename" << true << QStringList{"squad.xml"}
+            << QStringList{"The connection to the server was lost",
+                           "Stored: squad.xml\r\nNot stored: squad.dtd, squad.xsl, logo.paa"}
+            << none << 2;
+        QTest::newRow("no rename over an existing file")
+            << "no-rename-over" << true << allFour << none
+            << QStringList(4, FtpSession::notAtomicNotice) << 1;
+        QTest::newRow("no rename over an existing file, new files")
+            << "no-rename-over" << false << allFour << none << none << 1;
+        QTest::newRow("no rename at all") << "no-rename" << true << allFour << none
+                                          << QStringList(4, FtpSession::inPlaceNotice) << 1;
+        QTest::newRow("no SIZE") << "no-size" << true << allFour << none << none << 1;
+        QTest::newRow("QUIT never answered")
+            << "ignore-quit" << true << allFour << none << none << 1;
+    }
+    void misbehavingServersLeaveTheOldFileOrTheNew() {
+        QFETCH(QString, fault);
+        QFETCH(bool, oldFiles);
+        QFETCH(QStringList, stored);
+        QFETCH(QStringList, mentions);
+        QFETCH(QStringList, notices);
+        QFETCH(int, logins);
+        PyFtpServer server({.fault = fault});
+        QVERIFY(server.isRunning());
+        const QString directory = server.root() + "/squad";
+        QVERIFY(QDir().mkpath(directory));
+        for (const QString &name : oldFiles ? allFour : QStringList())
+            QVERIFY(testftp::writeFile(directory + u'/' + name, "old " + name.toUtf8()));
+        QElapsedTimer clock;
+        clock.start();
+        const Run run = uploadTo(request(server, "squad"));
+        // Far below the time-out, which a goodbye never answered would take.
+        QVERIFY(clock.elapsed() < 10000);
+        const QString text = messageTexts(run.outcome).join(u'\n');
+        QCOMPARE(text.isEmpty(), mentions.isEmpty());
+        for (const QString &mention : mentions)
+            QVERIFY2(text.contains(mention), qPrintable(text));
+        QVERIFY2(!text.contains("errno"), qPrintable(text));
+        for (const QString &name : allFour) {
+            const QString path = directory + u'/' + name;
+            if (stored.contains(name))
+                QCOMPARE(testftp::readAll(path), m_local.bytes(name));
+            else if (oldFiles)
+                QCOMPARE(testftp::readAll(path), "old " + name.toUtf8());
+            else
+                QVERIFY(!QFile::exists(path));
+        }
+        QVERIFY2(
+            entries(directory).size() == (oldFiles ? 4 : stored.size()),
+            qPrintable(entries(directory).join(", ") + " after " + server.commands().join(", ")));
+        QCOMPARE(run.outcome.stored.size(), stored.size());
+        QCOMPARE(run.notices, notices);
+        QCOMPARE(server.commands().filter("USER").size(), logins);
+        QVERIFY(mentions.isEmpty() || run.states.contains(RemoteError));
+        QCOMPARE(run.states.last(), int(Disconnected));
+    }
+
+    // The server entered the directory and names it with a trailing slash, or in capitals as a
+    // server that takes names in any case may.
+    void directoryNamedOtherwiseByTheServer_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("remote");
+        QTest::newRow("trailing slash") << "pwd-trailing-slash"
+                                        << "/squad";
+        QTest::newRow("trailing slash, relative") << "pwd-trailing-slash"
+                                                  << "squad";
+        QTest::newRow("other case") << "case-insensitive"
+                                    << "/squad";
+        QTest::newRow("other case, typed in capitals") << "case-insensitive"
+                                                       << "Squad/";
+    }
+    void directoryNamedOtherwiseByTheServer() {
+        QFETCH(QString, fault);
+        QFETCH(QString, remote);
+        PyFtpServer server({.fault = fault});
+        QVERIFY(server.isRunning());
+        QVERIFY(QDir(server.root()).mkdir("squad"));
+        const Run run = uploadTo(request(server, remote));
+        QCOMPARE(messageTexts(run.outcome), QStringList());
+        verifyStored(server.root() + "/squad", allFour);
+    }
+
+    // Another program writes to a file while it is sent: only the bytes it held when its
+    // transfer began go out, and the file is not stored; the old one stays.
+    void localFileChangingWhileItIsSent_data() {
+        QTest::addColumn<qint64>("newSize");
+        QTest::newRow("growing") << qint64(400000);
+        QTest::newRow("shrinking") << qint64(1000);
+    }
+    void localFileChangingWhileItIsSent() {
+        QFETCH(qint64, newSize);
+        QTemporaryDir local;
+        const QString squadFile = local.filePath("squad.xml");
+        QVERIFY(testftp::writeFile(squadFile, QByteArray(300000, 'x')));
+        QVERIFY(testftp::writeFile(local.filePath("squad.dtd"), m_local.bytes("squad.dtd")));
+        PyFtpServer server({.fault = "slow-stor"});
+        QVERIFY(server.isRunning());
+        QVERIFY(testftp::writeFile(server.root() + "/squad.xml", "old squad"));
+        UploadRequest r = request(server, QString());
+        r.localDirectory = local.path();
+        r.pictureName.clear();
+        Run run;
+        std::thread worker([&] { run = uploadTo(r); });
+        // Some of it has arrived under its temporary name.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            entries(server.root()).size() == 2 &&
+                QFileInfo(server.root() + u'/' + entries(server.root())[0]).size() > 0,
+            10000);
+        QVERIFY(QFile::resize(squadFile, newSize));
+        worker.join();
+        QCOMPARE(messageTexts(run.outcome),
+                 QStringList{"These files were not stored on the server:\r\nsquad.xml: the local "
+                             "file changed while it was sent (another program was writing to it), "
+                             "so it was not stored; the file on the server was left as it was"});
+        QCOMPARE(testftp::readAll(server.root() + "/squad.xml"), QByteArray("old squad"));
+        QCOMPARE(entries(server.root()), (QStringList{"squad.dtd", "squad.xml"}));
+        // Never more than the file held when its transfer began.
+        QVERIFY(!server.commands().contains("RNTO //squad.xml"));
     }
 
     void hostNamesAreLookedUpBeforeLibcurlSeesThem_data() {

@@ -116,6 +116,19 @@ private Q_SLOTS:
         QTest::newRow("relative path below the login directory") << "www/squad/"
                                                                  << "/home/clan/www/squad"
                                                                  << "/home/clan/www/squad/";
+        // Entered, and named with a trailing slash or in the server's own case.
+        QTest::newRow("reply with a trailing slash") << "/squad"
+                                                     << "/squad/"
+                                                     << "/squad/";
+        QTest::newRow("relative, reply with a trailing slash") << "www/squad"
+                                                               << "/home/clan/www/squad/"
+                                                               << "/home/clan/www/squad/";
+        QTest::newRow("reply in capitals") << "/squad"
+                                           << "/SQUAD"
+                                           << "/SQUAD/";
+        QTest::newRow("relative, reply in other case") << "Squad"
+                                                       << "/home/clan/squad/"
+                                                       << "/home/clan/squad/";
     }
     void allFourFilesGoIntoTheDirectoryTheServerReports() {
         QFETCH(QString, remote);
@@ -379,7 +392,7 @@ private Q_SLOTS:
         QTest::addColumn<Script>("script");
         QTest::addColumn<int>("commandCount");
         QTest::addColumn<QString>("lastCommand");
-        QTest::addColumn<QString>("message"); // the one message; empty: none
+        QTest::addColumn<QStringList>("messages");
         QTest::addColumn<QStringList>("stored");
         QTest::addColumn<bool>("cancelled");
         const auto refused = [](const char *text) {
@@ -394,29 +407,48 @@ private Q_SLOTS:
                       {{"/squad/myclan.xml", refused("550 Not enough privileges.")},
                        {"/squad/logo.paa", refused("552 Quota exceeded.")}}}
             << 7 << "QUIT"
-            << "These files were not stored on the server:\r\nmyclan.xml: 550 Not enough "
-               "privileges.\r\nlogo.paa: 552 Quota exceeded."
+            << QStringList{"These files were not stored on the server:\r\nmyclan.xml: 550 Not "
+                           "enough privileges.\r\nlogo.paa: 552 Quota exceeded."}
             << QStringList{"/squad/squad.dtd", "/squad/squad.xsl"} << false;
         QTest::newRow("a failure drops the session without QUIT")
             << Script{{}, {}, {{"/squad/squad.dtd", failed("The server closed the connection.")}}}
             << 5 << "DROP"
-            << "The server closed the connection." << QStringList{"/squad/myclan.xml"} << false;
+            << QStringList{"The server closed the connection.\r\n\r\nStored: myclan.xml\r\nNot "
+                           "stored: squad.dtd, squad.xsl, logo.paa"}
+            << QStringList{"/squad/myclan.xml"} << false;
+        QTest::newRow("a failure at the first file")
+            << Script{{}, {}, {{"/squad/myclan.xml", failed("The server closed the connection.")}}}
+            << 4 << "DROP"
+            << QStringList{"The server closed the connection.\r\n\r\nNo file was stored.\r\nNot "
+                           "stored: myclan.xml, squad.dtd, squad.xsl, logo.paa"}
+            << QStringList{} << false;
+        QTest::newRow("a file refused, then a failure")
+            << Script{{},
+                      {},
+                      {{"/squad/myclan.xml", refused("550 Not enough privileges.")},
+                       {"/squad/squad.xsl", failed("The server closed the connection.")}}}
+            << 6 << "DROP"
+            << QStringList{"The server closed the connection.\r\n\r\nStored: squad.dtd\r\nNot "
+                           "stored: squad.xsl, logo.paa",
+                           "These files were not stored on the server:\r\nmyclan.xml: 550 Not "
+                           "enough privileges."}
+            << QStringList{"/squad/squad.dtd"} << false;
         QTest::newRow("login refused")
             << Script{failed("The server refused the login: 530"), {}, {}} << 2 << "DROP"
-            << "The server refused the login: 530" << QStringList{} << false;
+            << QStringList{"The server refused the login: 530"} << QStringList{} << false;
         QTest::newRow("no PWD")
             << Script{{}, refused("502 Not implemented."), {}} << 3 << "DROP"
-            << "The server did not tell its current directory: 502 Not implemented."
+            << QStringList{"The server did not tell its current directory: 502 Not implemented."}
             << QStringList{} << false;
         QTest::newRow("a cancel shows nothing")
             << Script{{}, {}, {{"/squad/myclan.xml", failed("cancelled", true)}}} << 4 << "DROP"
-            << "" << QStringList{} << true;
+            << QStringList{} << QStringList{} << true;
     }
     void answersThatEndOrShortenTheRun() {
         QFETCH(Script, script);
         QFETCH(int, commandCount);
         QFETCH(QString, lastCommand);
-        QFETCH(QString, message);
+        QFETCH(QStringList, messages);
         QFETCH(QStringList, stored);
         QFETCH(bool, cancelled);
         ScriptedTransfer transfer;
@@ -430,13 +462,12 @@ private Q_SLOTS:
         QCOMPARE(transfer.commands.last(), QStringList{lastCommand});
         QCOMPARE(outcome.cancelled, cancelled);
         QCOMPARE(outcome.stored, stored);
-        if (message.isEmpty()) {
-            QVERIFY(outcome.messages.isEmpty());
-            return;
+        QStringList texts;
+        for (const UploadMessage &m : outcome.messages) {
+            texts << m.text;
+            QCOMPARE(m.severity, UploadMessage::Failure);
         }
-        QCOMPARE(outcome.messages.size(), 1);
-        QCOMPARE(outcome.messages[0].text, message);
-        QCOMPARE(outcome.messages[0].severity, UploadMessage::Failure);
+        QCOMPARE(texts, messages);
     }
 
     void fieldsAreCheckedBeforeAnythingIsSent() {
