@@ -30,7 +30,7 @@ class TestFtps : public QObject {
                               QStringLiteral("squad.xml"),
                               QStringLiteral("logo.paa")};
         if (const auto problem = checkFields(request))
-            return {{*problem}, {}, false};
+            return {{*problem}, {}, false, {}};
         FtpSession session(*ServerAddress::parse(host, nullptr), request.user, request.password);
         session.setTimeout(20s);
         if (!trusted.isEmpty())
