@@ -162,15 +162,6 @@ std::unique_ptr<QCoreApplication> createApplication(int &argc, char **argv) {
     return std::make_unique<QApplication>(argc, argv);
 }
 
-// How --check names what a finding concerns.
-QString concerns(const squad::Finding &finding, const squad::SquadData &squad) {
-    if (finding.member < 0)
-        return QStringLiteral("squad");
-    return QStringLiteral("member %1 \"%2\"")
-        .arg(QString::number(finding.member + 1),
-             squad.mmbdata.cell(squad::Field::Nick, finding.member));
-}
-
 // One file's block: its member count, then its findings. Returns the file's exit status.
 int checkFile(const QString &path) {
     app::SquadFileRead read = app::readSquadFile(path, {}, app::FileAccess::Map);
@@ -189,39 +180,18 @@ int checkFile(const QString &path) {
     // Each finding is printed as it is made: a squad of millions of members that all draw one
     // never holds them all at once.
     const auto print = [&](const squad::Finding &f) {
-        const bool problem = f.kind == squad::Finding::Kind::Problem;
-        app::printLine(stdout,
-                       QStringLiteral("%1: %2: %3: %4")
-                           .arg(path, concerns(f, document.content()),
-                                problem ? QStringLiteral("problem") : QStringLiteral("hint"),
-                                f.message));
+        app::printLine(stdout, app::findingLine(path, f, document.content()));
     };
-    bool problem = false;
-    if (read.unreadable > 0) {
-        problem = true;
-        print({squad::Finding::Kind::Problem, -1, std::nullopt, std::nullopt,
-               QStringLiteral("%1 of the values cannot be read, the first on line %2, so a game's "
-                              "XML parser would refuse the file: open it, check those values and "
-                              "save it.")
-                   .arg(read.unreadable == 1 ? QStringLiteral("1 character")
-                                             : QStringLiteral("%1 characters").arg(read.unreadable),
-                        QString::number(read.unreadableLine))});
-    }
-    if (read.truncated) {
-        // A game's XML parser refuses the whole file, whatever members it still holds.
-        problem = true;
-        print({squad::Finding::Kind::Problem, -1, std::nullopt, std::nullopt,
-               QStringLiteral("The text ends before the end of the squad, so the file may be "
-                              "incomplete and a game cannot read it: open it, check the members "
-                              "and save it whole.")});
-    }
+    const QList<squad::Finding> fileProblems = app::fileFindings(read);
+    for (const squad::Finding &f : fileProblems)
+        print(f);
     for (const squad::Finding &f : checker.squadFindings())
         print(f);
     for (int m = 0; m < members; ++m) {
         for (int i = 0, count = checker.memberFindingCount(m); i < count; ++i)
             print(checker.memberFinding(m, i));
     }
-    return problem || checker.problemCount() > 0 ? 2 : 0;
+    return !fileProblems.isEmpty() || checker.problemCount() > 0 ? 2 : 0;
 }
 
 // Exit 1 (a file could not be read) outweighs 2 (a file has a problem), which outweighs 0.

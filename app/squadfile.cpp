@@ -338,11 +338,10 @@ QString writeSquadFile(const QString &path, const QByteArray &contents, const Ca
     return {};
 }
 
-QList<squad::Finding> checkSquadFile(const SquadFileRead &read, const QString &path) {
-    QList<squad::Finding> findings = squad::checkSquad(
-        read.data, {QFileInfo(path).absoluteFilePath(), false, &picture::paaInspector()});
+QList<squad::Finding> fileFindings(const SquadFileRead &read) {
+    QList<squad::Finding> findings;
     if (read.unreadable > 0) {
-        findings.prepend(
+        findings.append(
             {squad::Finding::Kind::Problem, -1, std::nullopt, std::nullopt,
              QStringLiteral("%1 of the values cannot be read, the first on line %2, "
                             "so a game's XML parser would refuse the file: open it, "
@@ -352,12 +351,18 @@ QList<squad::Finding> checkSquadFile(const SquadFileRead &read, const QString &p
                       QString::number(read.unreadableLine))});
     }
     if (read.truncated) {
-        findings.prepend({squad::Finding::Kind::Problem, -1, std::nullopt, std::nullopt,
-                          QStringLiteral("The text ends before the end of the squad, so the file "
-                                         "may be incomplete and a game cannot read it: open it, "
-                                         "check the members and save it whole.")});
+        // A game's XML parser refuses the whole file, whatever members it still holds.
+        findings.append({squad::Finding::Kind::Problem, -1, std::nullopt, std::nullopt,
+                         QStringLiteral("The text ends before the end of the squad, so the file "
+                                        "may be incomplete and a game cannot read it: open it, "
+                                        "check the members and save it whole.")});
     }
     return findings;
+}
+
+QList<squad::Finding> checkSquadFile(const SquadFileRead &read, const QString &path) {
+    return fileFindings(read) + squad::checkSquad(read.data, {QFileInfo(path).absoluteFilePath(),
+                                                              false, &picture::paaInspector()});
 }
 
 QString findingLine(const QString &path, const squad::Finding &finding,

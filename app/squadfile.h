@@ -60,8 +60,10 @@ QString truncatedWarning(const QString &path, int members);
 // many there were and the line of the first.
 QString unreadableWarning(const QString &path, qsizetype count, int line);
 
-// What the squad check finds in a squad file that was read, a text cut short first: a game's XML
-// parser refuses the whole file, whatever members it still holds.
+// The problems of the file itself rather than of the squad in it: characters that cannot be read
+// and a text cut short.
+QList<squad::Finding> fileFindings(const SquadFileRead &read);
+// Those, then what the squad check finds in the squad the file holds.
 QList<squad::Finding> checkSquadFile(const SquadFileRead &read, const QString &path);
 
 // A finding as --check prints it: "squad.xml: member 3 \"Ann\": problem: ...".
