@@ -54,6 +54,7 @@ EditMenu::EditMenu(QMainWindow &window, EditHistory &history, QListView &list,
     m_list.setDefaultDropAction(Qt::MoveAction);
     m_list.setDropIndicatorShown(true);
     m_list.viewport()->installEventFilter(this);
+    m_viewport = m_list.viewport();
 
     connect(m_list.selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &EditMenu::updateActions);
@@ -117,7 +118,9 @@ void EditMenu::showBoxMenu(QLineEdit *box, QContextMenuEvent *event) {
 }
 
 bool EditMenu::eventFilter(QObject *watched, QEvent *event) {
-    if (watched == m_list.viewport()) {
+    // Compared with the viewport kept at the start: while the list is being destroyed its events
+    // still come here, and the list is no longer a scroll area to ask.
+    if (watched == m_viewport) {
         // In internal-move mode the view lets no other drag in, so a drop is one of its members.
         if (event->type() != QEvent::Drop)
             return false;

@@ -44,6 +44,7 @@ private:
 
     EditHistory &m_history;
     QListView &m_list;
+    const QObject *m_viewport = nullptr;
     QMenu *m_menu;
     QAction *m_undo;
     QAction *m_redo;

@@ -235,6 +235,8 @@ QString UploadWindow::hostKeyQuestion(const UnknownHostKey &key) {
 }
 
 void UploadWindow::askHostKey(const UnknownHostKey &key) {
+    // The window itself may be deleted while the question is open.
+    const QPointer<UploadWindow> self(this);
     const QPointer<UploadWorker> worker(m_worker);
     // As with ssh, trusting a key takes a deliberate answer: Enter says No.
     const bool trusted =
@@ -243,7 +245,7 @@ void UploadWindow::askHostKey(const UnknownHostKey &key) {
                                  ui::MessageBox::DefaultButton2) == ui::MessageBox::Yes;
     // The run may have been cancelled while the question was open; its worker is gone then,
     // or abandoned and no longer this window's.
-    if (worker && worker == m_worker)
+    if (self && worker && worker == m_worker)
         worker->answerHostKey(trusted);
 }
 
@@ -256,6 +258,7 @@ QString UploadWindow::passphrasePrompt(const KeyPassphrase &key) {
 }
 
 void UploadWindow::askPassphrase(const KeyPassphrase &key) {
+    const QPointer<UploadWindow> self(this);
     const QPointer<UploadWorker> worker(m_worker);
     std::optional<QString> typed =
         ui::InputBox::askSecret(this, QStringLiteral("Key passphrase"), passphrasePrompt(key));
@@ -264,7 +267,7 @@ void UploadWindow::askPassphrase(const KeyPassphrase &key) {
         passphrase = typed->toUtf8();
         typed->fill(u'\0');
     }
-    if (worker && worker == m_worker)
+    if (self && worker && worker == m_worker)
         worker->answerPassphrase(std::move(passphrase));
 }
 
