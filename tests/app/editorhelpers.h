@@ -4,6 +4,8 @@
 #include "app/mainwindow.h"
 
 #include <QAction>
+#include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
@@ -28,6 +30,14 @@ struct Shown {
             qFatal("window not active");
     }
 };
+
+// Writes a file for a test to open or import; returns its path.
+inline QString writeTestFile(const QDir &dir, const QString &name, const QByteArray &bytes) {
+    QFile f(dir.filePath(name));
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(name));
+    return f.fileName();
+}
 
 inline QLineEdit *box(app::MainWindow &w, const char *name) {
     auto *b = w.findChild<QLineEdit *>(QString::fromLatin1(name));

@@ -23,10 +23,7 @@ class TestRosterFiles : public QObject {
     QTemporaryDir m_dir;
 
     QString write(const QString &name, const QByteArray &bytes) {
-        QFile f(m_dir.filePath(name));
-        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-            qFatal("cannot write %s", qPrintable(name));
-        return f.fileName();
+        return writeTestFile(QDir(m_dir.path()), name, bytes);
     }
 
     // The files listed in the Open Recent menu, as the person sees them, after opening it.

@@ -54,10 +54,7 @@ class TestUndoRedo : public QObject {
     QTemporaryDir m_dir;
 
     QString write(const QString &name, const QByteArray &bytes) {
-        QFile f(m_dir.filePath(name));
-        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-            qFatal("cannot write %s", qPrintable(name));
-        return f.fileName();
+        return writeTestFile(QDir(m_dir.path()), name, bytes);
     }
 
     void import(app::MainWindow &w, const QByteArray &bytes, bool replace) {
