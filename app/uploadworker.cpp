@@ -1,6 +1,17 @@
 #include "uploadworker.h"
 
+#include <chrono>
+
 namespace app {
+namespace {
+
+using namespace std::chrono_literals;
+
+// How long a stopped run may take to remove its temporary copy from the server before it is cut
+// off; the application, as it ends, waits that long at most.
+constexpr auto tidyTime = 2000ms;
+
+} // namespace
 
 UploadWorker::UploadWorker(upload::UploadRequest request, std::unique_ptr<upload::Transfer> session,
                            QObject *parent)
@@ -23,7 +34,9 @@ UploadWorker::~UploadWorker() {
 }
 
 void UploadWorker::cancel() {
-    m_session->cancel();
+    m_session->cancelTidily();
+    if (!m_stopping.exchange(true))
+        m_cutOff.touch(tidyTime);
     {
         std::lock_guard lock(m_answerMutex);
         m_cancelled = true;

@@ -3,6 +3,7 @@
 #include "base/backgroundjob.h"
 #include "upload/transfer.h"
 #include "upload/uploadsequence.h"
+#include "upload/watchdog.h"
 
 #include <condition_variable>
 #include <functional>
@@ -21,7 +22,8 @@ public:
                  QObject *parent = nullptr);
     ~UploadWorker() override;
 
-    // Safe from any thread; the run ends soon after without further messages.
+    // Safe from any thread; the run ends soon after without further messages, once the file it
+    // was writing is off the server or whole.
     void cancel() override;
     // The user's answer to hostKeyQuestion(); the run waits for it.
     void answerHostKey(bool trusted);
@@ -56,6 +58,12 @@ private:
     std::optional<bool> m_answer;
     std::optional<std::optional<QByteArray>> m_passphrase;
     bool m_cancelled = false;
+
+    std::atomic<bool> m_stopping{false};
+    // Ends a stopped run that the server keeps waiting.
+    upload::Watchdog m_cutOff{[this] {
+        m_session->cancel();
+    }};
 };
 
 } // namespace app

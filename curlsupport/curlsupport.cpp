@@ -9,7 +9,8 @@ void initialise() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-int run(CURLM *multi, const std::atomic<bool> &cancelled, const std::function<int()> &nextWait) {
+int run(CURLM *multi, const std::function<bool()> &cancelled,
+        const std::function<int()> &nextWait) {
     int code = CURLE_OK;
     int running = 1;
     while (running) {
@@ -19,7 +20,7 @@ int run(CURLM *multi, const std::atomic<bool> &cancelled, const std::function<in
         }
         if (!running)
             break;
-        if (cancelled) {
+        if (cancelled()) {
             code = CURLE_ABORTED_BY_CALLBACK;
             break;
         }

@@ -14,11 +14,11 @@ namespace curlsupport {
 // connection the server has hung up on raises SIGPIPE: the program ignores it from its start.
 void initialise();
 
-// Drives the transfers added to `multi` until they end or `cancelled` is set; a curl_multi_wakeup()
-// on `multi` makes a cancel take effect at once. `nextWait`, when given, says how many
-// milliseconds to wait for the sockets on the next turn (else a second). Returns the last
+// Drives the transfers added to `multi` until they end or `cancelled` says so; a
+// curl_multi_wakeup() on `multi` makes a cancel take effect at once. `nextWait`, when given, says
+// how many milliseconds to wait for the sockets on the next turn (else a second). Returns the last
 // transfer's libcurl result, CURLE_ABORTED_BY_CALLBACK when cancelled.
-int run(CURLM *multi, const std::atomic<bool> &cancelled,
+int run(CURLM *multi, const std::function<bool()> &cancelled,
         const std::function<int()> &nextWait = {});
 
 // What libcurl says went wrong: the transfer's error buffer, or else the text for `code`.

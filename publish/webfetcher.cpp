@@ -130,7 +130,7 @@ WebResponse WebFetcher::get(const QUrl &url) {
     curl_easy_setopt(curl, CURLOPT_CONNECT_TO, connectTo);
 
     const int code = curl_multi_add_handle(m_multi, curl) == CURLM_OK
-                         ? curlsupport::run(m_multi, m_cancelled)
+                         ? curlsupport::run(m_multi, [this] { return m_cancelled.load(); })
                          : CURLE_FAILED_INIT;
 
     long status = 0;

@@ -56,7 +56,7 @@ struct CurlCallbacks {
         auto *session = static_cast<FtpSession *>(userp);
         if (!session->m_sendingName.isEmpty())
             session->reportProgress(session->m_sendingName, sent, session->m_sendingSize);
-        return session->m_cancelled ? 1 : 0;
+        return session->stopping() ? 1 : 0;
     }
 
     static curl_socket_t openSocket(void *userp, curlsocktype, curl_sockaddr *address) {
@@ -189,7 +189,7 @@ CommandResult FtpSession::store(SendingFile &file, const QString &name, const QS
     m_sendingSize = file.size();
     const int code = perform();
     m_sendingName.clear();
-    if (m_cancelled)
+    if (stopping())
         return failure(code);
     // A file cut short while it was read ends the transfer early, which libcurl counts as a
     // failure of its own; the change is what the user needs to know.
@@ -234,6 +234,42 @@ void FtpSession::drop() {
     if (!m_curl)
         return;
     closeSession(false);
+}
+
+void FtpSession::cancelTidily() {
+    {
+        std::lock_guard lock(m_socketMutex);
+        m_stopRequested = true;
+        if (m_putting) {
+            // libcurl may wait inside a transfer for a second at a time: only a broken
+            // connection ends that wait at once.
+            if (m_stopDeferrals == 0) {
+                for (const int fd : m_sockets)
+                    ::shutdown(fd, SHUT_RDWR);
+                if (m_multi)
+                    curl_multi_wakeup(m_multi);
+            }
+            return;
+        }
+    }
+    cancel();
+}
+
+bool FtpSession::stopping() const {
+    return m_cancelled || (m_stopRequested && m_stopDeferrals == 0);
+}
+
+bool FtpSession::deferStops(bool evenWhenStopped) {
+    std::lock_guard lock(m_socketMutex);
+    if (m_stopRequested && m_stopDeferrals == 0 && !evenWhenStopped)
+        return false;
+    ++m_stopDeferrals;
+    return true;
+}
+
+void FtpSession::allowStops() {
+    std::lock_guard lock(m_socketMutex);
+    --m_stopDeferrals;
 }
 
 void FtpSession::cancel() {
@@ -343,9 +379,9 @@ int FtpSession::perform() {
         return CURLE_FAILED_INIT;
     // After a passive-mode reply libcurl opens the data connection only on its next turn, which
     // nothing else would bring for a second.
-    const int code = curlsupport::run(multi, m_cancelled, [this] {
-        return std::exchange(m_passiveReplyPending, false) ? 0 : 1000;
-    });
+    const int code = curlsupport::run(
+        multi, [this] { return stopping(); },
+        [this] { return std::exchange(m_passiveReplyPending, false) ? 0 : 1000; });
     if (code == CURLE_OK && !controlConnectionOpen()) {
         // Logged in, for the first time or afresh.
         curl_socket_t control = CURL_SOCKET_BAD;
@@ -418,7 +454,7 @@ CommandResult FtpSession::refusedOrFailed(int code) {
     case CURLE_REMOTE_DISK_FULL:
     case CURLE_FILESIZE_EXCEEDED:
     case CURLE_PARTIAL_FILE: {
-        if (controlConnectionOpen() && !m_cancelled && isErrorReply(m_lastReply)) {
+        if (controlConnectionOpen() && !stopping() && isErrorReply(m_lastReply)) {
             reportState(RemoteError);
             return {CommandResult::Refused, masked(m_lastReply)};
         }
@@ -428,7 +464,7 @@ CommandResult FtpSession::refusedOrFailed(int code) {
         // libcurl 7.88 over TLS takes a refused STOR for a broken passive-mode reply, after
         // which its replies no longer match its commands: the refusal is the file's, and the
         // next command starts from new handles and logs in afresh.
-        if (!m_cancelled && m_lastReply.startsWith(u'5')) {
+        if (!stopping() && m_lastReply.startsWith(u'5')) {
             m_renewHandles = true;
             reportState(RemoteError);
             return {CommandResult::Refused, masked(m_lastReply)};
@@ -442,9 +478,9 @@ CommandResult FtpSession::refusedOrFailed(int code) {
 
 CommandResult FtpSession::failure(int code) {
     reportState(RemoteError);
-    CommandResult result{CommandResult::Failed, {}, m_cancelled};
+    CommandResult result{CommandResult::Failed, {}, stopping()};
     const QString detail = curlsupport::errorDetail(m_errorBuffer, code);
-    if (m_cancelled) {
+    if (result.cancelled) {
         result.text = QStringLiteral("The upload was cancelled.");
     } else if (m_refusedReconnect || code == CURLE_GOT_NOTHING || code == CURLE_RECV_ERROR ||
                code == CURLE_SEND_ERROR) {

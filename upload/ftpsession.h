@@ -37,6 +37,10 @@ public:
     void drop() override;
 
     void cancel() override;
+    // Over FTP a transfer cannot be stopped without losing the connection: the stopped file's
+    // temporary copy is removed over a short new login. A file written in place, on a server
+    // that renames nothing, is finished first.
+    void cancelTidily() override;
 
     // The path inside a 257 reply, with its doubled quotes made single.
     static QString pathFromPwdReply(const QString &reply);
@@ -54,6 +58,12 @@ private:
     CommandResult storeInPlace(SendingFile &file, const QString &name, const QString &target);
     void removeTemporary(const QString &temporary, CommandResult &result);
     CommandResult lostWhile(CommandResult result, const QString &what);
+    // Whether the running command is to end now: cancelled, or stopped where a stop may end it.
+    bool stopping() const;
+    // Begins a part that a stop must not cut short; false, and nothing begun, when a stop came
+    // first, unless `evenWhenStopped`: removing a temporary copy is what a stop asks for.
+    bool deferStops(bool evenWhenStopped);
+    void allowStops();
     void notice(const QString &text);
     bool controlConnectionOpen();
     bool ensureHandle();
@@ -77,7 +87,8 @@ private:
     bool m_resolved = false;
     QString m_lookupProblem;
 
-    // cancel() may run on another thread: it touches only m_cancelled and the name lookup
+    // cancel() and cancelTidily() may run on another thread: they touch only m_cancelled and the
+    // name lookup
     // (ServerSession's), and m_sockets and m_multi under this mutex. The control socket and
     // whether there has been one are kept under it too, since libcurl's socket callbacks change
     // them; everything else belongs to the session's thread.
@@ -100,6 +111,14 @@ private:
     bool m_renames = true;
     bool m_tellsSize = true;
     NoticeHandler m_noticeHandler;
+
+    // cancelTidily() asked for an end. While a file is being put, the stop breaks its
+    // connection and put() removes the temporary copy over a new one, unless the session is in a
+    // part that a stop must not cut short: removing a temporary copy, writing a file in place, or
+    // replacing a file whose old copy is removed first. Written under m_socketMutex.
+    std::atomic<bool> m_stopRequested{false};
+    bool m_putting = false;
+    int m_stopDeferrals = 0;
 
     // The file put() is sending, for the progress handler.
     QString m_sendingName;

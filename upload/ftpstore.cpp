@@ -2,6 +2,8 @@
 
 #include "localfile.h"
 
+#include <QScopeGuard>
+
 #include <curl/curl.h>
 
 namespace upload {
@@ -19,6 +21,16 @@ bool notImplemented(const QString &reply) {
 CommandResult FtpSession::put(const QString &localPath, const QString &remotePath) {
     if (!ensureHandle())
         return failure(CURLE_FAILED_INIT);
+    {
+        std::lock_guard lock(m_socketMutex);
+        if (m_stopRequested)
+            return stopped();
+        m_putting = true;
+    }
+    const auto finished = qScopeGuard([this] {
+        std::lock_guard lock(m_socketMutex);
+        m_putting = false;
+    });
     SendingFile file;
     if (const QString problem = file.open(localPath); !problem.isEmpty())
         return {CommandResult::Refused, problem};
@@ -36,7 +48,7 @@ CommandResult FtpSession::put(const QString &localPath, const QString &remotePat
     result = replace(temporary, remotePath, name);
     if (result.outcome == CommandResult::Refused && !m_renames && file.restart()) {
         // The server renames nothing at all: the only way left is over the old file.
-        quoteCommand("DELE", temporary);
+        removeTemporary(temporary, result);
         return storeInPlace(file, name, remotePath);
     }
     return result;
@@ -76,8 +88,9 @@ CommandResult FtpSession::replace(const QString &temporary, const QString &targe
         return result;
     if (result.outcome == CommandResult::Failed) {
         result = lostWhile(result, during);
-        result.text +=
-            QStringLiteral(" The server holds either the old file or the new one, whole.");
+        if (!result.cancelled)
+            result.text +=
+                QStringLiteral(" The server holds either the old file or the new one, whole.");
         removeTemporary(temporary, result);
         return result;
     }
@@ -87,7 +100,12 @@ CommandResult FtpSession::replace(const QString &temporary, const QString &targe
     }
     const QString refusal = result.text;
     // A server that renames only onto a free name: the old file has to go first, and for a
-    // moment there is none.
+    // moment there is none. Once the old file is asked to go, a stop would leave none at all.
+    if (!deferStops(false)) {
+        removeTemporary(temporary, result);
+        return stopped();
+    }
+    const auto allowed = qScopeGuard([this] { allowStops(); });
     const CommandResult removed = quoteCommand("DELE", target);
     if (removed.outcome == CommandResult::Failed) {
         result = lostWhile(removed, during);
@@ -95,7 +113,7 @@ CommandResult FtpSession::replace(const QString &temporary, const QString &targe
         return result;
     }
     if (!removed.ok()) {
-        quoteCommand("DELE", temporary);
+        removeTemporary(temporary, result);
         return {CommandResult::Refused,
                 QStringLiteral("the server would not give the new copy its name (%1); the file "
                                "on the server was left as it was")
@@ -119,6 +137,10 @@ CommandResult FtpSession::replace(const QString &temporary, const QString &targe
 
 CommandResult FtpSession::storeInPlace(SendingFile &file, const QString &name,
                                        const QString &target) {
+    // Cut short, it would leave a broken file under the live name.
+    if (!deferStops(false))
+        return stopped();
+    const auto allowed = qScopeGuard([this] { allowStops(); });
     CommandResult result = store(file, name, target);
     if (result.ok())
         result = checkStoredSize(file, target);
@@ -130,6 +152,8 @@ CommandResult FtpSession::storeInPlace(SendingFile &file, const QString &name,
 void FtpSession::removeTemporary(const QString &temporary, CommandResult &result) {
     if (m_cancelled)
         return;
+    deferStops(true);
+    const auto allowed = qScopeGuard([this] { allowStops(); });
     if (result.outcome != CommandResult::Failed) {
         if (controlConnectionOpen() && !m_renewHandles)
             quoteCommand("DELE", temporary);
@@ -147,7 +171,7 @@ void FtpSession::removeTemporary(const QString &temporary, CommandResult &result
     const bool refusedReconnect = std::exchange(m_refusedReconnect, false);
     const CommandResult removed = quoteCommand("DELE", temporary);
     // Gone already counts as removed: the rename may have taken it before the connection broke.
-    if (removed.outcome == CommandResult::Failed)
+    if (removed.outcome == CommandResult::Failed && !result.cancelled)
         result.text +=
             QStringLiteral(" A temporary copy may be left on the server as \"%1\".").arg(temporary);
     {

@@ -91,6 +91,11 @@ void ServerSession::cancel() {
     m_nameLookup.cancel();
 }
 
+CommandResult ServerSession::stopped() {
+    reportState(RemoteError);
+    return {CommandResult::Failed, QStringLiteral("The upload was cancelled."), true};
+}
+
 std::optional<QStringList> ServerSession::lookUpHost(QString *problem) {
     if (NameLookup::isNumeric(m_server.host))
         return QStringList{m_server.host};

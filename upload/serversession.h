@@ -78,6 +78,8 @@ protected:
     // lookup finds within the time-out. An empty list with what to tell the user in `problem`
     // when there are none; nullopt once cancelled.
     std::optional<QStringList> lookUpHost(QString *problem);
+    // What a run stopped by cancelTidily() ends with.
+    CommandResult stopped();
     // Tells the state handler, once for each change.
     void reportState(TransferState state);
     void reportProgress(const QString &name, qint64 sent, qint64 total) const {

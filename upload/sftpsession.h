@@ -83,8 +83,6 @@ private:
     void removeLeftover(const QString &temporary, CommandResult &result);
 
     CommandResult failed(const QString &text);
-    // What cancelTidily() ends a store with.
-    CommandResult stopped();
     CommandResult lost(const QString &during);
     CommandResult refused(const QString &text);
     bool alive(const Connection *connection) const;

@@ -35,11 +35,6 @@ CommandResult SftpSession::put(const QString &localPath, const QString &remotePa
     return storeFile(local, name, target, temporaryPath(target, randomTag()));
 }
 
-CommandResult SftpSession::stopped() {
-    reportState(RemoteError);
-    return {CommandResult::Failed, QStringLiteral("The upload was cancelled."), true};
-}
-
 QString SftpSession::followLinks(const QString &remotePath) {
     // A rename over a symbolic link would replace the link itself; the file it points to is
     // the one to replace, as writing into the link would.

@@ -23,7 +23,7 @@ def main():
     p.add_argument("--password", default="secret")
     p.add_argument("--home", default="", help="login directory, below the root")
     p.add_argument("--read-only", action="store_true")
-    p.add_argument("--fault", default="", choices=[
+    known_faults = [
         "", "close-in-stor", "stall-pwd", "stall-auth", "no-epsv",
         # keeps 10 bytes of every file and still answers 226
         "keep-part",
@@ -37,16 +37,20 @@ def main():
         # never answers QUIT
         "ignore-quit",
         # takes files at 100 kB/s
-        "slow-stor"])
+        "slow-stor"]
+    p.add_argument("--fault", default="", help="one or more of the faults, comma-separated")
     p.add_argument("--lifetime", type=float, default=120.0)
     args = p.parse_args()
+    faults = set(args.fault.split(","))
+    if not faults <= set(known_faults):
+        p.error("unknown fault: %s" % ", ".join(sorted(faults - set(known_faults))))
 
     authorizer = DummyAuthorizer()
     authorizer.add_user(args.user, args.password, args.root,
                         perm="elr" if args.read_only else "elradfmwMT")
     log = open(args.log, "a", buffering=1)
 
-    base_dtp = ThrottledDTPHandler if args.fault == "slow-stor" else DTPHandler
+    base_dtp = ThrottledDTPHandler if "slow-stor" in faults else DTPHandler
     ThrottledDTPHandler.read_limit = 100 * 1024
 
     class CaseInsensitiveFS(AbstractedFS):
@@ -57,7 +61,7 @@ def main():
         # Hangs up the whole session once the first piece of an upload has arrived.
         def handle_read(self):
             base_dtp.handle_read(self)
-            if args.fault == "close-in-stor" and self.receive:
+            if "close-in-stor" in faults and self.receive:
                 self.cmd_channel.close()
 
         handle_read_event = handle_read
@@ -70,43 +74,43 @@ def main():
             if args.home:
                 self.fs.cwd = "/" + args.home
 
-        abstracted_fs = CaseInsensitiveFS if args.fault == "case-insensitive" else AbstractedFS
+        abstracted_fs = CaseInsensitiveFS if "case-insensitive" in faults else AbstractedFS
 
         def on_file_received(self, file):
-            if args.fault == "keep-part":
+            if "keep-part" in faults:
                 with open(file, "r+b") as f:
                     f.truncate(10)
 
         def ftp_PWD(self, line):
-            if args.fault == "pwd-trailing-slash" and self.fs.cwd != "/":
+            if "pwd-trailing-slash" in faults and self.fs.cwd != "/":
                 self.respond('257 "%s/" is the current directory.' % self.fs.cwd)
-            elif args.fault == "case-insensitive":
+            elif "case-insensitive" in faults:
                 self.respond('257 "%s" is the current directory.' % self.fs.cwd.upper())
             else:
                 FTPHandler.ftp_PWD(self, line)
 
         def ftp_RNTO(self, path):
-            if args.fault == "no-rename-over" and os.path.exists(path):
+            if "no-rename-over" in faults and os.path.exists(path):
                 self._rnfr = None
                 self.respond("550 Rename onto an existing file refused.")
                 return
             FTPHandler.ftp_RNTO(self, path)
-            if args.fault == "close-after-rename":
+            if "close-after-rename" in faults:
                 self.close_when_done()
 
         def pre_process_command(self, line, cmd, arg):
             log.write("%s %s\n" % (cmd, "******" if cmd == "PASS" else arg or ""))
-            if (args.fault == "no-rename" and cmd in ("RNFR", "RNTO")) or (
-                    args.fault == "no-size" and cmd == "SIZE"):
+            if ("no-rename" in faults and cmd in ("RNFR", "RNTO")) or (
+                    "no-size" in faults and cmd == "SIZE"):
                 self.respond("502 Command not implemented.")
                 return
-            if args.fault == "ignore-quit" and cmd == "QUIT":
+            if "ignore-quit" in faults and cmd == "QUIT":
                 return
-            if args.fault == "stall-pwd" and cmd == "PWD":
+            if "stall-pwd" in faults and cmd == "PWD":
                 return  # never answers
-            if args.fault == "stall-auth" and cmd == "AUTH":
+            if "stall-auth" in faults and cmd == "AUTH":
                 return
-            if args.fault == "no-epsv" and cmd == "EPSV":
+            if "no-epsv" in faults and cmd == "EPSV":
                 self.respond("500 Command not understood.")
                 return
             FTPHandler.pre_process_command(self, line, cmd, arg)

@@ -191,10 +191,11 @@ public:
 
 // FTP over TLS by ProFTPD, with a certificate made for 127.0.0.1 and localhost; user "clan",
 // password "secret". ProFTPD's own default holds: AllowOverwrite off, so a STOR over an
-// existing file is refused. `tlsRequired` off takes plain FTP as well.
+// existing file is refused. `tlsRequired` off takes plain FTP as well; `storeRate`, in kB/s,
+// slows uploads down.
 class ProFtpServer {
 public:
-    explicit ProFtpServer(bool implicitTls, bool tlsRequired = true) {
+    explicit ProFtpServer(bool implicitTls, bool tlsRequired = true, int storeRate = 0) {
         const QString dir = m_dir.path();
         QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                        QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
@@ -256,6 +257,8 @@ public:
         config += tlsRequired ? "TLSRequired on\n" : "TLSRequired off\n";
         if (implicitTls)
             config += "TLSOptions UseImplicitSSL\n";
+        if (storeRate > 0)
+            config += "TransferRate STOR " + QByteArray::number(storeRate) + "\n";
         config.replace('@', QFile::encodeName(dir));
         writeFile(dir + "/proftpd.conf", config);
 

@@ -312,24 +312,41 @@ private Q_SLOTS:
     // and the old file stays.
     void interruptDuringATransfer_data() {
         QTest::addColumn<int>("signal");
-        QTest::newRow("SIGINT") << SIGINT;
-        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::addColumn<bool>("overSftp");
+        QTest::newRow("SIGINT, SFTP") << SIGINT << true;
+        QTest::newRow("SIGTERM, SFTP") << SIGTERM << true;
+        QTest::newRow("SIGINT, FTP") << SIGINT << false;
     }
     void interruptDuringATransfer() {
         QFETCH(int, signal);
-        // About a hundred writes of a twentieth of a second each.
+        QFETCH(bool, overSftp);
+        // About a hundred writes of a twentieth of a second each, or 30 s at 100 kB/s.
         writeSquad("TB", QByteArray(3200000, 'x'));
-        SftpServer server({.slowWrites = true});
-        QVERIFY(server.isRunning());
-        QVERIFY(QDir().mkpath(m_home.filePath(".ssh")));
-        QVERIFY(writeFile(knownHosts(), server.knownHostsLine().toLatin1()));
-        QVERIFY(writeFile(server.root() + "/squad.xml", "old squad"));
+        std::optional<SftpServer> sftp;
+        std::optional<PyFtpServer> ftp;
+        QString root;
+        QString url;
+        if (overSftp) {
+            sftp.emplace(SftpOptions{.slowWrites = true});
+            QVERIFY(sftp->isRunning());
+            QVERIFY(QDir().mkpath(m_home.filePath(".ssh")));
+            QVERIFY(writeFile(knownHosts(), sftp->knownHostsLine().toLatin1()));
+            root = sftp->root();
+            url = QString("sftp://squad@127.0.0.1:%1/").arg(sftp->port());
+        } else {
+            ftp.emplace(PyFtpOptions{.fault = "slow-stor"});
+            QVERIFY(ftp->isRunning());
+            root = ftp->root();
+            url = QString("ftp://squad@%1/").arg(ftp->address());
+        }
+        QVERIFY(writeFile(root + "/squad.xml", "old squad"));
         QProcess process;
-        start(process,
-              {"--upload", m_local.filePath("squad.xml"),
-               QString("sftp://squad@127.0.0.1:%1/").arg(server.port())},
+        start(process, {"--upload", m_local.filePath("squad.xml"), url},
               environment("secret", QString()));
-        QTRY_VERIFY_WITH_TIMEOUT(!server.operations().filter("OPEN").isEmpty(), 20000);
+        if (sftp)
+            QTRY_VERIFY_WITH_TIMEOUT(!sftp->operations().filter("OPEN").isEmpty(), 20000);
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(!ftp->commands().filter("STOR").isEmpty(), 20000);
         QTest::qWait(300);
         QCOMPARE(process.state(), QProcess::Running);
         QElapsedTimer clock;
@@ -341,10 +358,11 @@ private Q_SLOTS:
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 1);
         QVERIFY(QString::fromLocal8Bit(process.readAllStandardError()).contains("Interrupted"));
-        QCOMPARE(QDir(server.root()).entryList(QDir::Files | QDir::Hidden),
-                 QStringList{"squad.xml"});
-        QCOMPARE(readAll(server.root() + "/squad.xml"), QByteArray("old squad"));
-        QCOMPARE(server.operations().filter("REMOVE").size(), 1);
+        QCOMPARE(QDir(root).entryList(QDir::Files | QDir::Hidden), QStringList{"squad.xml"});
+        QCOMPARE(readAll(root + "/squad.xml"), QByteArray("old squad"));
+        QCOMPARE(
+            (sftp ? sftp->operations().filter("REMOVE") : ftp->commands().filter("DELE")).size(),
+            1);
     }
 };
 
