@@ -24,22 +24,28 @@ class TestCommandLine : public QObject {
         return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
     }
 
+    // A squad tagged `tag` whose members have these IDs and nicks and nothing else.
+    static squad::SquadData squadOf(const QString &tag, const QStringList &ids,
+                                    const QStringList &nicks) {
+        squad::SquadData squad;
+        squad.properties[0] = tag;
+        for (qsizetype i = 0; i < ids.size(); ++i)
+            squad.mmbdata.append(squad::Member{ids[i], nicks[i], "", "", "", ""});
+        return squad;
+    }
+
     // Writes a squad file into the test's folder, which holds squad.dtd and squad.xsl.
     QString write(const QString &name, const squad::SquadData &squad) {
         const QString file = m_dir.filePath(name);
-        QFile f(file);
-        if (!f.open(QIODevice::WriteOnly))
+        if (!writeBytes(file, squad::fileContents(squad)))
             qFatal("cannot write %s", qPrintable(file));
-        f.write(squad::fileContents(squad));
         return file;
     }
 
 private Q_SLOTS:
     void initTestCase() {
-        for (const char *name : {"squad.dtd", "squad.xsl"}) {
-            QFile f(m_dir.filePath(name));
-            QVERIFY(f.open(QIODevice::WriteOnly));
-        }
+        for (const char *name : {"squad.dtd", "squad.xsl"})
+            QVERIFY(writeBytes(m_dir.filePath(name), QByteArray()));
     }
 
     void checkCountsTheMembers_data() {
@@ -56,13 +62,10 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(QStringList, nicks);
         QFETCH(QString, count);
-        squad::SquadData squad;
-        squad.properties[0] = "NO";
-        for (const QString &nick : nicks)
-            squad.mmbdata.append(
-                squad::Member{"7656119800000000" + QString::number(squad.mmbdata.memberCount()),
-                              nick, "", "", "", ""});
-        const QString file = write(name, squad);
+        QStringList ids;
+        for (qsizetype i = 0; i < nicks.size(); ++i)
+            ids << "7656119800000000" + QString::number(i);
+        const QString file = write(name, squadOf("NO", ids, nicks));
 
         const Run run = troopbook({"--check", file});
         QCOMPARE(run.exitCode, 0);
@@ -127,11 +130,7 @@ private Q_SLOTS:
         QFETCH(QStringList, findings);
         QFETCH(bool, cutShort);
         QFETCH(bool, unreadable);
-        squad::SquadData squad;
-        squad.properties[0] = tag;
-        for (int i = 0; i < ids.size(); ++i)
-            squad.mmbdata.append(squad::Member{ids[i], nicks[i], "", "", "", ""});
-        const QString file = write("checked.xml", squad);
+        const QString file = write("checked.xml", squadOf(tag, ids, nicks));
         if (cutShort || unreadable) {
             QFile f(file);
             QVERIFY(f.open(QIODevice::ReadWrite));
@@ -178,14 +177,9 @@ private Q_SLOTS:
         QFETCH(QStringList, names);
         QFETCH(QStringList, firstLines);
         QFETCH(int, exitCode);
-        squad::SquadData good;
-        good.properties[0] = "NO";
-        good.mmbdata.append(squad::Member{"76561198000000001", "Ann", "", "", "", ""});
-        write("good.xml", good);
-        write("good2.xml", good);
-        squad::SquadData bad = good;
-        bad.mmbdata.append(good.mmbdata.member(0));
-        write("bad.xml", bad);
+        write("good.xml", squadOf("NO", {"76561198000000001"}, {"Ann"}));
+        write("good2.xml", squadOf("NO", {"76561198000000001"}, {"Ann"}));
+        write("bad.xml", squadOf("NO", {"76561198000000001", "76561198000000001"}, {"Ann", "Ann"}));
         QStringList arguments{"--check"};
         for (const QString &name : names)
             arguments << (name.startsWith("--") ? name : m_dir.filePath(name));
@@ -280,11 +274,8 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(QByteArray, contents);
         const QString file = m_dir.filePath(name);
-        if (!contents.isEmpty()) {
-            QFile f(file);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(contents);
-        }
+        if (!contents.isEmpty())
+            QVERIFY(writeBytes(file, contents));
         const Run run = troopbook({"--check", file});
         QCOMPARE(run.exitCode, 1);
         QCOMPARE(run.out, QByteArray());
@@ -333,12 +324,9 @@ private Q_SLOTS:
         QTest::newRow("CSV, known IDs replaced")
             << "roster.csv" << csv << true << 0 << ": 1 added, 1 replaced, 0 skipped"
             << QStringList{"A", "Bee", "Cee"};
-        squad::SquadData other;
-        other.mmbdata.append(squad::Member{"1", "Ace", "", "", "", ""});
-        other.mmbdata.append(squad::Member{"", "Dee", "", "", "", ""});
         QTest::newRow("squad file")
-            << "other.xml" << squad::fileContents(other) << false << 0
-            << ": 1 added, 0 replaced, 1 skipped" << QStringList{"A", "B", "Dee"};
+            << "other.xml" << squad::fileContents(squadOf("", {"1", ""}, {"Ace", "Dee"})) << false
+            << 0 << ": 1 added, 0 replaced, 1 skipped" << QStringList{"A", "B", "Dee"};
         QTest::newRow("nothing new") << "known.csv" << QByteArray("id\n1\n2\n") << false << 0
                                      << ": 0 added, 0 replaced, 2 skipped" << QStringList{"A", "B"};
         QTest::newRow("broken quote") << "broken.csv" << QByteArray("nick\n\"Bee\n") << false << 1
@@ -353,17 +341,11 @@ private Q_SLOTS:
         QFETCH(int, exitCode);
         QFETCH(QString, printed);
         QFETCH(QStringList, nicksAfter);
-        squad::SquadData squad;
-        squad.properties[0] = "NO";
-        squad.mmbdata.append(squad::Member{"1", "A", "", "", "", ""});
-        squad.mmbdata.append(squad::Member{"2", "B", "", "", "", ""});
+        const squad::SquadData squad = squadOf("NO", {"1", "2"}, {"A", "B"});
         const QString file = write("into.xml", squad);
         QString fromFile = m_dir.filePath(fromName.isEmpty() ? "absent.csv" : fromName);
-        if (!fromName.isEmpty()) {
-            QFile f(fromFile);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(from);
-        }
+        if (!fromName.isEmpty())
+            QVERIFY(writeBytes(fromFile, from));
         QStringList arguments{"--import-members", file, fromFile};
         if (replace)
             arguments << "--replace";
@@ -383,19 +365,15 @@ private Q_SLOTS:
     }
 
     void importMembersRefusesASquadFileCutShort() {
-        squad::SquadData squad;
-        squad.mmbdata.append(squad::Member{"1", "A", "", "", "", ""});
-        const QString file = write("cut.xml", squad);
+        const QString file = write("cut.xml", squadOf("", {"1"}, {"A"}));
         QFile f(file);
         QVERIFY(f.open(QIODevice::ReadWrite));
         const QByteArray before = f.readAll().chopped(12);
         QVERIFY(f.resize(before.size()));
         f.close();
-        QFile csv(m_dir.filePath("one.csv"));
-        QVERIFY(csv.open(QIODevice::WriteOnly));
-        csv.write("nick\nNew\n");
-        csv.close();
-        const Run run = troopbook({"--import-members", file, csv.fileName()});
+        const QString csv = m_dir.filePath("one.csv");
+        QVERIFY(writeBytes(csv, "nick\nNew\n"));
+        const Run run = troopbook({"--import-members", file, csv});
         QCOMPARE(run.exitCode, 1);
         QVERIFY(run.err.contains("nothing was imported"));
         QVERIFY(f.open(QIODevice::ReadOnly));
@@ -442,13 +420,10 @@ private Q_SLOTS:
         QFETCH(QString, error);
         QTemporaryDir dir;
         for (const QString &name : files) {
-            if (name.endsWith(u'/')) {
+            if (name.endsWith(u'/'))
                 QVERIFY(QDir(dir.path()).mkdir(name));
-                continue;
-            }
-            QFile f(dir.filePath(name));
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write("own");
+            else
+                QVERIFY(writeBytes(dir.filePath(name), "own"));
         }
         arguments.replaceInStrings(QRegularExpression("^DIR"), dir.path());
         const Run run = troopbook(arguments);

@@ -85,16 +85,10 @@ class TestCompanions : public QObject {
             if (!written.failure.isEmpty())
                 qFatal("%s", qPrintable(written.failure));
         }
-        testwrite(dir + "/squad.xml", squad::fileContents(squad));
+        writeTestFile(dir, "squad.xml", squad::fileContents(squad));
         return dir;
     }
     int m_folders = 0;
-
-    static void testwrite(const QString &path, const QByteArray &bytes) {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-            qFatal("cannot write %s", qPrintable(path));
-    }
 
     QString html(const squad::SquadData &squad) {
         const QString dir = saved(squad);
@@ -173,7 +167,7 @@ private Q_SLOTS:
         const QString dir = saved(manyMembers(1));
         QByteArray bytes = readFile(dir + "/squad.xml");
         QVERIFY(bytes.contains(from));
-        testwrite(dir + "/squad.xml", bytes.replace(from, to));
+        writeTestFile(dir, "squad.xml", bytes.replace(from, to));
         const Tool xmllint = runTool("xmllint", {"--noout", "--valid", "squad.xml"}, dir);
         QVERIFY(xmllint.exitCode > 0);
         QVERIFY2(xmllint.err.contains("validity error"), xmllint.err.constData());
@@ -208,22 +202,18 @@ private Q_SLOTS:
     void webLinks_data() {
         QTest::addColumn<QString>("web");
         QTest::addColumn<QString>("href"); // empty: shown as text, no link
-        QTest::newRow("no scheme") << "owls.example.org/clan"
-                                   << "http://owls.example.org/clan";
-        QTest::newRow("blanks around") << "  owls.example.org "
-                                       << "http://owls.example.org";
-        QTest::newRow("https") << "https://owls.example.org"
-                               << "https://owls.example.org";
-        QTest::newRow("capital HTTP") << "HTTP://Owls.example.org"
-                                      << "HTTP://Owls.example.org";
-        QTest::newRow("host and port") << "localhost:8080/owls"
-                                       << "http://localhost:8080/owls";
-        QTest::newRow("javascript") << "JavaScript:alert(1)"
-                                    << "";
-        QTest::newRow("data") << "data:text/html,<b>x</b>"
-                              << "";
-        QTest::newRow("ftp") << "ftp://owls.example.org"
-                             << "";
+        const char *const rows[][3] = {
+            {"no scheme", "owls.example.org/clan", "http://owls.example.org/clan"},
+            {"blanks around", "  owls.example.org ", "http://owls.example.org"},
+            {"https", "https://owls.example.org", "https://owls.example.org"},
+            {"capital HTTP", "HTTP://Owls.example.org", "HTTP://Owls.example.org"},
+            {"host and port", "localhost:8080/owls", "http://localhost:8080/owls"},
+            {"javascript", "JavaScript:alert(1)", ""},
+            {"data", "data:text/html,<b>x</b>", ""},
+            {"ftp", "ftp://owls.example.org", ""},
+        };
+        for (const auto &[tag, web, href] : rows)
+            QTest::newRow(tag) << QString(web) << QString(href);
     }
     void webLinks() {
         QFETCH(QString, web);
@@ -271,9 +261,9 @@ private Q_SLOTS:
         QFETCH(QStringList, replaced);
         QFETCH(QString, via);
         const QString dir = folder(QStringLiteral("menu/") + QTest::currentDataTag());
-        testwrite(dir + "/squad.xml", squad::fileContents(manyMembers(2)));
+        writeTestFile(dir, "squad.xml", squad::fileContents(manyMembers(2)));
         for (const QString &name : existing)
-            testwrite(dir + u'/' + name, "own");
+            writeTestFile(dir, name, "own");
         for (int answer : answers)
             MessageBox::setNextAnswer(MessageBox::Answer(answer));
         Shown shown;

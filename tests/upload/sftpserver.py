@@ -28,18 +28,16 @@ def main():
     p.add_argument("--user", default="squad")
     p.add_argument("--password", default="secret")
     p.add_argument("--home", default="", help="login directory, below the root")
-    p.add_argument("--keyboard-interactive", action="store_true",
-                   help="take the password at a keyboard-interactive prompt only")
     p.add_argument("--authorized-keys", default="",
                    help="take the public keys in this file too (OpenSSH's format)")
-    p.add_argument("--keys-only", action="store_true",
-                   help="take no password, only a key")
-    p.add_argument("--slow-writes", action="store_true",
-                   help="answer each write into a file a twentieth of a second late")
-    p.add_argument("--no-posix-rename", action="store_true",
-                   help="offer only the plain rename, which never replaces a file")
-    p.add_argument("--refuse-posix-rename", action="store_true",
-                   help="offer posix-rename@openssh.com but answer it as unsupported")
+    for switch, meaning in [
+            ("--keyboard-interactive", "take the password at a keyboard-interactive prompt only"),
+            ("--keys-only", "take no password, only a key"),
+            ("--slow-writes", "answer each write into a file a twentieth of a second late"),
+            ("--no-posix-rename", "offer only the plain rename, which never replaces a file"),
+            ("--refuse-posix-rename",
+             "offer posix-rename@openssh.com but answer it as unsupported")]:
+        p.add_argument(switch, action="store_true", help=meaning)
     p.add_argument("--fault", default="",
                    choices=["", "drop-in-write", "drop-in-rename", "stall-in-write"],
                    help="once: drop the connection at the first write into a file or at the "

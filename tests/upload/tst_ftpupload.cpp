@@ -11,7 +11,6 @@
 
 #include <memory>
 #include <optional>
-#include <thread>
 
 using namespace upload;
 using namespace std::chrono_literals;
@@ -502,44 +501,6 @@ private Q_SLOTS:
         const Run run = uploadTo(request(server, remote));
         QCOMPARE(messageTexts(run.outcome), QStringList());
         verifyStored(server.root() + "/squad", allFour);
-    }
-
-    // Another program writes to a file while it is sent: only the bytes it held when its
-    // transfer began go out, and the file is not stored; the old one stays.
-    void localFileChangingWhileItIsSent_data() {
-        QTest::addColumn<qint64>("newSize");
-        QTest::newRow("growing") << qint64(400000);
-        QTest::newRow("shrinking") << qint64(1000);
-    }
-    void localFileChangingWhileItIsSent() {
-        QFETCH(qint64, newSize);
-        QTemporaryDir local;
-        const QString squadFile = local.filePath("squad.xml");
-        QVERIFY(testftp::writeFile(squadFile, QByteArray(300000, 'x')));
-        QVERIFY(testftp::writeFile(local.filePath("squad.dtd"), m_local.bytes("squad.dtd")));
-        PyFtpServer server({.fault = "slow-stor"});
-        QVERIFY(server.isRunning());
-        QVERIFY(testftp::writeFile(server.root() + "/squad.xml", "old squad"));
-        UploadRequest r = request(server, QString());
-        r.localDirectory = local.path();
-        r.pictureName.clear();
-        Run run;
-        std::thread worker([&] { run = uploadTo(r); });
-        // Some of it has arrived under its temporary name.
-        QTRY_VERIFY_WITH_TIMEOUT(
-            entries(server.root()).size() == 2 &&
-                QFileInfo(server.root() + u'/' + entries(server.root())[0]).size() > 0,
-            10000);
-        QVERIFY(QFile::resize(squadFile, newSize));
-        worker.join();
-        QCOMPARE(messageTexts(run.outcome),
-                 QStringList{"These files were not stored on the server:\r\nsquad.xml: the local "
-                             "file changed while it was sent (another program was writing to it), "
-                             "so it was not stored; the file on the server was left as it was"});
-        QCOMPARE(testftp::readAll(server.root() + "/squad.xml"), QByteArray("old squad"));
-        QCOMPARE(entries(server.root()), (QStringList{"squad.dtd", "squad.xml"}));
-        // Never more than the file held when its transfer began.
-        QVERIFY(!server.commands().contains("RNTO //squad.xml"));
     }
 
     void hostNamesAreLookedUpBeforeLibcurlSeesThem_data() {

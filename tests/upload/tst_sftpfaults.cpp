@@ -1,15 +1,18 @@
 // SFTP servers and known-hosts files that misbehave: a server that acknowledges writes and keeps
 // nothing, turns down a rename, asks more than the password; a key marked revoked, a file of
-// host keys that cannot be read whole; a local file that changes while it is sent. The server
-// holds each file old or new, whole, and the user reads why.
+// host keys that cannot be read whole; a local file that changes while it is sent, by SFTP and by
+// FTP. The server holds each file old or new, whole, and the user reads why.
 #include "localsquad.h"
 #include "sftpserver.h"
+#include "upload/ftpsession.h"
 #include "upload/sftpsession.h"
 #include "upload/uploadsequence.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QTest>
 
+#include <optional>
 #include <thread>
 
 #include <unistd.h>
@@ -17,6 +20,7 @@
 using namespace upload;
 using namespace std::chrono_literals;
 using testftp::messageTexts;
+using testftp::PyFtpServer;
 using testftp::SftpServer;
 
 namespace {
@@ -53,6 +57,13 @@ class TestSftpFaults : public QObject {
         });
         run.outcome = runUpload(request, session);
         return run;
+    }
+
+    static UploadOutcome uploadByFtp(const UploadRequest &request) {
+        FtpSession session(*ServerAddress::parse(request.host, nullptr), request.user,
+                           request.password);
+        session.setTimeout(20s);
+        return runUpload(request, session);
     }
 
     QString knownHostsOf(const SftpServer &server) const {
@@ -206,38 +217,58 @@ private Q_SLOTS:
         QCOMPARE(entries(server.root()).size(), oldFiles ? 4 : 0);
     }
 
-    // Another program writes to the squad file while it is sent: not stored, the old one stays.
+    // Another program writes to the squad file while it is sent, over either protocol: only the
+    // bytes it held when its transfer began go out, it is not stored, the old one stays and the
+    // run goes on with the next file.
     void localFileChangingWhileItIsSent_data() {
+        QTest::addColumn<QString>("server"); // "FTP" by pyftpdlib or "SFTP" by asyncssh
+        QTest::addColumn<qint64>("size");
         QTest::addColumn<qint64>("newSize");
-        QTest::newRow("growing") << qint64(800000);
-        QTest::newRow("shrinking") << qint64(1000);
+        QTest::newRow("FTP, growing") << "FTP" << qint64(300000) << qint64(400000);
+        QTest::newRow("FTP, shrinking") << "FTP" << qint64(300000) << qint64(1000);
+        QTest::newRow("SFTP, growing") << "SFTP" << qint64(600000) << qint64(800000);
+        QTest::newRow("SFTP, shrinking") << "SFTP" << qint64(600000) << qint64(1000);
     }
     void localFileChangingWhileItIsSent() {
+        QFETCH(QString, server);
+        QFETCH(qint64, size);
         QFETCH(qint64, newSize);
         QTemporaryDir local;
         const QString squadFile = local.filePath("squad.xml");
-        QVERIFY(testftp::writeFile(squadFile, QByteArray(600000, 'x')));
-        SftpServer server({.slowWrites = true});
-        QVERIFY(server.isRunning());
-        QVERIFY(testftp::writeFile(server.root() + "/squad.xml", "old squad"));
-        UploadRequest r = m_local.request(server.address(), QString());
+        QVERIFY(testftp::writeFile(squadFile, QByteArray(size, 'x')));
+        QVERIFY(testftp::writeFile(local.filePath("squad.dtd"), m_local.bytes("squad.dtd")));
+        // Both answer slowly, so that the file can change while it is on its way.
+        std::optional<PyFtpServer> ftp;
+        std::optional<SftpServer> sftp;
+        const testftp::ScriptServer *running = nullptr;
+        if (server == "FTP")
+            running = &ftp.emplace(testftp::PyFtpOptions{.fault = "slow-stor"});
+        else
+            running = &sftp.emplace(testftp::SftpOptions{.slowWrites = true});
+        QVERIFY(running->isRunning());
+        const QString root = running->root();
+        QVERIFY(testftp::writeFile(root + "/squad.xml", "old squad"));
+        UploadRequest r = m_local.request(ftp ? ftp->address() : sftp->address(), QString());
         r.localDirectory = local.path();
         r.pictureName.clear();
-        const QString knownHosts = knownHostsOf(server);
-        Run run;
-        std::thread worker([&] { run = uploadTo(r, knownHosts); });
-        QTRY_VERIFY_WITH_TIMEOUT(
-            entries(server.root()).size() == 2 &&
-                QFileInfo(server.root() + u'/' + entries(server.root())[0]).size() > 0,
-            10000);
+        const QString knownHosts = sftp ? knownHostsOf(*sftp) : QString();
+        UploadOutcome outcome;
+        std::thread worker(
+            [&] { outcome = ftp ? uploadByFtp(r) : uploadTo(r, knownHosts).outcome; });
+        // Some of it has arrived under its temporary name.
+        QTRY_VERIFY_WITH_TIMEOUT(entries(root).size() == 2 &&
+                                     QFileInfo(root + u'/' + entries(root)[0]).size() > 0,
+                                 10000);
         QVERIFY(QFile::resize(squadFile, newSize));
         worker.join();
-        QCOMPARE(messageTexts(run.outcome),
+        QCOMPARE(messageTexts(outcome),
                  QStringList{"These files were not stored on the server:\r\nsquad.xml: the local "
                              "file changed while it was sent (another program was writing to it), "
                              "so it was not stored; the file on the server was left as it was"});
-        QCOMPARE(testftp::readAll(server.root() + "/squad.xml"), QByteArray("old squad"));
-        QCOMPARE(entries(server.root()), QStringList{"squad.xml"});
+        QCOMPARE(testftp::readAll(root + "/squad.xml"), QByteArray("old squad"));
+        QCOMPARE(entries(root), (QStringList{"squad.dtd", "squad.xml"}));
+        const QRegularExpression renamedOver("^(RNTO|RENAME|POSIX-RENAME) .*/squad\\.xml$");
+        QCOMPARE(testftp::logLines(running->logPath()).filter(renamedOver), QStringList());
     }
 };
 

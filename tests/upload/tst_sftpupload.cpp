@@ -2,6 +2,7 @@
 // was there, the host key check, and what the user is told when something goes wrong.
 #include "app/uploadwindow.h"
 #include "app/uploadworker.h"
+#include "endingupload.h"
 #include "localsquad.h"
 #include "sftpserver.h"
 #include "ui/commondialog.h"
@@ -16,7 +17,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRandomGenerator>
-#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -692,11 +692,10 @@ private Q_SLOTS:
     void closingOrExitReturnsAtOnceInEveryPhase() {
         QFETCH(QString, phase);
         QFETCH(bool, viaExit);
-        testftp::StalledLookup lookup;
-        testftp::SilentServer silent(phase == "connect");
-        QVERIFY(silent.isRunning());
+        testftp::EndingUpload run(phase, [] { return QString(); });
+        QVERIFY(run.silent.isRunning());
         std::optional<SftpServer> server;
-        QString host = "sftp://" + silent.address();
+        QString host = "sftp://" + run.silent.address();
         if (phase == "lookup") {
             host = "sftp://sftp.troopbook.invalid";
         } else if (phase == "host key" || phase == "transfer") {
@@ -706,13 +705,9 @@ private Q_SLOTS:
                 trust(*server);
             host = server->address();
         }
-        ui::CommonDialog cdb;
-        // The editor deletes the window when it is closed.
-        const QPointer<UploadWindow> window = new UploadWindow(cdb, [] { return QString(); });
-        window->setAttribute(Qt::WA_DeleteOnClose);
-        const auto cleanup = qScopeGuard([&] { delete window.data(); });
+        const QPointer<UploadWindow> &window = run.window;
         SessionOptions setup = options();
-        setup.nameLookup = lookup.function();
+        setup.nameLookup = run.lookup.function();
         window->setSessionOptions(setup);
         window->findChild<QLineEdit *>("ftphost")->setText(host);
         window->findChild<QLineEdit *>("ftpuser")->setText("squad");
@@ -721,14 +716,6 @@ private Q_SLOTS:
         window->show();
         window->findChild<QPushButton *>("Command1")->click();
 
-        QElapsedTimer clock;
-        const auto end = [&] {
-            clock.start();
-            if (viaExit)
-                QCoreApplication::quit();
-            else
-                window->close();
-        };
         if (phase == "host key") {
             // The question's box runs an event loop of its own: the window is closed, or the
             // program ended, from inside it, as the user's Exit would.
@@ -736,7 +723,7 @@ private Q_SLOTS:
             connect(&poll, &QTimer::timeout, this, [&] {
                 if (qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
                     poll.stop();
-                    end();
+                    run.end(viaExit);
                 }
             });
             poll.start(20);
@@ -748,7 +735,7 @@ private Q_SLOTS:
             QVERIFY(!poll.isActive());
         } else {
             if (phase == "lookup")
-                QTRY_VERIFY_WITH_TIMEOUT(lookup.isEntered(), 10000);
+                QTRY_VERIFY_WITH_TIMEOUT(run.lookup.isEntered(), 10000);
             else if (phase == "transfer")
                 QTRY_VERIFY_WITH_TIMEOUT(server->operations().contains("FAULT stall-in-write"),
                                          15000);
@@ -758,17 +745,12 @@ private Q_SLOTS:
                     QString(phase == "connect" ? "Connecting" : "Sending Request"), 10000);
             QTest::qWait(50);
             QVERIFY(window->isUploading());
-            if (viaExit) {
-                QTimer::singleShot(0, qApp, end);
-                QCoreApplication::exec();
-            } else {
-                end();
-            }
+            run.endFromOutside(viaExit);
         }
-        QVERIFY(clock.elapsed() < 5000);
+        QVERIFY(run.sinceEnd.elapsed() < 5000);
         QTRY_VERIFY(window.isNull());
         // The worker left behind ends by itself, long before the stall or the time-out would.
-        QTRY_VERIFY_WITH_TIMEOUT(qApp->findChildren<UploadWorker *>().isEmpty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(run.noWorkerLeft(), 5000);
         const QList<MessageBox::Shown> shown = MessageBox::takeShown();
         QCOMPARE(shown.size(), phase == "host key" ? 1 : 0);
         QVERIFY(!QFile::exists(m_knownHosts) || phase == "transfer");

@@ -2,6 +2,7 @@
 // upload, and uploads, cancels and closing while the transfer runs on its worker.
 #include "app/uploadwindow.h"
 #include "app/uploadworker.h"
+#include "endingupload.h"
 #include "ftpservers.h"
 #include "ui/commondialog.h"
 #include "ui/geometry.h"
@@ -14,7 +15,6 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -24,7 +24,6 @@
 
 using namespace upload;
 using app::UploadWindow;
-using app::UploadWorker;
 using namespace std::chrono_literals;
 using ui::CommonDialog;
 using ui::MessageBox;
@@ -369,11 +368,10 @@ private Q_SLOTS:
     void closingOrExitReturnsAtOnceInEveryPhase() {
         QFETCH(QString, phase);
         QFETCH(bool, viaExit);
-        testftp::StalledLookup lookup;
-        testftp::SilentServer silent(phase == "connect");
-        QVERIFY(silent.isRunning());
+        testftp::EndingUpload run(phase, [this] { return m_picture; });
+        QVERIFY(run.silent.isRunning());
         std::optional<testftp::PyFtpServer> stalling;
-        QString host = silent.address();
+        QString host = run.silent.address();
         if (phase == "lookup") {
             host = "ftp.troopbook.invalid";
         } else if (phase == "tls") {
@@ -384,18 +382,13 @@ private Q_SLOTS:
             QVERIFY(stalling->isRunning());
             host = (phase == "auth" ? "ftpes://" : "") + stalling->address();
         }
-        CommonDialog cdb;
-        // The editor deletes the window when it is closed.
-        const QPointer<UploadWindow> window = new UploadWindow(cdb, [this] { return m_picture; });
-        window->setAttribute(Qt::WA_DeleteOnClose);
-        // A failed check must not leave the run behind to show its message in the next one.
-        const auto cleanup = qScopeGuard([&] { delete window.data(); });
-        window->setSessionOptions({.timeout = 60s, .nameLookup = lookup.function()});
+        const QPointer<UploadWindow> &window = run.window;
+        window->setSessionOptions({.timeout = 60s, .nameLookup = run.lookup.function()});
         fillIn(*window, host, QString());
         window->show();
         button(window)->click();
         if (phase == "lookup")
-            QTRY_VERIFY_WITH_TIMEOUT(lookup.isEntered(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(run.lookup.isEntered(), 10000);
         else if (stalling)
             QTRY_VERIFY_WITH_TIMEOUT(
                 !stalling->commands().filter(phase == "auth" ? "AUTH " : "PWD").isEmpty(), 10000);
@@ -404,18 +397,11 @@ private Q_SLOTS:
         QTest::qWait(50);
         QVERIFY(window->isUploading());
 
-        if (viaExit) {
-            // The editor's Exit ends the application's event loop with the window still open.
-            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-            QCoreApplication::exec();
-            // Quitting closes the windows, and this one deletes itself on close.
-            QTRY_VERIFY(window.isNull());
-        } else {
-            QVERIFY(window->close());
-            QTRY_VERIFY(window.isNull());
-        }
+        QVERIFY(run.endFromOutside(viaExit));
+        // Quitting closes the windows too, and this one deletes itself on close.
+        QTRY_VERIFY(window.isNull());
         // The worker left behind ends by itself, long before the stall or the time-out would.
-        QTRY_VERIFY(qApp->findChildren<UploadWorker *>().isEmpty());
+        QTRY_VERIFY(run.noWorkerLeft());
         QCOMPARE(MessageBox::takeShown().size(), 0);
     }
 };
