@@ -26,8 +26,8 @@ struct SftpOptions {
     bool slowWrites = false;
     // Once: "drop-in-write", "drop-in-rename" or "stall-in-write" (see sftpserver.py).
     QString fault = QString();
-    // Always: "drop-writes", "fail-posix-rename", "many-prompts", "huge-prompt", "many-rounds"
-    // or "visible-prompt" (see sftpserver.py).
+    // Always: "drop-writes", "fail-posix-rename", "many-prompts", "huge-prompt", "many-rounds",
+    // "visible-prompt" or "silent-goodbye" (see sftpserver.py).
     QString misbehave = QString();
 };
 

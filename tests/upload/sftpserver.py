@@ -12,6 +12,7 @@ import os
 import posixpath
 import sys
 import threading
+import time
 import warnings
 
 warnings.simplefilter("ignore")  # deprecated ciphers the library still registers
@@ -44,10 +45,12 @@ def main():
                    "first rename, or never answer the first write")
     p.add_argument("--misbehave", default="",
                    choices=["", "drop-writes", "fail-posix-rename",
-                            "many-prompts", "huge-prompt", "many-rounds", "visible-prompt"],
+                            "many-prompts", "huge-prompt", "many-rounds", "visible-prompt",
+                            "silent-goodbye"],
                    help="always: acknowledge writes but keep nothing; answer posix-rename "
                    "with a failure; ask 1,000 questions, one of 1 MB, one password prompt "
-                   "after another, or a prompt shown as typed")
+                   "after another, or a prompt shown as typed; answer nothing more once four "
+                   "files have their names")
     p.add_argument("--lifetime", type=float, default=120.0)
     args = p.parse_args()
 
@@ -56,6 +59,16 @@ def main():
     host_key = asyncssh.read_private_key(args.key_file)
     log = open(args.log, "a", buffering=1)
     fault = [args.fault]  # spent once it has struck
+    renames = [0]
+
+    def renamed():
+        renames[0] += 1
+        if args.misbehave == "silent-goodbye" and renames[0] == 4:
+            # Once the reply is out, the whole server stops answering, the goodbye included.
+            def fall_silent():
+                log.write("SILENT\n")
+                time.sleep(60)
+            asyncio.get_event_loop().call_soon(fall_silent)
 
     def strikes(name):
         if fault[0] != name:
@@ -145,6 +158,7 @@ def main():
             if strikes("drop-in-rename"):
                 self._conn.abort()
                 return None
+            renamed()
             return super().rename(oldpath, newpath)
 
         def posix_rename(self, oldpath, newpath):
@@ -156,6 +170,7 @@ def main():
                 raise asyncssh.SFTPOpUnsupported("not on this file system")
             if args.misbehave == "fail-posix-rename":
                 raise asyncssh.SFTPFailure("disk trouble")
+            renamed()
             return super().posix_rename(oldpath, newpath)
 
         def remove(self, path):

@@ -1,7 +1,8 @@
 // SFTP servers and known-hosts files that misbehave: a server that acknowledges writes and keeps
-// nothing, turns down a rename, asks more than the password; a key marked revoked, a file of
-// host keys that cannot be read whole; a local file that changes while it is sent, by SFTP and by
-// FTP. The server holds each file old or new, whole, and the user reads why.
+// nothing, turns down a rename, asks more than the password, never answers the goodbye; a key
+// marked revoked, a file of host keys that cannot be read whole; a local file that changes while
+// it is sent, by SFTP and by FTP. The server holds each file old or new, whole, and the user reads
+// why.
 #include "localsquad.h"
 #include "sftpserver.h"
 #include "upload/ftpsession.h"
@@ -82,8 +83,9 @@ private Q_SLOTS:
     // a question, or into a login.
     void hostKeysNotToBeTrusted_data() {
         QTest::addColumn<QString>("knownHosts"); // HOST the server, KEY its key
-        QTest::addColumn<QString>("form");       // "file", "folder", "large" or "unreadable"
-        QTest::addColumn<QString>("message");    // empty: the question is asked
+        // "file", "folder", "large", "unreadable", "loop" (a link to itself) or "read error"
+        QTest::addColumn<QString>("form");
+        QTest::addColumn<QString>("message"); // empty: the question is asked
         const QString revoked = "is marked as revoked in";
         QTest::newRow("revoked") << "@revoked HOST KEY\n"
                                  << "file" << revoked;
@@ -104,6 +106,13 @@ private Q_SLOTS:
         QTest::newRow("unreadable") << "HOST KEY\n"
                                     << "unreadable"
                                     << "cannot be read (";
+        // These two keep even root from reading it.
+        QTest::newRow("a link to itself") << ""
+                                          << "loop"
+                                          << "cannot be read (";
+        QTest::newRow("a read that fails") << ""
+                                           << "read error"
+                                           << "cannot be read (";
     }
     void hostKeysNotToBeTrusted() {
         QFETCH(QString, knownHosts);
@@ -121,12 +130,15 @@ private Q_SLOTS:
                 .toLatin1();
         if (form == "folder") {
             QVERIFY(QDir().mkpath(path));
+        } else if (form == "loop" || form == "read error") {
+            // Reading a process's own memory from its start fails with an I/O error.
+            QVERIFY(QFile::link(form == "loop" ? path : "/proc/self/mem", path));
         } else if (form == "large") {
             // The record comes last, after 40 MB of others' keys.
             const QByteArray other = "other.example.org ssh-ed25519 " + QByteArray(68, 'A') + '\n';
             content = other.repeated(40 * 1024 * 1024 / other.size() + 1) + content;
         }
-        if (form != "folder")
+        if (form != "folder" && form != "loop" && form != "read error")
             QVERIFY(testftp::writeFile(path, content));
         if (form == "unreadable")
             QVERIFY(QFile::setPermissions(path, {}));
@@ -142,7 +154,7 @@ private Q_SLOTS:
         }
         QVERIFY(server.operations().filter("LOGIN").isEmpty());
         QVERIFY(entries(server.root()).isEmpty());
-        if (form != "folder")
+        if (form != "folder" && form != "loop" && form != "read error")
             QCOMPARE(testftp::readAll(path).size(), content.size());
     }
 
@@ -269,6 +281,24 @@ private Q_SLOTS:
         QCOMPARE(entries(root), (QStringList{"squad.dtd", "squad.xml"}));
         const QRegularExpression renamedOver("^(RNTO|RENAME|POSIX-RENAME) .*/squad\\.xml$");
         QCOMPARE(testftp::logLines(running->logPath()).filter(renamedOver), QStringList());
+    }
+
+    // Every file is stored, then the server answers nothing more, the goodbye included: the run
+    // ends long before its time-out and counts every file as stored.
+    void goodbyeNeverAnswered() {
+        SftpServer server({.misbehave = "silent-goodbye"});
+        QVERIFY(server.isRunning());
+        QElapsedTimer clock;
+        clock.start();
+        const Run run =
+            uploadTo(m_local.request(server.address(), QString()), knownHostsOf(server));
+        // The time-out is 20 s; the goodbye has 2 s of its own.
+        QVERIFY(clock.elapsed() < 10000);
+        QCOMPARE(messageTexts(run.outcome), QStringList());
+        QCOMPARE(run.outcome.stored.size(), allFour.size());
+        for (const QString &name : allFour)
+            QCOMPARE(testftp::readAll(server.root() + u'/' + name), m_local.bytes(name));
+        QVERIFY(server.operations().contains("SILENT"));
     }
 };
 
