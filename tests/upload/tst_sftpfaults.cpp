@@ -35,6 +35,8 @@ QStringList entries(const QString &directory) {
 struct Run {
     UploadOutcome outcome;
     QStringList questions;
+    // Far below the time-out of 20 s, unless the run waited it out.
+    qint64 milliseconds = 0;
 };
 
 } // namespace
@@ -47,6 +49,8 @@ class TestSftpFaults : public QObject {
 
     Run uploadTo(const UploadRequest &request, const QString &knownHosts) const {
         Run run;
+        QElapsedTimer clock;
+        clock.start();
         SftpSession session(*ServerAddress::parse(request.host, nullptr), request.user,
                             request.password);
         session.setTimeout(20s);
@@ -57,6 +61,7 @@ class TestSftpFaults : public QObject {
             return false;
         });
         run.outcome = runUpload(request, session);
+        run.milliseconds = clock.elapsed();
         return run;
     }
 
@@ -179,11 +184,9 @@ private Q_SLOTS:
         QFETCH(QString, message);
         SftpServer server({.keyboardInteractive = true, .misbehave = misbehave});
         QVERIFY(server.isRunning());
-        QElapsedTimer clock;
-        clock.start();
         const Run run =
             uploadTo(m_local.request(server.address(), QString()), knownHostsOf(server));
-        QVERIFY(clock.elapsed() < 10000);
+        QVERIFY(run.milliseconds < 10000);
         QCOMPARE(run.outcome.messages.size(), 1);
         const QString text = run.outcome.messages[0].text;
         QVERIFY2(text.contains(message), qPrintable(text));
@@ -288,12 +291,10 @@ private Q_SLOTS:
     void goodbyeNeverAnswered() {
         SftpServer server({.misbehave = "silent-goodbye"});
         QVERIFY(server.isRunning());
-        QElapsedTimer clock;
-        clock.start();
         const Run run =
             uploadTo(m_local.request(server.address(), QString()), knownHostsOf(server));
-        // The time-out is 20 s; the goodbye has 2 s of its own.
-        QVERIFY(clock.elapsed() < 10000);
+        // The goodbye has 2 s of its own.
+        QVERIFY(run.milliseconds < 10000);
         QCOMPARE(messageTexts(run.outcome), QStringList());
         QCOMPARE(run.outcome.stored.size(), allFour.size());
         for (const QString &name : allFour)
