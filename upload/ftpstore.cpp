@@ -154,7 +154,8 @@ void FtpSession::removeTemporary(const QString &temporary, CommandResult &result
         return;
     deferStops(true);
     const auto allowed = qScopeGuard([this] { allowStops(); });
-    if (result.outcome != CommandResult::Failed) {
+    // A stop may have broken the connection after the command that refused the file.
+    if (result.outcome != CommandResult::Failed && !m_stopRequested) {
         if (controlConnectionOpen() && !m_renewHandles)
             quoteCommand("DELE", temporary);
         return;
