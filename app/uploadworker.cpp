@@ -35,7 +35,7 @@ UploadWorker::~UploadWorker() {
 
 void UploadWorker::cancel() {
     m_session->cancelTidily();
-    if (!m_stopping.exchange(true))
+    if (!isFinished() && !m_stopping.exchange(true))
         m_cutOff.touch(tidyTime);
     {
         std::lock_guard lock(m_answerMutex);
