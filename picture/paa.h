@@ -72,4 +72,7 @@ PaaPicture readPaaFile(const QString &path);
 // The file starts like a PAA texture: a known pixel type.
 bool looksLikePaa(QByteArrayView file);
 
+// Some pixel of an image in QImage::Format_ARGB32 is not fully opaque.
+bool hasTransparency(const QImage &image);
+
 } // namespace picture

@@ -242,17 +242,6 @@ QImage decodePlain(PixelType type, const Mipmap &m, const QByteArray &data) {
     return image;
 }
 
-bool hasTransparency(const QImage &image) {
-    for (int y = 0; y < image.height(); ++y) {
-        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
-            if (qAlpha(line[x]) != 255)
-                return true;
-        }
-    }
-    return false;
-}
-
 QString readHead(Cursor &in, PaaFacts &facts) {
     quint32 code = 0;
     if (!in.number(2, &code))
@@ -291,6 +280,17 @@ QString readHead(Cursor &in, PaaFacts &facts) {
 }
 
 } // namespace
+
+bool hasTransparency(const QImage &image) {
+    for (int y = 0; y < image.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if (qAlpha(line[x]) != 255)
+                return true;
+        }
+    }
+    return false;
+}
 
 PaaPicture readPaa(QByteArrayView file) {
     PaaPicture result;

@@ -1,4 +1,5 @@
 #include "makepaa.h"
+#include "paa.h"
 
 #include <lzo/lzo1x.h>
 #include <squish.h>
@@ -45,17 +46,6 @@ void appendTag(QByteArray &out, const char *name, const QByteArray &data) {
     out.append(name, 4);
     append(out, quint32(data.size()), 4);
     out.append(data);
-}
-
-bool opaque(const QImage &image) {
-    for (int y = 0; y < image.height(); ++y) {
-        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
-            if (qAlpha(line[x]) != 255)
-                return false;
-        }
-    }
-    return true;
 }
 
 // B, G, R, A, each the mean over all pixels.
@@ -126,7 +116,7 @@ QByteArray lzoCompress(const QByteArray &data) {
 
 QByteArray encodePaa(const QImage &square) {
     const QImage top = square.convertToFormat(QImage::Format_ARGB32);
-    const bool alpha = !opaque(top);
+    const bool alpha = hasTransparency(top);
     int flags = squish::kColourIterativeClusterFit;
     flags |= alpha ? squish::kDxt5 | squish::kWeightColourByAlpha : squish::kDxt1;
 
